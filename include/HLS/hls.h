@@ -1,0 +1,154 @@
+// Component interfaces: `qrn::stream_in<T>` for a component's inputs and
+// `qrn::stream_out<T>` for its outputs.
+//
+// Both are `qrn::internal::stream<T>` channels (see HLS/hls_internal.h for the
+// blocking and thread-safety rules): each read, write and tryRead calls the
+// same-shaped `stream<T>` operation directly, and each tryWrite calls the
+// interface's own write directly and returns true. On top of that,
+// `setStallCycles` rejects a stall spread larger than the average stall.
+//
+// The interface properties (`_Params`) are carried as constants and select
+// nothing: sideband operations work whatever they say.
+#ifndef QRN_HLS_HLS_H
+#define QRN_HLS_HLS_H
+
+#include "HLS/hls_internal.h"
+
+namespace qrn {
+namespace internal {
+
+// The behaviour shared by stream_in and stream_out: overrides of slots 11 to 23.
+template <typename T>
+class directional_stream : public stream<T> {
+  using base = stream<T>;
+
+ public:
+  directional_stream() = default;
+  directional_stream(const directional_stream&) = delete;
+  directional_stream& operator=(const directional_stream&) = delete;
+
+  T read(bool wait = true) override { return base::read(wait); }
+  void write(const T& arg) override { base::write(arg); }
+  T tryRead(bool& success) override { return base::tryRead(success); }
+  bool tryWrite(const T& arg) override {
+    bool success = true;
+    if (success) {
+      directional_stream::write(arg);
+    }
+    return success;
+  }
+
+  T read(bool& sop, bool& eop, bool wait = true) override { return base::read(sop, eop, wait); }
+  T read(bool& sop, bool& eop, int& empty, bool wait = true) override {
+    return base::read(sop, eop, empty, wait);
+  }
+  void write(const T& arg, bool sop, bool eop) override { base::write(arg, sop, eop); }
+  void write(const T& arg, bool sop, bool eop, int empty) override {
+    base::write(arg, sop, eop, empty);
+  }
+  T tryRead(bool& success, bool& sop, bool& eop) override {
+    return base::tryRead(success, sop, eop);
+  }
+  T tryRead(bool& success, bool& sop, bool& eop, int& empty) override {
+    return base::tryRead(success, sop, eop, empty);
+  }
+  bool tryWrite(const T& arg, bool sop, bool eop) override {
+    bool success = true;
+    if (success) {
+      directional_stream::write(arg, sop, eop);
+    }
+    return success;
+  }
+  bool tryWrite(const T& arg, bool sop, bool eop, int empty) override {
+    bool success = true;
+    if (success) {
+      directional_stream::write(arg, sop, eop, empty);
+    }
+    return success;
+  }
+
+  // Fatal when `stall_delta` exceeds `average_stall`; no lock, see stream<T>.
+  void setStallCycles(unsigned int average_stall, unsigned int stall_delta) override {
+    if (stall_delta > average_stall) {
+      __qrn_hls_runtime_error_x86(
+          "The stall delta in setStallCycles cannot be larger than the average stall value");
+    }
+    base::setStallCycles(average_stall, stall_delta);
+  }
+
+ protected:
+  // Stores the ready/valid pair like setReadyorValidCycles, after rejecting a
+  // spread larger than the average with `message`.
+  void set_checked_RoV_cycles(unsigned int average, unsigned int delta, const char* message) {
+    if (delta > average) {
+      __qrn_hls_runtime_error_x86(message);
+    }
+    base::setReadyorValidCycles(average, delta);
+  }
+};
+
+}  // namespace internal
+
+// A component input: the test bench (or an upstream component) writes, the
+// component reads.
+template <typename _T, typename... _Params>
+class stream_in : public internal::directional_stream<_T> {
+ public:
+  stream_in() = default;
+  stream_in(const stream_in&) = delete;
+  stream_in(const stream_in&&) = delete;
+  stream_in& operator=(const stream_in&) = delete;
+  stream_in& operator=(const stream_in&&) = delete;
+
+  // Sets the valid period of the timing model (average and spread, in
+  // cycles); fatal when the spread exceeds the average. No lock.
+  void setValidCycles(unsigned int average_valid, unsigned int valid_delta) {
+    this->set_checked_RoV_cycles(
+        average_valid, valid_delta,
+        "The valid delta in setValidCycles cannot be larger than the average valid value");
+  }
+
+ private:
+  static const int _buffer = 0;
+  static const int _readyLatency = 0;
+  static const int _bitsPerSymbol = 0;
+  static const bool _firstSymbolInHighOrderBits = false;
+  static const bool _usesPackets = false;
+  static const bool _usesEmpty = false;
+  static const bool _usesValid = true;
+  static const bool _usesReady = true;
+};
+
+// A component output: the component writes, the test bench (or a downstream
+// component) reads.
+template <typename _T, typename... _Params>
+class stream_out : public internal::directional_stream<_T> {
+ public:
+  stream_out() = default;
+  stream_out(const stream_out&) = delete;
+  stream_out(const stream_out&&) = delete;
+  stream_out& operator=(const stream_out&) = delete;
+  stream_out& operator=(const stream_out&&) = delete;
+
+  // Sets the ready period of the timing model (average and spread, in
+  // cycles); fatal when the spread exceeds the average. No lock.
+  void setReadyCycles(unsigned int average_ready, unsigned int ready_delta) {
+    this->set_checked_RoV_cycles(
+        average_ready, ready_delta,
+        "The ready delta in setReadyCycles cannot be larger than the average ready value");
+  }
+
+ private:
+  static const int _buffer = 0;
+  static const int _readyLatency = 0;
+  static const int _bitsPerSymbol = 0;
+  static const bool _firstSymbolInHighOrderBits = false;
+  static const bool _usesPackets = false;
+  static const bool _usesEmpty = false;
+  static const bool _usesValid = true;
+  static const bool _usesReady = true;
+};
+
+}  // namespace qrn
+
+#endif  // QRN_HLS_HLS_H

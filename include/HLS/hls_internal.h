@@ -1,0 +1,427 @@
+// Stream channels for the x86-64 emulation of HLS components.
+//
+// `qrn::internal::stream<T>` is an unbounded FIFO of elements of type T, each
+// carried with its packet sideband (start-of-packet, end-of-packet, empty-symbol
+// count). Any number of threads may use one stream at once:
+//
+// - Every operation that reads or changes the stored elements holds the
+//   stream's mutex `m_` from start to end; elements leave in the order in
+//   which their writers acquired `m_`.
+// - Writes never block. `tryRead` never blocks. `read(true)` sleeps on `cv_`
+//   until an element is there; `read(false)` on an empty stream, a peek of an
+//   empty stream and a by-pointer read of an empty stream are fatal.
+// - Operations that reuse another virtual operation call it through the
+//   dispatch table, so that a derived class's override is the one used.
+// - `_internal_cosim_empty()`, `get_size()` and the timing model take no lock;
+//   callers must not let them overlap with an operation that changes the
+//   stream (timing: with any timing call on a stream of the same type).
+//
+// No operation holds the locks of two streams, and no operation calls out of
+// the library while it holds `m_`.
+#ifndef QRN_HLS_HLS_INTERNAL_H
+#define QRN_HLS_HLS_INTERNAL_H
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdio>
+#include <cstdlib>
+#include <deque>
+#include <mutex>
+#include <utility>
+
+#include "HLS/internal/activity.h"
+#include "HLS/internal/process_exit.h"
+
+// Enqueue marker of the emulation runtime. Every translation unit that
+// includes this header carries a weak definition; the linker keeps one.
+// Programs export it (link with ENABLE_EXPORTS / -rdynamic) so that the
+// runtime library can refer to it. Nothing in this library reads it.
+extern "C" {
+__attribute__((weak)) void* __qrn_enqueue_handle = nullptr;
+}
+
+// Reports misuse that cannot be emulated: prints "Error: <msg>" on standard
+// output and ends the process with status 1.
+[[noreturn]] __attribute__((visibility("hidden"))) inline void __qrn_hls_runtime_error_x86(
+    const char* msg) {
+  std::printf("Error: %s\n", msg);
+  std::fflush(stdout);
+  std::exit(1);
+}
+
+namespace qrn {
+namespace internal {
+
+constexpr const char* empty_read_message =
+    "Cannot do a blocking read from an empty stream on an x86 target";
+
+// Untyped view of a stream, as a co-simulation harness holds it. Slots 0 to 10
+// of every stream's dispatch table.
+class stream_abstract_base {
+ public:
+  stream_abstract_base() : stream_abstract_base(0) {}
+  explicit stream_abstract_base(std::size_t data_size) : data_size(data_size) {}
+
+  bool is_stable() const { return stable; }
+  void set_stable() { stable = true; }
+  bool is_implicit() const { return implicit; }
+  bool is_global() const { return global; }
+  void set_implicit() { implicit = true; }
+  void set_global() { global = true; }
+  std::size_t get_data_size() const { return data_size; }
+  void set_data_size(std::size_t size) { data_size = size; }
+  unsigned int get_average_stall() const { return m_average_stall; }
+  unsigned int get_stall_delta() const { return m_stall_delta; }
+  unsigned int get_average_RoV() const { return m_average_RoV; }
+  unsigned int get_RoV_delta() const { return m_RoV_delta; }
+
+  virtual bool _internal_cosim_empty() = 0;
+  virtual void read_by_ptr(void* data) = 0;
+  virtual void read_by_ptr_pkt(void* data, bool* sop, bool* eop) = 0;
+  virtual void read_by_ptr_pkt_e(void* data, bool* sop, bool* eop, void* empty) = 0;
+  virtual void write_by_ptr(void* data) = 0;
+  virtual void write_by_ptr_pkt(void* data, bool* sop, bool* eop) = 0;
+  virtual void write_by_ptr_pkt_e(void* data, bool* sop, bool* eop, void* empty) = 0;
+  virtual void front_by_ptr(void* data) = 0;
+  virtual void front_by_ptr_pkt(void* data, bool* sop, bool* eop) = 0;
+  virtual void front_by_ptr_pkt_e(void* data, bool* sop, bool* eop, void* empty) = 0;
+  virtual std::size_t get_size() = 0;
+
+ private:
+  bool stable = false;
+  bool implicit = false;
+  bool global = false;
+  std::size_t data_size;
+
+ protected:
+  // Timing model, in cycles; see stream<T>::setStallPeriod().
+  unsigned int m_average_stall = 0;
+  unsigned int m_stall_delta = 0;
+  unsigned int m_average_RoV = 1;
+  unsigned int m_RoV_delta = 0;
+  unsigned int m_remaining_period = 1;  // drawn stall + m_period_threshold
+  unsigned int m_period_threshold = 1;  // drawn ready/valid period
+};
+
+// Thread-safe FIFO channel. The three queues always have the same length
+// outside an operation; entries at equal positions form one element.
+template <typename T, typename... Params>
+class stream : public stream_abstract_base {
+ public:
+  stream() : stream_abstract_base(sizeof(T)) {}
+  stream(const stream&) = delete;
+  stream& operator=(const stream&) = delete;
+
+  // ---- Co-simulation queries (no lock) --------------------------------------
+  bool _internal_cosim_empty() override { return q_.empty(); }
+  std::size_t get_size() override { return q_.size(); }
+
+  // ---- Co-simulation by-pointer access (no lock of their own) ---------------
+  // `data` points at one T, `sop`/`eop` at one bool each, `empty` at one int.
+  void read_by_ptr(void* data) override {
+    T elem = read(false);
+    *static_cast<T*>(data) = elem;
+  }
+  void read_by_ptr_pkt(void* data, bool* sop, bool* eop) override {
+    T elem = read(*sop, *eop, false);
+    *static_cast<T*>(data) = elem;
+  }
+  void read_by_ptr_pkt_e(void* data, bool* sop, bool* eop, void* empty) override {
+    int temp_empty;
+    T elem = read(*sop, *eop, temp_empty, false);
+    *static_cast<T*>(data) = elem;
+    *static_cast<int*>(empty) = temp_empty;
+  }
+  void write_by_ptr(void* data) override {
+    T elem = *static_cast<const T*>(data);
+    write(elem);
+  }
+  void write_by_ptr_pkt(void* data, bool* sop, bool* eop) override {
+    T elem = *static_cast<const T*>(data);
+    write(elem, *sop, *eop);
+  }
+  void write_by_ptr_pkt_e(void* data, bool* sop, bool* eop, void* empty) override {
+    T elem = *static_cast<const T*>(data);
+    int temp_empty = *static_cast<const int*>(empty);
+    write(elem, *sop, *eop, temp_empty);
+  }
+  void front_by_ptr(void* data) override {
+    T elem = _internal_cosim_front();
+    *static_cast<T*>(data) = elem;
+  }
+  void front_by_ptr_pkt(void* data, bool* sop, bool* eop) override {
+    T elem = _internal_cosim_front(*sop, *eop);
+    *static_cast<T*>(data) = elem;
+  }
+  void front_by_ptr_pkt_e(void* data, bool* sop, bool* eop, void* empty) override {
+    int temp_empty;
+    T elem = _internal_cosim_front(*sop, *eop, temp_empty);
+    *static_cast<T*>(data) = elem;
+    *static_cast<int*>(empty) = temp_empty;
+  }
+
+  // ---- Plain operations ------------------------------------------------------
+  // Takes the oldest element; an empty stream makes `read(true)` sleep until a
+  // write and `read(false)` fatal. Thread-safe.
+  virtual T read(bool wait = true) {
+    std::unique_lock<std::mutex> lock(m_);
+    await_element(lock, wait);
+    return take_front();
+  }
+  // Appends `arg` with sideband (false, false, 0). Never blocks. Thread-safe.
+  virtual void write(const T& arg) { append(arg, false, false, 0); }
+  // Takes the oldest element if there is one; otherwise sets `success` false
+  // and returns T(). Never blocks. Thread-safe.
+  virtual T tryRead(bool& success) {
+    std::lock_guard<std::mutex> lock(m_);
+    success = !_internal_cosim_empty();
+    if (!success) {
+      return T();
+    }
+    return take_front();
+  }
+  // Writes through the dispatch table; always true. Thread-safe.
+  virtual bool tryWrite(const T& arg) {
+    bool success = true;
+    if (success) {
+      write(arg);
+    }
+    return success;
+  }
+
+  // ---- Sideband operations ---------------------------------------------------
+  virtual T read(bool& sop, bool& eop, bool wait = true) {
+    std::unique_lock<std::mutex> lock(m_);
+    await_element(lock, wait);
+    T elem = q_.front();
+    q_.pop_front();
+    const std::pair<bool, bool> flags = qp_.front();
+    sop = flags.first;
+    eop = flags.second;
+    drop_sideband_front();
+    return elem;
+  }
+  virtual T read(bool& sop, bool& eop, int& empty, bool wait = true) {
+    std::unique_lock<std::mutex> lock(m_);
+    await_element(lock, wait);
+    T elem = q_.front();
+    q_.pop_front();
+    assign_front_sideband(sop, eop, empty);
+    drop_sideband_front();
+    return elem;
+  }
+  virtual void write(const T& arg, bool sop, bool eop) { append(arg, sop, eop, 0); }
+  virtual void write(const T& arg, bool sop, bool eop, int empty) { append(arg, sop, eop, empty); }
+  // On failure `sop` and `eop` keep the caller's values.
+  virtual T tryRead(bool& success, bool& sop, bool& eop) {
+    std::lock_guard<std::mutex> lock(m_);
+    success = !_internal_cosim_empty();
+    if (!success) {
+      return T();
+    }
+    T elem = q_.front();
+    q_.pop_front();
+    const std::pair<bool, bool> flags = qp_.front();
+    sop = flags.first;
+    eop = flags.second;
+    drop_sideband_front();
+    return elem;
+  }
+  // On failure `sop`, `eop` and `empty` keep the caller's values.
+  virtual T tryRead(bool& success, bool& sop, bool& eop, int& empty) {
+    std::lock_guard<std::mutex> lock(m_);
+    success = !_internal_cosim_empty();
+    if (!success) {
+      return T();
+    }
+    T elem = q_.front();
+    q_.pop_front();
+    assign_front_sideband(sop, eop, empty);
+    drop_sideband_front();
+    return elem;
+  }
+  virtual bool tryWrite(const T& arg, bool sop, bool eop) {
+    bool success = true;
+    if (success) {
+      write(arg, sop, eop);
+    }
+    return success;
+  }
+  virtual bool tryWrite(const T& arg, bool sop, bool eop, int empty) {
+    bool success = true;
+    if (success) {
+      write(arg, sop, eop, empty);
+    }
+    return success;
+  }
+
+  // ---- Timing model (no lock; see the file comment) --------------------------
+  virtual void setStallCycles(unsigned int average_stall, unsigned int stall_delta) {
+    m_average_stall = average_stall;
+    m_stall_delta = stall_delta;
+    setStallPeriod();
+  }
+  virtual void setReadyorValidCycles(unsigned int average_RoV, unsigned int RoV_delta) {
+    m_average_RoV = average_RoV;
+    m_RoV_delta = RoV_delta;
+    setStallPeriod();
+  }
+
+  // ---- Peeks: the head element, left in place; fatal on an empty stream -----
+  T _internal_cosim_front() {
+    std::lock_guard<std::mutex> lock(m_);
+    require_element();
+    return q_.front();
+  }
+  T _internal_cosim_front(bool& sop, bool& eop) {
+    std::lock_guard<std::mutex> lock(m_);
+    require_element();
+    T elem = q_.front();
+    sop = qp_.front().first;
+    eop = qp_.front().second;
+    return elem;
+  }
+  T _internal_cosim_front(bool& sop, bool& eop, int& empty) {
+    std::lock_guard<std::mutex> lock(m_);
+    require_element();
+    T elem = q_.front();
+    assign_front_sideband(sop, eop, empty);
+    return elem;
+  }
+
+  // One emulated cycle of the timing model: true while the drawn stall lasts,
+  // then false for the drawn ready/valid window, after which the next period
+  // is drawn. With the construction parameters it never stalls.
+  bool stall() {
+    if (m_remaining_period > m_period_threshold) {
+      --m_remaining_period;
+      return true;
+    }
+    if (m_remaining_period > 1) {
+      --m_remaining_period;
+    } else {
+      setStallPeriod();
+    }
+    return false;
+  }
+
+  // Draws a new stall and ready/valid period (0, 1 or 2 draws, stall first).
+  // All arithmetic is modulo 2^32.
+  void setStallPeriod() {
+    if (m_stall_delta == 0) {
+      m_remaining_period = m_average_stall;
+    } else {
+      m_remaining_period = (m_average_stall - m_stall_delta) + msws() % (2 * m_stall_delta + 1);
+    }
+    if (m_RoV_delta == 0) {
+      m_period_threshold = m_average_RoV;
+    } else {
+      m_period_threshold = (m_average_RoV - m_RoV_delta) + msws() % (2 * m_RoV_delta + 1);
+    }
+    m_remaining_period = m_remaining_period + m_period_threshold;
+  }
+
+  // Middle-square Weyl sequence. One sequence per element type, shared by all
+  // streams of that type and never reseeded; not synchronised.
+  unsigned int msws() {
+    static unsigned long long x = 0;
+    static unsigned long long w = 0;
+    const unsigned long long s = 0xb5ad4eceda1ce2a9ULL;
+    x *= x;
+    w += s;
+    x += w;
+    x = (x >> 32) | (x << 32);
+    return static_cast<unsigned int>(x);
+  }
+
+ private:
+  // Requires `m_` held and an element present; removes it from all three queues.
+  T take_front() {
+    T elem = q_.front();
+    q_.pop_front();
+    drop_sideband_front();
+    return elem;
+  }
+  void drop_sideband_front() {
+    qp_.pop_front();
+    qpe_.pop_front();
+    ++moved_elements();
+  }
+  // Requires `m_` held and an element present. Assigns count, then flags.
+  void assign_front_sideband(bool& sop, bool& eop, int& empty) {
+    const std::pair<bool, bool> flags = qp_.front();
+    empty = qpe_.front();
+    sop = flags.first;
+    eop = flags.second;
+  }
+  // Requires `m_` held. Peeks never wait.
+  void require_element() {
+    if (_internal_cosim_empty()) {
+      __qrn_hls_runtime_error_x86(empty_read_message);
+    }
+  }
+  // Requires `lock` to hold `m_`; returns with `m_` held and an element present.
+  void await_element(std::unique_lock<std::mutex>& lock, bool wait) {
+    if (!_internal_cosim_empty()) {
+      return;
+    }
+    if (!wait) {
+      __qrn_hls_runtime_error_x86(empty_read_message);
+    }
+    do {
+      ++sleepers_;
+      note_reader_sleeps();
+      cv_.wait(lock);
+      --sleepers_;
+      const bool signalled = woken_ > 0;
+      if (signalled) {
+        --woken_;
+      }
+      note_reader_woke(signalled);
+    } while (_internal_cosim_empty());
+  }
+  // Appends one element to all three queues, or to none if an append throws;
+  // then wakes one sleeping reader that no earlier write has woken yet.
+  void append(const T& arg, bool sop, bool eop, int empty) {
+    bool wake = false;
+    {
+      std::lock_guard<std::mutex> lock(m_);
+      q_.push_back(arg);
+      try {
+        qp_.push_back(std::pair<bool, bool>(sop, eop));
+      } catch (...) {
+        q_.pop_back();
+        throw;
+      }
+      try {
+        qpe_.push_back(empty);
+      } catch (...) {
+        q_.pop_back();
+        qp_.pop_back();
+        throw;
+      }
+      if (sleepers_ > woken_) {
+        ++woken_;
+        note_wakeup_sent();
+        wake = true;
+      }
+    }
+    ++moved_elements();
+    if (wake) {
+      cv_.notify_one();
+    }
+  }
+
+  std::deque<T> q_;                       // guarded by m_
+  std::deque<std::pair<bool, bool>> qp_;  // guarded by m_: (start-of-packet, end-of-packet)
+  std::deque<int> qpe_;                   // guarded by m_: empty-symbol count
+  std::mutex m_;
+  std::condition_variable cv_;
+  unsigned int sleepers_ = 0;  // guarded by m_: readers sleeping on cv_
+  unsigned int woken_ = 0;     // guarded by m_: sleepers signalled and not yet awake; <= sleepers_
+};
+
+}  // namespace internal
+}  // namespace qrn
+
+#endif  // QRN_HLS_HLS_INTERNAL_H

@@ -1,0 +1,97 @@
+// Activity bookkeeping that lets the emulation runtime tell when the
+// always-running components have gone quiet.
+//
+// - Every stream operation that moves an element adds one to a counter owned
+//   by the calling thread (`moved_elements()`); no shared memory is touched.
+// - Each always-running component owns an `always_run_record`, written only by
+//   its worker thread: the number of completed component calls, the moved
+//   count as of the last publication, and whether the worker sleeps in a
+//   blocking read.
+// - A blocking read that is about to be woken is counted in
+//   `activity_state::pending_wakeups` from the write that wakes it until the
+//   woken reader holds the stream's mutex again, so "asleep" is never
+//   mistaken for "quiet" while data is on its way.
+//
+// The state below is reached through inline functions whose statics have
+// vague linkage, so a program and a shared emulation runtime that both
+// include this header share one copy.
+#ifndef QRN_HLS_INTERNAL_ACTIVITY_H
+#define QRN_HLS_INTERNAL_ACTIVITY_H
+
+#include <atomic>
+#include <cstdint>
+
+namespace qrn {
+namespace internal {
+
+// Published activity of one always-running component. Written by its worker
+// thread only; read by the emulation runtime.
+struct always_run_record {
+  std::atomic<std::uint64_t> calls{0};  // completed component calls
+  std::atomic<std::uint64_t> moved{
+      0};  // worker's moved count, published at the end of each call and before sleeping
+  std::atomic<bool> asleep{false};    // sleeping in a blocking read of an empty stream
+  always_run_record* next = nullptr;  // list link; immutable once published
+};
+
+struct activity_state {
+  std::atomic<always_run_record*> always_run_head{nullptr};  // push-only list, records live forever
+  std::atomic<long> pending_wakeups{0};  // signalled sleepers not yet running again
+};
+
+inline activity_state& activity() {
+  static activity_state state;  // constant-initialised: no guard, no destructor
+  return state;
+}
+
+// Elements moved (read or written) by the calling thread since it started.
+inline std::uint64_t& moved_elements() {
+  static thread_local std::uint64_t count = 0;
+  return count;
+}
+
+// The record of the always-running component that the calling thread runs,
+// or null on every other thread.
+inline always_run_record*& current_always_run_record() {
+  static thread_local always_run_record* record = nullptr;
+  return record;
+}
+
+// Makes `record` visible to the emulation runtime. Called once per record.
+inline void publish_always_run_record(always_run_record& record) {
+  std::atomic<always_run_record*>& head = activity().always_run_head;
+  record.next = head.load(std::memory_order_relaxed);
+  while (!head.compare_exchange_weak(record.next, &record, std::memory_order_release,
+                                     std::memory_order_relaxed)) {
+  }
+}
+
+// Called by a blocking read, with the stream's mutex held, just before the
+// calling thread sleeps on the stream's condition variable.
+inline void note_reader_sleeps() {
+  if (always_run_record* record = current_always_run_record()) {
+    record->moved.store(moved_elements(), std::memory_order_relaxed);
+    record->asleep.store(true, std::memory_order_seq_cst);
+  }
+}
+
+// Called by a blocking read, with the stream's mutex held again, when the
+// sleep ended; `was_signalled` tells whether it consumes a counted wake-up.
+inline void note_reader_woke(bool was_signalled) {
+  if (always_run_record* record = current_always_run_record()) {
+    record->asleep.store(false, std::memory_order_seq_cst);
+  }
+  if (was_signalled) {
+    activity().pending_wakeups.fetch_sub(1, std::memory_order_seq_cst);
+  }
+}
+
+// Called by a write, with the stream's mutex held, when it will wake a sleeper.
+inline void note_wakeup_sent() {
+  activity().pending_wakeups.fetch_add(1, std::memory_order_seq_cst);
+}
+
+}  // namespace internal
+}  // namespace qrn
+
+#endif  // QRN_HLS_INTERNAL_ACTIVITY_H

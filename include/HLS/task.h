@@ -1,0 +1,92 @@
+// Launching components on worker threads.
+//
+// `qrn::launch_always_run<f>()` starts `f` (a `void()` function) as an
+// always-running component: the first call queues, on the worker thread of
+// `f`'s task, an invocation that calls `f` back to back for as long as the
+// process lives; every later call returns at once. It never waits for `f` to
+// run. Thread-safe: concurrent first callers launch once, and a first launch
+// that threw is retried by the next call.
+//
+// Each task has one worker (`task<X, f, detach>::_t`), built during static
+// initialisation whether or not it is ever launched; an idle worker thread
+// sleeps and uses no processor time.
+#ifndef QRN_HLS_TASK_H
+#define QRN_HLS_TASK_H
+
+#include <utility>
+
+#include "HLS/internal/_task_X64.h"
+#include "HLS/internal/activity.h"
+
+namespace qrn {
+namespace internal {
+
+using VoidFuncTy = void();
+
+// Static front-end that owns the one worker of a task.
+template <typename X, X& f, bool detach>
+class task {
+ public:
+  // Queues one invocation of `f` with `args` bound. Thread-safe.
+  template <int capacity, typename... Args>
+  static void launch(Args&&... args) {
+    _t.template launch<capacity>(std::forward<Args>(args)...);
+  }
+
+ private:
+  task();
+  static _task<X, f, detach> _t;
+};
+
+template <typename X, X& f, bool detach>
+_task<X, f, detach> task<X, f, detach>::_t;
+
+// The published activity of the always-running component `f`.
+template <VoidFuncTy& f>
+always_run_record& always_run_record_of() {
+  static always_run_record record;
+  return record;
+}
+
+// The always-run loop: calls `f` back to back and never returns. After each
+// call it publishes the call and, when the call moved stream elements, the
+// worker thread's moved count.
+template <VoidFuncTy& f>
+void launch_at_startup() {
+  always_run_record& record = always_run_record_of<f>();
+  current_always_run_record() = &record;
+  const std::uint64_t& moved = moved_elements();
+  std::uint64_t published_moved = moved;
+  for (std::uint64_t calls = 1;; ++calls) {
+    f();
+    if (moved != published_moved) {
+      published_moved = moved;
+      record.moved.store(published_moved, std::memory_order_relaxed);
+    }
+    record.calls.store(calls, std::memory_order_seq_cst);
+  }
+}
+
+// Constructing one launches the always-run loop of `f` once.
+template <VoidFuncTy& f>
+class launch_always_run_helper {
+ public:
+  launch_always_run_helper() {
+    task<VoidFuncTy, launch_at_startup<f>, true>::template launch<0>();
+    publish_always_run_record(always_run_record_of<f>());
+  }
+};
+
+}  // namespace internal
+
+// Starts `f` as an always-running component on its first call; later calls
+// do nothing. Thread-safe.
+template <internal::VoidFuncTy& f>
+void launch_always_run() {
+  static internal::launch_always_run_helper<f> t;
+  (void)t;
+}
+
+}  // namespace qrn
+
+#endif  // QRN_HLS_TASK_H
