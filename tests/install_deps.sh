@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs, from Debian's packages, whatever the build and the checks need and
+# the machine lacks. Does nothing when everything is there.
+set -euo pipefail
+
+missing=()
+need() { # need <package> <file or command>...
+  local package=$1
+  shift
+  for probe in "$@"; do
+    if [[ $probe == /* ]]; then [[ -e $probe ]] || { missing+=("$package"); return; }
+    else command -v "$probe" >/dev/null || { missing+=("$package"); return; }; fi
+  done
+}
+need cmake cmake ctest
+need ninja-build ninja
+need g++ g++
+need clang clang++
+need clang-format clang-format
+need clang-tidy clang-tidy
+need pkg-config pkg-config
+need binutils nm
+need libgtest-dev /usr/include/gtest/gtest.h
+need libbenchmark-dev /usr/include/benchmark/benchmark.h
+
+if ((${#missing[@]})); then
+  echo "Installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  sudo_cmd=()
+  [[ $(id -u) == 0 ]] || sudo_cmd=(sudo)
+  "${sudo_cmd[@]}" apt-get update -qq
+  "${sudo_cmd[@]}" apt-get install -y -qq "${missing[@]}"
+fi

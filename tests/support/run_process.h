@@ -1,0 +1,27 @@
+// Runs a program as a child process, for tests that check a whole process:
+// its standard output, standard error and exit status.
+#ifndef QRN_TESTS_SUPPORT_RUN_PROCESS_H
+#define QRN_TESTS_SUPPORT_RUN_PROCESS_H
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+namespace qrn_test {
+
+struct process_result {
+  std::string out;         // everything written to standard output
+  std::string err;         // everything written to standard error
+  int exit_status = -1;    // exit status when it exited, else -1
+  int term_signal = 0;     // signal that ended it, else 0
+  bool timed_out = false;  // killed after the time limit
+};
+
+// Runs `argv` (argv[0] is the program's path) with no standard input and
+// waits at most `limit` for it to end; a child still running then is killed.
+process_result run_process(const std::vector<std::string>& argv,
+                           std::chrono::milliseconds limit = std::chrono::seconds(30));
+
+}  // namespace qrn_test
+
+#endif  // QRN_TESTS_SUPPORT_RUN_PROCESS_H
