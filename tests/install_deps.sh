@@ -20,6 +20,7 @@ need clang-format clang-format
 need clang-tidy clang-tidy
 need pkg-config pkg-config
 need binutils nm
+need git git
 need libgtest-dev /usr/include/gtest/gtest.h
 need libbenchmark-dev /usr/include/benchmark/benchmark.h
 

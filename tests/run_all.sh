@@ -1,7 +1,12 @@
 #!/usr/bin/env bash
-# Builds everything and runs the whole test suite in several builds: g++ with
-# warnings as errors, clang++, AddressSanitizer+UndefinedBehaviorSanitizer and
-# ThreadSanitizer. Exits non-zero on the first failure.
+# The full check. Full builds, each running the whole test suite: g++ with
+# warnings as errors (including the consumer tests, which install this build
+# and build a separate project against it), clang++,
+# AddressSanitizer+UndefinedBehaviorSanitizer and ThreadSanitizer, all in the
+# compilers' default standard. Smoke builds compile every public header with
+# all templates instantiated in strict C++14 and C++20 under both compilers and
+# run the smoke-labelled tests. Then the lint (tests/lint.sh). Exits non-zero
+# on the first failure.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -14,20 +19,44 @@ export ASAN_OPTIONS=${ASAN_OPTIONS:-abort_on_error=1:detect_leaks=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}
 export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}
 
-# check <name> <cmake arguments>...: configure, build and test one build.
-check() {
+configure() { # configure <name> <cmake arguments>...
   local name=$1
   shift
-  echo "=== $name"
   cmake -S "$root" -B "$out/$name" -G Ninja -DQRN_WERROR=ON "$@" >/dev/null
+}
+
+# full <name> <cmake arguments>...: configure, build everything, run every test.
+full() {
+  local name=$1
+  echo "=== $name"
+  configure "$@"
   cmake --build "$out/$name" -j "$jobs"
   ctest --test-dir "$out/$name" --output-on-failure -j "$jobs"
 }
 
-check gcc -DCMAKE_CXX_COMPILER=g++ -DCMAKE_BUILD_TYPE=RelWithDebInfo
-check clang -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo
-check asan-ubsan -DCMAKE_CXX_COMPILER=g++ -DCMAKE_BUILD_TYPE=Debug \
+# smoke <name> <compiler> <standard>: build the sample and the in-tree consumer
+# (which instantiates every public template), run the smoke-labelled tests.
+smoke() {
+  local name=$1
+  echo "=== $name"
+  configure "$name" -DCMAKE_CXX_COMPILER="$2" -DCMAKE_CXX_STANDARD="$3" \
+    -DCMAKE_CXX_EXTENSIONS=OFF -DCMAKE_BUILD_TYPE=Debug -DQRN_BUILD_BENCHMARKS=OFF
+  cmake --build "$out/$name" -j "$jobs" --target consumer_packet_sums sys_launch_always_run
+  ctest --test-dir "$out/$name" --output-on-failure -j "$jobs" -L smoke
+}
+
+sanitizers=(-DCMAKE_CXX_COMPILER=g++ -DQRN_TEST_CONSUMER=OFF)
+full gcc -DCMAKE_CXX_COMPILER=g++ -DCMAKE_BUILD_TYPE=RelWithDebInfo
+full clang -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQRN_TEST_CONSUMER=OFF
+full asan-ubsan "${sanitizers[@]}" -DCMAKE_BUILD_TYPE=Debug \
   "-DCMAKE_CXX_FLAGS=-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
-check tsan -DCMAKE_CXX_COMPILER=g++ -DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_CXX_FLAGS=-fsanitize=thread"
+full tsan "${sanitizers[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_CXX_FLAGS=-fsanitize=thread"
+for standard in 14 20; do
+  smoke "gcc-c++$standard" g++ "$standard"
+  smoke "clang-c++$standard" clang++ "$standard"
+done
+
+echo "=== lint"
+"$root/tests/lint.sh" "$out/lint"
 
 echo "All checks passed."

@@ -34,7 +34,7 @@ class task {
   }
 
  private:
-  task();
+  task() = delete;
   static _task<X, f, detach> _t;
 };
 
