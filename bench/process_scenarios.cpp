@@ -1,0 +1,41 @@
+#include "process_scenarios.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "bench_options.h"
+#include "child_process.h"
+#include "pipeline_child.h"
+#include "stream_scenarios.h"
+
+namespace qrn_bench {
+
+void pipeline_in_own_process(benchmark::State& state, const std::string& implementation,
+                             long batch) {
+  const long elements = options().elements;
+  const std::vector<std::string> argv = {own_executable(), pipeline_child_flag, implementation,
+                                         std::to_string(elements), std::to_string(batch)};
+  for (auto _ : state) {
+    const child_result run = run_child(argv);
+    if (run.exit_status != 0) {
+      state.SkipWithError(("pipeline child failed: " + run.out).c_str());
+      break;
+    }
+    state.SetIterationTime(std::strtod(run.out.c_str(), nullptr) * 1e-9);
+  }
+  report_per_unit(state, "ns_per_elem", static_cast<double>(elements));
+}
+
+void whole_program_run(benchmark::State& state, const std::string& program) {
+  for (auto _ : state) {
+    const child_result run = run_child({program});
+    if (run.exit_status != 0 || std::count(run.out.begin(), run.out.end(), '\n') != 4) {
+      state.SkipWithError((program + " did not print four lines and exit 0: " + run.out).c_str());
+      break;
+    }
+    state.SetIterationTime(run.wall_seconds);
+  }
+  report_per_unit(state, "ns_per_run", 1);
+}
+
+}  // namespace qrn_bench
