@@ -9,13 +9,6 @@ namespace {
 
 using qrn::internal::stream_abstract_base;
 
-// The sideband of one element as a harness holds it.
-struct sideband {
-  bool sop;
-  bool eop;
-  int empty;
-};
-
 template <typename Stream>
 class StreamCosim : public ::testing::Test {
  protected:
@@ -52,15 +45,11 @@ TYPED_TEST(StreamCosim, PeekLeavesThePacketElementForTheRead) {
   sideband got{false, true, 0};
   this->base_->front_by_ptr_pkt_e(&data, &got.sop, &got.eop, &got.empty);
   EXPECT_EQ(data, 11);
-  EXPECT_TRUE(got.sop);
-  EXPECT_FALSE(got.eop);
-  EXPECT_EQ(got.empty, 2);
+  EXPECT_EQ(got, (sideband{true, false, 2}));
   EXPECT_EQ(this->base_->get_size(), 1u);
 
   EXPECT_EQ(this->read_packet(this->base_, got), 11);
-  EXPECT_TRUE(got.sop);
-  EXPECT_FALSE(got.eop);
-  EXPECT_EQ(got.empty, 2);
+  EXPECT_EQ(got, (sideband{true, false, 2}));
   EXPECT_EQ(this->base_->get_size(), 0u);
 }
 
@@ -96,18 +85,12 @@ TYPED_TEST(StreamCosim, RepeatedPeeksSeeTheSameHeadAndChangeNothing) {
 
 TYPED_TEST(StreamCosim, TypedPeeksReportTheHeadSideband) {
   this->stream_.write(31, false, true, -3);
-  bool sop = true;
-  bool eop = false;
-  int empty = 0;
-  EXPECT_EQ(this->stream_._internal_cosim_front(sop, eop), 31);
-  EXPECT_FALSE(sop);
-  EXPECT_TRUE(eop);
-  sop = true;
-  eop = false;
-  EXPECT_EQ(this->stream_._internal_cosim_front(sop, eop, empty), 31);
-  EXPECT_FALSE(sop);
-  EXPECT_TRUE(eop);
-  EXPECT_EQ(empty, -3);
+  sideband got{true, false, 0};
+  EXPECT_EQ(this->stream_._internal_cosim_front(got.sop, got.eop), 31);
+  EXPECT_EQ(got, (sideband{false, true, 0}));
+  got = sideband{true, false, 0};
+  EXPECT_EQ(this->stream_._internal_cosim_front(got.sop, got.eop, got.empty), 31);
+  EXPECT_EQ(got, (sideband{false, true, -3}));
   EXPECT_EQ(this->stream_.get_size(), 1u);
 }
 
@@ -116,9 +99,7 @@ TYPED_TEST(StreamCosim, PlainByPointerWriteCarriesEmptySideband) {
   this->base_->write_by_ptr(&data);
   sideband got{};
   EXPECT_EQ(this->read_packet(this->base_, got), 42);
-  EXPECT_FALSE(got.sop);
-  EXPECT_FALSE(got.eop);
-  EXPECT_EQ(got.empty, 0);
+  EXPECT_EQ(got, (sideband{false, false, 0}));
 }
 
 TYPED_TEST(StreamCosim, FlagByPointerWriteCarriesCountZero) {
@@ -128,9 +109,7 @@ TYPED_TEST(StreamCosim, FlagByPointerWriteCarriesCountZero) {
   this->base_->write_by_ptr_pkt(&data, &sop, &eop);
   sideband got{};
   EXPECT_EQ(this->read_packet(this->base_, got), 13);
-  EXPECT_TRUE(got.sop);
-  EXPECT_TRUE(got.eop);
-  EXPECT_EQ(got.empty, 0);
+  EXPECT_EQ(got, (sideband{true, true, 0}));
 }
 
 TYPED_TEST(StreamCosim, PacketByPointerWriteIsReadByTypedTryRead) {
@@ -141,9 +120,7 @@ TYPED_TEST(StreamCosim, PacketByPointerWriteIsReadByTypedTryRead) {
   sideband got{false, false, 0};
   EXPECT_EQ(this->stream_.tryRead(success, got.sop, got.eop, got.empty), 17);
   EXPECT_TRUE(success);
-  EXPECT_TRUE(got.sop);
-  EXPECT_TRUE(got.eop);
-  EXPECT_EQ(got.empty, 5);
+  EXPECT_EQ(got, written);
 }
 
 TYPED_TEST(StreamCosim, FlagByPointerReadReturnsTheFlags) {

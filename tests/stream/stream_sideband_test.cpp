@@ -23,14 +23,11 @@ TYPED_TEST(StreamSideband, FlagsTravelWithTheirElements) {
   TypeParam stream;
   stream.write(7, true, false);
   stream.write(8, false, true);
-  bool sop = false;
-  bool eop = true;
-  EXPECT_EQ(stream.read(sop, eop, true), 7);
-  EXPECT_TRUE(sop);
-  EXPECT_FALSE(eop);
-  EXPECT_EQ(stream.read(sop, eop, true), 8);
-  EXPECT_FALSE(sop);
-  EXPECT_TRUE(eop);
+  sideband got{false, true, 0};
+  EXPECT_EQ(stream.read(got.sop, got.eop, true), 7);
+  EXPECT_EQ(got, (sideband{true, false, 0}));
+  EXPECT_EQ(stream.read(got.sop, got.eop, true), 8);
+  EXPECT_EQ(got, (sideband{false, true, 0}));
   EXPECT_EQ(stream.get_size(), 0u);
 }
 
@@ -38,47 +35,32 @@ TYPED_TEST(StreamSideband, CountTravelsWithItsElement) {
   TypeParam stream;
   stream.write(5, true, true, 3);
   stream.write(6);
-  bool sop = false;
-  bool eop = false;
-  int empty = 0;
-  EXPECT_EQ(stream.read(sop, eop, empty, true), 5);
-  EXPECT_TRUE(sop);
-  EXPECT_TRUE(eop);
-  EXPECT_EQ(empty, 3);
-  EXPECT_EQ(stream.read(sop, eop, empty, false), 6);
-  EXPECT_FALSE(sop);
-  EXPECT_FALSE(eop);
-  EXPECT_EQ(empty, 0);
+  sideband got{};
+  EXPECT_EQ(stream.read(got.sop, got.eop, got.empty, true), 5);
+  EXPECT_EQ(got, (sideband{true, true, 3}));
+  EXPECT_EQ(stream.read(got.sop, got.eop, got.empty, false), 6);
+  EXPECT_EQ(got, (sideband{false, false, 0}));
 }
 
 TYPED_TEST(StreamSideband, ReadWithoutCountDiscardsItAndTheNextCountIsItsOwn) {
   TypeParam stream;
   stream.write(5, true, true, 3);
   stream.write(6, false, false, 8);
-  bool sop = false;
-  bool eop = false;
-  int empty = 0;
-  EXPECT_EQ(stream.read(sop, eop, true), 5);
-  EXPECT_TRUE(sop);
-  EXPECT_TRUE(eop);
-  EXPECT_EQ(stream.read(sop, eop, empty, true), 6);
-  EXPECT_FALSE(sop);
-  EXPECT_FALSE(eop);
-  EXPECT_EQ(empty, 8);
+  sideband got{false, false, -1};
+  EXPECT_EQ(stream.read(got.sop, got.eop, true), 5);
+  EXPECT_EQ(got, (sideband{true, true, -1}));
+  EXPECT_EQ(stream.read(got.sop, got.eop, got.empty, true), 6);
+  EXPECT_EQ(got, (sideband{false, false, 8}));
 }
 
 TYPED_TEST(StreamSideband, FlagWriteStoresCountZero) {
   TypeParam stream;
   stream.write(9, true, false);
   bool success = false;
-  bool sop = false;
-  bool eop = true;
-  int empty = 99;
-  EXPECT_EQ(stream.tryRead(success, sop, eop, empty), 9);
+  sideband got{false, true, 99};
+  EXPECT_EQ(stream.tryRead(success, got.sop, got.eop, got.empty), 9);
   EXPECT_TRUE(success);
-  EXPECT_TRUE(sop);
-  EXPECT_FALSE(eop);
-  EXPECT_EQ(empty, 0);
+  EXPECT_EQ(got, (sideband{true, false, 0}));
 }
 
 TYPED_TEST(StreamSideband, CountsAreStoredUnchangedWhateverTheirValue) {
@@ -96,15 +78,11 @@ TYPED_TEST(StreamSideband, CountsAreStoredUnchangedWhateverTheirValue) {
   index = 0;
   for (int count : counts) {
     bool success = false;
-    bool sop = false;
-    bool eop = false;
-    int empty = 12345;
-    const int got = index % 2 == 0 ? stream.read(sop, eop, empty, false)
-                                   : stream.tryRead(success, sop, eop, empty);
-    EXPECT_EQ(got, index);
-    EXPECT_EQ(empty, count);
-    EXPECT_EQ(sop, index % 2 == 1);
-    EXPECT_EQ(eop, index % 2 == 0);
+    sideband got{false, false, 12345};
+    const int value = index % 2 == 0 ? stream.read(got.sop, got.eop, got.empty, false)
+                                     : stream.tryRead(success, got.sop, got.eop, got.empty);
+    EXPECT_EQ(value, index);
+    EXPECT_EQ(got, (sideband{index % 2 == 1, index % 2 == 0, count}));
     EXPECT_EQ(success, index % 2 == 1);
     ++index;
   }
@@ -118,13 +96,9 @@ TYPED_TEST(StreamSideband, PlainReadDropsTheSidebandOfItsElementOnly) {
   bool success = false;
   EXPECT_EQ(stream.tryRead(success), 1);
   EXPECT_TRUE(success);
-  bool sop = true;
-  bool eop = false;
-  int empty = 0;
-  EXPECT_EQ(stream.read(sop, eop, empty, false), 2);
-  EXPECT_FALSE(sop);
-  EXPECT_TRUE(eop);
-  EXPECT_EQ(empty, 6);
+  sideband got{true, false, 0};
+  EXPECT_EQ(stream.read(got.sop, got.eop, got.empty, false), 2);
+  EXPECT_EQ(got, (sideband{false, true, 6}));
 }
 
 TYPED_TEST(StreamSideband, FailedTryReadLeavesEveryOutputAlone) {
@@ -132,42 +106,34 @@ TYPED_TEST(StreamSideband, FailedTryReadLeavesEveryOutputAlone) {
   stream.write(1, false, false, 0);
   EXPECT_EQ(stream.read(false), 1);  // drained: the front entries are gone
 
+  const sideband untouched{true, true, 123};
+  sideband got = untouched;
   bool success = true;
-  bool sop = true;
-  bool eop = true;
-  EXPECT_EQ(stream.tryRead(success, sop, eop), 0);
+  EXPECT_EQ(stream.tryRead(success, got.sop, got.eop), 0);
   EXPECT_FALSE(success);
-  EXPECT_TRUE(sop);
-  EXPECT_TRUE(eop);
+  EXPECT_EQ(got, untouched);
 
   success = true;
-  int empty = 123;
-  EXPECT_EQ(stream.tryRead(success, sop, eop, empty), 0);
+  EXPECT_EQ(stream.tryRead(success, got.sop, got.eop, got.empty), 0);
   EXPECT_FALSE(success);
-  EXPECT_TRUE(sop);
-  EXPECT_TRUE(eop);
-  EXPECT_EQ(empty, 123);
+  EXPECT_EQ(got, untouched);
   EXPECT_EQ(stream.get_size(), 0u);
 }
 
 TYPED_TEST(StreamSideband, TryWriteAlwaysSucceedsWithExactlyTheGivenSideband) {
   TypeParam stream;
-  for (int flags = 0; flags < 4; ++flags) {
-    EXPECT_TRUE(stream.tryWrite(flags, flags & 1, flags & 2));
-    EXPECT_TRUE(stream.tryWrite(flags + 10, flags & 2, flags & 1, flags - 2));
+  const sideband written[] = {
+      {false, false, 0}, {true, false, -2}, {false, true, 7}, {true, true, INT_MAX}};
+  for (const sideband& s : written) {
+    EXPECT_TRUE(stream.tryWrite(1, s.sop, s.eop));
+    EXPECT_TRUE(stream.tryWrite(2, s.sop, s.eop, s.empty));
   }
-  for (int flags = 0; flags < 4; ++flags) {
-    bool sop = false;
-    bool eop = false;
-    int empty = 77;
-    EXPECT_EQ(stream.read(sop, eop, empty, false), flags);
-    EXPECT_EQ(sop, (flags & 1) != 0);
-    EXPECT_EQ(eop, (flags & 2) != 0);
-    EXPECT_EQ(empty, 0);
-    EXPECT_EQ(stream.read(sop, eop, empty, false), flags + 10);
-    EXPECT_EQ(sop, (flags & 2) != 0);
-    EXPECT_EQ(eop, (flags & 1) != 0);
-    EXPECT_EQ(empty, flags - 2);
+  for (const sideband& s : written) {
+    sideband got{!s.sop, !s.eop, 77};
+    EXPECT_EQ(stream.read(got.sop, got.eop, got.empty, false), 1);
+    EXPECT_EQ(got, (sideband{s.sop, s.eop, 0}));
+    EXPECT_EQ(stream.read(got.sop, got.eop, got.empty, false), 2);
+    EXPECT_EQ(got, s);
   }
 }
 
@@ -193,38 +159,31 @@ TYPED_TEST(StreamSideband, EndOfPacketIsAssignedLast) {
 
 TYPED_TEST(StreamSideband, BlockingSidebandReadIsWokenByPlainWrite) {
   empty_probe<TypeParam> stream;
-  bool sop = true;
-  bool eop = true;
-  int empty = 5;
-  int got = 0;
+  sideband got{true, true, 5};
+  int value = 0;
   write_while_readers_sleep(
-      stream, [&] { stream.write(3); }, [&] { got = stream.read(sop, eop, empty, true); });
-  EXPECT_EQ(got, 3);
-  EXPECT_FALSE(sop);
-  EXPECT_FALSE(eop);
-  EXPECT_EQ(empty, 0);
+      stream, [&] { stream.write(3); },
+      [&] { value = stream.read(got.sop, got.eop, got.empty, true); });
+  EXPECT_EQ(value, 3);
+  EXPECT_EQ(got, (sideband{false, false, 0}));
 }
 
 TYPED_TEST(StreamSideband, BlockingSidebandReadsAreWokenBySidebandWrites) {
   empty_probe<TypeParam> stream;
-  bool sop = false;
-  bool eop = false;
-  int empty = 0;
-  int got = 0;
+  sideband got{false, false, 0};
+  int value = 0;
   write_while_readers_sleep(
       stream, [&] { stream.write(4, true, false, -2); },
-      [&] { got = stream.read(sop, eop, empty, true); });
-  EXPECT_EQ(got, 4);
-  EXPECT_TRUE(sop);
-  EXPECT_FALSE(eop);
-  EXPECT_EQ(empty, -2);
+      [&] { value = stream.read(got.sop, got.eop, got.empty, true); });
+  EXPECT_EQ(value, 4);
+  EXPECT_EQ(got, (sideband{true, false, -2}));
 
   empty_probe<TypeParam> other;
   write_while_readers_sleep(
-      other, [&] { other.tryWrite(6, false, true); }, [&] { got = other.read(sop, eop, true); });
-  EXPECT_EQ(got, 6);
-  EXPECT_FALSE(sop);
-  EXPECT_TRUE(eop);
+      other, [&] { other.tryWrite(6, false, true); },
+      [&] { value = other.read(got.sop, got.eop, true); });
+  EXPECT_EQ(value, 6);
+  EXPECT_EQ(got, (sideband{false, true, -2}));
 }
 
 TYPED_TEST(StreamSidebandDeathTest, SidebandReadWithoutWaitOfEmptyStreamIsFatal) {

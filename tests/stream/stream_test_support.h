@@ -10,6 +10,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <type_traits>
@@ -41,6 +42,19 @@ struct stream_type_names {
 template <typename Stream>
 constexpr bool is_directional() {
   return !std::is_same<Stream, qrn::internal::stream<int>>::value;
+}
+
+// The sideband of one element, compared and printed as one value.
+struct sideband {
+  bool sop;
+  bool eop;
+  int empty;
+};
+inline bool operator==(const sideband& a, const sideband& b) {
+  return a.sop == b.sop && a.eop == b.eop && a.empty == b.empty;
+}
+inline std::ostream& operator<<(std::ostream& out, const sideband& s) {
+  return out << "{sop " << s.sop << ", eop " << s.eop << ", empty " << s.empty << "}";
 }
 
 // The message of every fatal empty-stream access.

@@ -65,6 +65,15 @@ void expect_period(const Stream& stream, unsigned int remaining, unsigned int th
   EXPECT_EQ(stream.period_threshold(), threshold);
 }
 
+template <typename Stream>
+void expect_parameters(const Stream& stream, unsigned int average_stall, unsigned int stall_delta,
+                       unsigned int average_RoV, unsigned int RoV_delta) {
+  EXPECT_EQ(stream.get_average_stall(), average_stall);
+  EXPECT_EQ(stream.get_stall_delta(), stall_delta);
+  EXPECT_EQ(stream.get_average_RoV(), average_RoV);
+  EXPECT_EQ(stream.get_RoV_delta(), RoV_delta);
+}
+
 // 'T' for each of `cycles` calls of stall() that stalled, 'F' for the others.
 template <typename Stream>
 std::string stall_pattern(Stream& stream, int cycles) {
@@ -90,10 +99,7 @@ TYPED_TEST(StreamTiming, ConstructionSetsTheNeutralModelAndDrawsNothing) {
   fresh_stream stream;
   fresh_stream another;
   expect_period(stream, 1, 1);
-  EXPECT_EQ(stream.get_average_stall(), 0u);
-  EXPECT_EQ(stream.get_stall_delta(), 0u);
-  EXPECT_EQ(stream.get_average_RoV(), 1u);
-  EXPECT_EQ(stream.get_RoV_delta(), 0u);
+  expect_parameters(stream, 0, 0, 1, 0);
   EXPECT_EQ(stream.msws(), first_draw);
   EXPECT_EQ(another.msws(), second_draw);
   EXPECT_EQ(stream.msws(), third_draw);
@@ -103,13 +109,11 @@ TYPED_TEST(StreamTiming, StallSpreadDrawsOnceThenReadyValidSpreadRedrawsBoth) {
   using fresh_stream = typename TypeParam::template fresh<__LINE__>;
   fresh_stream stream;
   stream.setStallCycles(10, 2);
-  EXPECT_EQ(stream.get_average_stall(), 10u);
-  EXPECT_EQ(stream.get_stall_delta(), 2u);
+  expect_parameters(stream, 10, 2, 1, 0);
   expect_period(stream, 12, 1);  // 8 + first_draw % 5 = 11, + 1
 
   stream.setReadyorValidCycles(4, 1);
-  EXPECT_EQ(stream.get_average_RoV(), 4u);
-  EXPECT_EQ(stream.get_RoV_delta(), 1u);
+  expect_parameters(stream, 10, 2, 4, 1);
   expect_period(stream, 12, 4);  // 8 + second_draw % 5 = 8, + 3 + third_draw % 3 = 4
   EXPECT_EQ(stream.msws(), fourth_draw);
 }
@@ -136,7 +140,7 @@ TYPED_TEST(StreamTiming, StallSpreadEqualToAverageIsAccepted) {
   using fresh_stream = typename TypeParam::template fresh<__LINE__>;
   fresh_stream stream;
   stream.setStallCycles(4, 4);
-  EXPECT_EQ(stream.get_stall_delta(), 4u);
+  expect_parameters(stream, 4, 4, 1, 0);
   expect_period(stream, 3, 1);  // 0 + first_draw % 9 = 2, + 1
 }
 
@@ -184,8 +188,7 @@ TYPED_TEST(StreamTiming, DrawsANewPeriodAfterEachWindow) {
 TEST(PlainStreamTiming, StallSpreadAboveAverageWrapsAround) {
   timing_probe<qrn::internal::stream<tagged<__LINE__>>> stream;
   stream.setStallCycles(3, 4);
-  EXPECT_EQ(stream.get_average_stall(), 3u);
-  EXPECT_EQ(stream.get_stall_delta(), 4u);
+  expect_parameters(stream, 3, 4, 1, 0);
   expect_period(stream, 2, 1);  // 3 - 4 + first_draw % 9 = 1 modulo 2^32, + 1
 }
 
@@ -205,11 +208,10 @@ template <typename Stream>
 void expect_sets_ready_valid_window(void (Stream::*set_window)(unsigned int, unsigned int)) {
   Stream stream;
   (stream.*set_window)(4, 1);
-  EXPECT_EQ(stream.get_average_RoV(), 4u);
-  EXPECT_EQ(stream.get_RoV_delta(), 1u);
+  expect_parameters(stream, 0, 0, 4, 1);
   expect_period(stream, 5, 5);  // 3 + first_draw % 3
   (stream.*set_window)(6, 6);
-  EXPECT_EQ(stream.get_RoV_delta(), 6u);
+  expect_parameters(stream, 0, 0, 6, 6);
   expect_period(stream, second_draw % 13, second_draw % 13);
   (stream.*set_window)(2, 0);
   expect_period(stream, 2, 2);
