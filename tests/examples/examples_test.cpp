@@ -72,4 +72,17 @@ TEST(Examples, BlockingReaderAveragesEverySampleAcrossRounds) {
                                "average 30\n");
 }
 
+// The emulation runtime refers to the enqueue marker through the program's
+// dynamic symbol table, so every example must export it.
+TEST(Examples, EveryExampleExportsTheEnqueueMarker) {
+  for (const char* program :
+       {QRN_EXAMPLE_COSIM_CLIENT, QRN_EXAMPLE_PIPELINE, QRN_EXAMPLE_BLOCKING_READER}) {
+    SCOPED_TRACE(program);
+    const qrn_test::process_result symbols =
+        qrn_test::run_process({QRN_NM, "--dynamic", "--defined-only", program});
+    ASSERT_EQ(symbols.exit_status, 0) << symbols.err;
+    EXPECT_NE(symbols.out.find(" __qrn_enqueue_handle\n"), std::string::npos);
+  }
+}
+
 }  // namespace
