@@ -94,20 +94,18 @@ TYPED_TEST(StreamCore, PlainWriteCarriesEmptySideband) {
 }
 
 TYPED_TEST(StreamCore, BlockingReadSleepsUntilAnotherThreadWrites) {
-  empty_probe<TypeParam> stream;
+  TypeParam stream;
   int got = 0;
-  write_while_readers_sleep(
-      stream, [&] { stream.write(77); }, [&] { got = stream.read(true); });
+  write_while_readers_sleep([&] { stream.write(77); }, [&] { got = stream.read(true); });
   EXPECT_EQ(got, 77);
   EXPECT_EQ(stream.get_size(), 0u);
 }
 
 TYPED_TEST(StreamCore, EachWriteWakesOneOfSeveralSleepingReaders) {
-  empty_probe<TypeParam> stream;
+  TypeParam stream;
   int first = 0;
   int second = 0;
   write_while_readers_sleep(
-      stream,
       [&] {
         stream.write(1);
         stream.tryWrite(2);

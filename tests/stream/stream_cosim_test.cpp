@@ -136,11 +136,10 @@ TYPED_TEST(StreamCosim, FlagByPointerReadReturnsTheFlags) {
 }
 
 TYPED_TEST(StreamCosim, ByPointerWriteWakesASleepingReader) {
-  empty_probe<TypeParam> stream;
+  TypeParam stream;
   stream_abstract_base* base = &stream;
   int got = 0;
   write_while_readers_sleep(
-      stream,
       [&] {
         int data = 64;
         base->write_by_ptr(&data);

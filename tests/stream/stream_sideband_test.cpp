@@ -158,30 +158,27 @@ TYPED_TEST(StreamSideband, EndOfPacketIsAssignedLast) {
 }
 
 TYPED_TEST(StreamSideband, BlockingSidebandReadIsWokenByPlainWrite) {
-  empty_probe<TypeParam> stream;
+  TypeParam stream;
   sideband got{true, true, 5};
   int value = 0;
-  write_while_readers_sleep(
-      stream, [&] { stream.write(3); },
-      [&] { value = stream.read(got.sop, got.eop, got.empty, true); });
+  write_while_readers_sleep([&] { stream.write(3); },
+                            [&] { value = stream.read(got.sop, got.eop, got.empty, true); });
   EXPECT_EQ(value, 3);
   EXPECT_EQ(got, (sideband{false, false, 0}));
 }
 
 TYPED_TEST(StreamSideband, BlockingSidebandReadsAreWokenBySidebandWrites) {
-  empty_probe<TypeParam> stream;
+  TypeParam stream;
   sideband got{false, false, 0};
   int value = 0;
-  write_while_readers_sleep(
-      stream, [&] { stream.write(4, true, false, -2); },
-      [&] { value = stream.read(got.sop, got.eop, got.empty, true); });
+  write_while_readers_sleep([&] { stream.write(4, true, false, -2); },
+                            [&] { value = stream.read(got.sop, got.eop, got.empty, true); });
   EXPECT_EQ(value, 4);
   EXPECT_EQ(got, (sideband{true, false, -2}));
 
-  empty_probe<TypeParam> other;
-  write_while_readers_sleep(
-      other, [&] { other.tryWrite(6, false, true); },
-      [&] { value = other.read(got.sop, got.eop, true); });
+  TypeParam other;
+  write_while_readers_sleep([&] { other.tryWrite(6, false, true); },
+                            [&] { value = other.read(got.sop, got.eop, true); });
   EXPECT_EQ(value, 6);
   EXPECT_EQ(got, (sideband{false, true, -2}));
 }

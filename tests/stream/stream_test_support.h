@@ -1,6 +1,6 @@
 // Shared pieces of the stream tests: the stream types every typed test runs
-// on, a stream whose emptiness test can be observed and forced, a latch, and
-// the check for the library's fatal errors.
+// on, the sideband as one value, the check for the library's fatal errors,
+// writing to sleeping readers, and a latch.
 #ifndef QRN_TESTS_STREAM_STREAM_TEST_SUPPORT_H
 #define QRN_TESTS_STREAM_STREAM_TEST_SUPPORT_H
 
@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstddef>
 #include <mutex>
 #include <ostream>
 #include <string>
@@ -16,6 +17,7 @@
 #include <type_traits>
 
 #include "HLS/hls.h"
+#include "HLS/internal/activity.h"
 
 namespace qrn_test {
 
@@ -73,68 +75,41 @@ constexpr const char* empty_read_error =
       },                                     \
       ::testing::ExitedWithCode(1), std::string("^Error: ") + (message) + "\n$")
 
-// A stream whose emptiness test (dispatch slot 0) reports every "empty" answer
-// and can be forced to answer "empty" while elements are stored.
+// Runs each of the blocking `readers` on its own thread, waits until every
+// one of them sleeps on its stream, then runs `write` on this thread and
+// joins the readers. A read that returns before `write` ran fails the test.
 //
-// The stream asks slot 0 while it holds its mutex, and a blocking read keeps
-// the mutex until it sleeps on the condition variable. So once a blocking
-// read got its "empty", a write made afterwards finds that reader asleep.
-// Thread-safe.
-template <typename Stream>
-class empty_probe : public Stream {
- public:
-  bool _internal_cosim_empty() override {
-    const bool empty = hidden_ || Stream::_internal_cosim_empty();
-    if (empty) {
-      {
-        std::lock_guard<std::mutex> lock(probe_m_);
-        ++empty_answers_;
+// Each reader thread carries an always-running component's activity record,
+// which a blocking read marks asleep while it still holds the stream's mutex,
+// right before it waits on the condition variable. A write made after every
+// record says "asleep" therefore finds the readers asleep, not polling.
+template <typename Write, typename... Reads>
+void write_while_readers_sleep(Write write, Reads... readers) {
+  using qrn::internal::always_run_record;
+  always_run_record records[sizeof...(Reads)];
+  std::atomic<int> returned_reads{0};
+  std::size_t next_record = 0;
+  std::thread threads[] = {std::thread(
+      [&returned_reads, readers](always_run_record* record) {
+        qrn::internal::current_always_run_record() = record;
+        readers();
+        qrn::internal::current_always_run_record() = nullptr;
+        ++returned_reads;
+      },
+      &records[next_record++])...};
+
+  auto all_asleep = [&records] {
+    for (const always_run_record& record : records) {
+      if (!record.asleep.load()) {
+        return false;
       }
-      probe_cv_.notify_all();
     }
-    return empty;
+    return true;
+  };
+  while (!all_asleep() && returned_reads.load() == 0) {
+    std::this_thread::yield();
   }
-
-  // While `hidden` is true the stream claims to be empty.
-  void hide_elements(bool hidden) { hidden_ = hidden; }
-
-  // Called by a reader thread when its read has returned.
-  void note_read_returned() {
-    {
-      std::lock_guard<std::mutex> lock(probe_m_);
-      ++returned_reads_;
-    }
-    probe_cv_.notify_all();
-  }
-
-  // Blocks until slot 0 has answered "empty" `count` times or a read has
-  // returned; true in the first case.
-  bool wait_for_empty_answers(int count) {
-    std::unique_lock<std::mutex> lock(probe_m_);
-    probe_cv_.wait(lock, [&] { return empty_answers_ >= count || returned_reads_ > 0; });
-    return returned_reads_ == 0;
-  }
-
- private:
-  std::atomic<bool> hidden_{false};
-  std::mutex probe_m_;  // taken inside the stream's mutex, never around it
-  std::condition_variable probe_cv_;
-  int empty_answers_ = 0;   // guarded by probe_m_
-  int returned_reads_ = 0;  // guarded by probe_m_
-};
-
-// Runs each of the blocking `readers` on its own thread, waits until all of
-// them have found `stream` empty (so they sleep on it), then runs `write` on
-// this thread and joins the readers. A read that returns before `write` ran
-// fails the test.
-template <typename Stream, typename Write, typename... Reads>
-void write_while_readers_sleep(empty_probe<Stream>& stream, Write write, Reads... readers) {
-  std::thread threads[] = {std::thread([&stream, readers] {
-    readers();
-    stream.note_read_returned();
-  })...};
-  EXPECT_TRUE(stream.wait_for_empty_answers(static_cast<int>(sizeof...(Reads))))
-      << "a blocking read returned before anything was written";
+  EXPECT_EQ(returned_reads.load(), 0) << "a blocking read returned before anything was written";
   write();
   for (std::thread& thread : threads) {
     thread.join();
