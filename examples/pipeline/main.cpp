@@ -7,9 +7,11 @@
 // on the fourth. The checksummer adds up the words of each packet modulo 2^16
 // and emits one checksum per packet, as a one-beat packet.
 //
-// Each stage runs on a worker thread of its own and polls its input with
-// tryRead, so it never blocks: a call that finds nothing returns and the
-// worker calls again. The stages share nothing but the `packets` stream, and
+// Each stage runs on a worker thread of its own, and the two show the two ways
+// a component can wait for input. The packetizer polls with tryRead: a call
+// that finds nothing returns at once and its worker calls again. The
+// checksummer blocks in read(..., true): its worker sleeps until the
+// packetizer writes. The stages share nothing but the `packets` stream, and
 // each keeps its per-packet state in function statics that only its own
 // worker thread touches.
 #include <cstdint>
@@ -47,13 +49,9 @@ void packetizer() {
 void checksummer() {
   static std::uint16_t sum = 0;  // of the current packet's words so far, modulo 2^16
 
-  bool success = false;
   bool sop = false;
   bool eop = false;
-  const std::uint16_t word = packets.tryRead(success, sop, eop);
-  if (!success) {
-    return;
-  }
+  const std::uint16_t word = packets.read(sop, eop, true);  // sleeps until a word arrives
   sum = static_cast<std::uint16_t>((sop ? 0 : sum) + word);
   if (eop) {
     checksums_out.tryWrite(sum, true, true);
@@ -75,10 +73,12 @@ void run_round(int round, std::initializer_list<std::uint16_t> words) {
   }
   std::cout << "round " << round << ": wrote " << words.size() << " words\n";
 
-  // Returns once both stages have gone quiet. Every word written so far has
-  // then gone as far down the pipeline as it can, so the polls below see
-  // exactly the checksums of the packets completed so far: not a prefix that
-  // depends on how fast the worker threads happened to run.
+  // Returns once both stages have gone quiet: the packetizer has polled twice
+  // in a row without finding a word, and the checksummer sleeps with no word
+  // on its way. Every word written so far has then gone as far down the
+  // pipeline as it can, so the polls below see exactly the checksums of the
+  // packets completed so far: not a prefix that depends on how fast the
+  // worker threads happened to run.
   pipeline();
   __qrn_hls_component_run_all(pipeline);
 
