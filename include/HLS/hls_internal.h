@@ -7,9 +7,13 @@
 // - Every operation that reads or changes the stored elements holds the
 //   stream's mutex `m_` from start to end; elements leave in the order in
 //   which their writers acquired `m_`.
-// - Writes never block. `tryRead` never blocks. `read(true)` sleeps on `cv_`
-//   until an element is there; `read(false)` on an empty stream, a peek of an
-//   empty stream and a by-pointer read of an empty stream are fatal.
+// - Writes never block. `tryRead` never blocks. `read(true)` on an empty
+//   stream polls for a few microseconds (`read_spin_limit`), then sleeps on
+//   `cv_` until an element is there; `read(false)` on an empty stream, a peek
+//   of an empty stream and a by-pointer read of an empty stream are fatal.
+// - `m_` is taken with a few try_lock attempts before an ordinary lock(), and
+//   a write notifies `cv_` only when a reader sleeps on it that no earlier
+//   write has woken yet, so an uncontended stream makes no system call.
 // - Operations that reuse another virtual operation call it through the
 //   dispatch table, so that a derived class's override is the one used.
 // - `_internal_cosim_empty()`, `get_size()` and the timing model take no lock;
@@ -21,6 +25,7 @@
 #ifndef QRN_HLS_HLS_INTERNAL_H
 #define QRN_HLS_HLS_INTERNAL_H
 
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdio>
@@ -31,6 +36,7 @@
 
 #include "HLS/internal/activity.h"
 #include "HLS/internal/process_exit.h"
+#include "HLS/internal/spin.h"
 
 // Enqueue marker of the emulation runtime. Every translation unit that
 // includes this header carries a weak definition; the linker keeps one.
@@ -164,7 +170,7 @@ class stream : public stream_abstract_base {
   // Takes the oldest element; an empty stream makes `read(true)` sleep until a
   // write and `read(false)` fatal. Thread-safe.
   virtual T read(bool wait = true) {
-    std::unique_lock<std::mutex> lock(m_);
+    std::unique_lock<std::mutex> lock = lock_m();
     await_element(lock, wait);
     return take_front();
   }
@@ -173,7 +179,7 @@ class stream : public stream_abstract_base {
   // Takes the oldest element if there is one; otherwise sets `success` false
   // and returns T(). Never blocks. Thread-safe.
   virtual T tryRead(bool& success) {
-    std::lock_guard<std::mutex> lock(m_);
+    std::unique_lock<std::mutex> lock = lock_m();
     success = !_internal_cosim_empty();
     if (!success) {
       return T();
@@ -191,7 +197,7 @@ class stream : public stream_abstract_base {
 
   // ---- Sideband operations ---------------------------------------------------
   virtual T read(bool& sop, bool& eop, bool wait = true) {
-    std::unique_lock<std::mutex> lock(m_);
+    std::unique_lock<std::mutex> lock = lock_m();
     await_element(lock, wait);
     T elem = q_.front();
     q_.pop_front();
@@ -202,7 +208,7 @@ class stream : public stream_abstract_base {
     return elem;
   }
   virtual T read(bool& sop, bool& eop, int& empty, bool wait = true) {
-    std::unique_lock<std::mutex> lock(m_);
+    std::unique_lock<std::mutex> lock = lock_m();
     await_element(lock, wait);
     T elem = q_.front();
     q_.pop_front();
@@ -214,7 +220,7 @@ class stream : public stream_abstract_base {
   virtual void write(const T& arg, bool sop, bool eop, int empty) { append(arg, sop, eop, empty); }
   // On failure `sop` and `eop` keep the caller's values.
   virtual T tryRead(bool& success, bool& sop, bool& eop) {
-    std::lock_guard<std::mutex> lock(m_);
+    std::unique_lock<std::mutex> lock = lock_m();
     success = !_internal_cosim_empty();
     if (!success) {
       return T();
@@ -229,7 +235,7 @@ class stream : public stream_abstract_base {
   }
   // On failure `sop`, `eop` and `empty` keep the caller's values.
   virtual T tryRead(bool& success, bool& sop, bool& eop, int& empty) {
-    std::lock_guard<std::mutex> lock(m_);
+    std::unique_lock<std::mutex> lock = lock_m();
     success = !_internal_cosim_empty();
     if (!success) {
       return T();
@@ -269,12 +275,12 @@ class stream : public stream_abstract_base {
 
   // ---- Peeks: the head element, left in place; fatal on an empty stream -----
   T _internal_cosim_front() {
-    std::lock_guard<std::mutex> lock(m_);
+    std::unique_lock<std::mutex> lock = lock_m();
     require_element();
     return q_.front();
   }
   T _internal_cosim_front(bool& sop, bool& eop) {
-    std::lock_guard<std::mutex> lock(m_);
+    std::unique_lock<std::mutex> lock = lock_m();
     require_element();
     T elem = q_.front();
     sop = qp_.front().first;
@@ -282,7 +288,7 @@ class stream : public stream_abstract_base {
     return elem;
   }
   T _internal_cosim_front(bool& sop, bool& eop, int& empty) {
-    std::lock_guard<std::mutex> lock(m_);
+    std::unique_lock<std::mutex> lock = lock_m();
     require_element();
     T elem = q_.front();
     assign_front_sideband(sop, eop, empty);
@@ -360,6 +366,29 @@ class stream : public stream_abstract_base {
       __qrn_hls_runtime_error_x86(empty_read_message);
     }
   }
+  // Locks `m_`, spinning briefly before sleeping on it.
+  std::unique_lock<std::mutex> lock_m() {
+    std::unique_lock<std::mutex> lock(m_, std::defer_lock);
+    lock_spinning(lock);
+    return lock;
+  }
+  // Requires `lock` to hold `m_`. Polls for an element with `m_` released
+  // between polls, for at most read_spin_limit; returns with `m_` held, true
+  // when an element is there. A polling reader is awake: it is not counted in
+  // `sleepers_` nor reported asleep, so writers send it no wake-up.
+  bool poll_for_element(std::unique_lock<std::mutex>& lock) {
+    const std::chrono::steady_clock::time_point give_up =
+        std::chrono::steady_clock::now() + read_spin_limit;
+    do {
+      lock.unlock();
+      cpu_relax(read_poll_pause);
+      lock_spinning(lock);
+      if (!_internal_cosim_empty()) {
+        return true;
+      }
+    } while (std::chrono::steady_clock::now() < give_up);
+    return false;
+  }
   // Requires `lock` to hold `m_`; returns with `m_` held and an element present.
   void await_element(std::unique_lock<std::mutex>& lock, bool wait) {
     if (!_internal_cosim_empty()) {
@@ -367,6 +396,9 @@ class stream : public stream_abstract_base {
     }
     if (!wait) {
       __qrn_hls_runtime_error_x86(empty_read_message);
+    }
+    if (poll_for_element(lock)) {
+      return;
     }
     do {
       ++sleepers_;
@@ -385,7 +417,7 @@ class stream : public stream_abstract_base {
   void append(const T& arg, bool sop, bool eop, int empty) {
     bool wake = false;
     {
-      std::lock_guard<std::mutex> lock(m_);
+      std::unique_lock<std::mutex> lock = lock_m();
       q_.push_back(arg);
       try {
         qp_.push_back(std::pair<bool, bool>(sop, eop));

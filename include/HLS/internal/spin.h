@@ -1,0 +1,56 @@
+// Bounded busy-waiting used by the streams' hot paths.
+//
+// A stream's critical sections last tens of nanoseconds, far less than a trip
+// through the kernel, so a thread that finds the stream's mutex taken tries
+// again for about two microseconds before it sleeps in `lock()`. The mutex
+// stays a `std::mutex`: sleeping, waking and the condition variable work as
+// before, ThreadSanitizer sees every acquisition, and glibc's unlock makes no
+// system call unless a thread really sleeps on the mutex.
+#ifndef QRN_HLS_INTERNAL_SPIN_H
+#define QRN_HLS_INTERNAL_SPIN_H
+
+#include <chrono>
+
+namespace qrn {
+namespace internal {
+
+// Tells the processor that the calling thread busy-waits (about 25 ns on
+// current x86-64 parts), which frees the core for its sibling thread.
+inline void cpu_relax(unsigned int times) {
+  for (unsigned int i = 0; i < times; ++i) {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#endif
+  }
+}
+
+// Acquires `lockable` (a std::mutex or a std::unique_lock on one): a few
+// try_lock attempts with growing pauses, about two microseconds in all, then
+// an ordinary sleeping lock(). Exception behaviour is that of lock().
+template <typename Lockable>
+void lock_spinning(Lockable& lockable) {
+  constexpr unsigned int attempts = 8;
+  constexpr unsigned int longest_pause = 16;
+  for (unsigned int attempt = 0; attempt < attempts; ++attempt) {
+    if (lockable.try_lock()) {
+      return;
+    }
+    const unsigned int pause = 1u << attempt;
+    cpu_relax(pause < longest_pause ? pause : longest_pause);
+  }
+  lockable.lock();
+}
+
+// How long a blocking read polls an empty stream before it sleeps on the
+// stream's condition variable. Long enough to cover a writer that is a few
+// operations away, short enough that a reader blocked for long costs next to
+// nothing.
+constexpr std::chrono::microseconds read_spin_limit{5};
+
+// Pause between two polls of a spinning blocking read, in cpu_relax() units.
+constexpr unsigned int read_poll_pause = 4;
+
+}  // namespace internal
+}  // namespace qrn
+
+#endif  // QRN_HLS_INTERNAL_SPIN_H
