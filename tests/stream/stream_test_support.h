@@ -66,7 +66,7 @@ constexpr const char* empty_read_error =
 // Expects `statement` to print exactly the line "Error: <message>" and end
 // the process with status 1. The reporter prints on standard output; the
 // child sends it to standard error, where the death test looks. `message`
-// must be a string literal without regular-expression metacharacters.
+// must contain no regular-expression metacharacters.
 #define QRN_EXPECT_FATAL(statement, message) \
   EXPECT_EXIT(                               \
       {                                      \
