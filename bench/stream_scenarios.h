@@ -168,7 +168,7 @@ void empty_stream_memory(benchmark::State& state) {
     stream_type* stream = new (storage) stream_type;
     heap_bytes = heap_bytes_allocated_by_this_thread() - before;
     benchmark::DoNotOptimize(stream);
-    stream->~stream_type();
+    stream->stream_type::~stream_type();
   }
   state.counters["object_bytes"] = sizeof(stream_type);
   state.counters["heap_bytes"] = static_cast<double>(heap_bytes);
