@@ -182,7 +182,7 @@ class stream : public stream_abstract_base {
     std::unique_lock<std::mutex> lock = lock_m();
     success = !_internal_cosim_empty();
     if (!success) {
-      return T();
+      return empty_poll_result(lock);
     }
     return take_front();
   }
@@ -223,7 +223,7 @@ class stream : public stream_abstract_base {
     std::unique_lock<std::mutex> lock = lock_m();
     success = !_internal_cosim_empty();
     if (!success) {
-      return T();
+      return empty_poll_result(lock);
     }
     T elem = q_.front();
     q_.pop_front();
@@ -238,7 +238,7 @@ class stream : public stream_abstract_base {
     std::unique_lock<std::mutex> lock = lock_m();
     success = !_internal_cosim_empty();
     if (!success) {
-      return T();
+      return empty_poll_result(lock);
     }
     T elem = q_.front();
     q_.pop_front();
@@ -371,6 +371,13 @@ class stream : public stream_abstract_base {
     std::unique_lock<std::mutex> lock(m_, std::defer_lock);
     lock_spinning(lock);
     return lock;
+  }
+  // The result of a tryRead that found the stream empty: releases `m_` and
+  // backs off (see back_off_after_empty_poll) before returning.
+  T empty_poll_result(std::unique_lock<std::mutex>& lock) {
+    lock.unlock();
+    back_off_after_empty_poll();
+    return T();
   }
   // Requires `lock` to hold `m_`. Polls for an element with `m_` released
   // between polls, for at most read_spin_limit; returns with `m_` held, true

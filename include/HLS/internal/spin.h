@@ -10,6 +10,7 @@
 #define QRN_HLS_INTERNAL_SPIN_H
 
 #include <chrono>
+#include <thread>
 
 namespace qrn {
 namespace internal {
@@ -46,6 +47,22 @@ void lock_spinning(Lockable& lockable) {
 // operations away, short enough that a reader blocked for long costs next to
 // nothing.
 constexpr std::chrono::microseconds read_spin_limit{5};
+
+// Called by a tryRead that found its stream empty, after releasing the
+// stream's mutex. A caller that polls in a loop then leaves the mutex and the
+// queue ends to the writer it waits for for a moment, and every 64th empty
+// poll of the thread gives up the processor, so that a writer sharing the
+// core (more running threads than cores) gets to run.
+inline void back_off_after_empty_poll() {
+  constexpr unsigned int polls_per_yield = 64;
+  constexpr unsigned int pause = 8;
+  static thread_local unsigned int empty_polls = 0;
+  if (++empty_polls % polls_per_yield == 0) {
+    std::this_thread::yield();
+  } else {
+    cpu_relax(pause);
+  }
+}
 
 // Pause between two polls of a spinning blocking read, in cpu_relax() units.
 constexpr unsigned int read_poll_pause = 4;
