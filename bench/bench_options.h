@@ -13,7 +13,7 @@ struct bench_options {
   long batch = 1000;                        // S3 batched: elements per batch
   std::chrono::milliseconds blocked{1000};  // S5: how long the reader blocks
   int process_runs = 20;                    // S7: program runs per round
-  int pipeline_runs = 2;                    // S2, S3: runs per round
+  int pipeline_runs = 1;                    // S2, S3: runs per round
   double min_seconds = 0.2;                 // the quick scenarios: time per round
 };
 
