@@ -46,6 +46,7 @@ std::vector<beat> packet(const std::vector<std::int32_t>& words, int last_empty)
   return beats;
 }
 
+// Takes `beats` by value: the by-pointer write wants non-const pointers.
 void feed(stream_abstract_base& port, std::vector<beat> beats) {
   for (beat& b : beats) {
     port.write_by_ptr_pkt_e(&b.data, &b.sop, &b.eop, &b.empty);
@@ -74,7 +75,7 @@ int drain(stream_abstract_base& port) {
 }
 
 // Feeds `beats`, lets the component settle and drains its results.
-bool run_round(int round, std::vector<beat> beats, stream_abstract_base& in,
+bool run_round(int round, const std::vector<beat>& beats, stream_abstract_base& in,
                stream_abstract_base& out) {
   feed(in, beats);
   std::cout << "round " << round << ": fed " << beats.size() << " beats\n";
