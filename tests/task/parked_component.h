@@ -23,7 +23,7 @@ struct component_record {
   std::vector<std::thread::id> callers;  // guarded by m: one entry per call
 };
 
-constexpr int parked_component_count = 4;
+constexpr int parked_component_count = 24;
 extern component_record parked_records[parked_component_count];
 extern qrn::internal::stream<int> never_written;
 
