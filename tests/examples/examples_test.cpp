@@ -7,69 +7,55 @@
 
 #include <string>
 
+#include "runtime/expect_runs.h"
 #include "support/run_process.h"
 
 namespace {
 
-constexpr int runs = 20;
-
-void expect_same_output_every_run(const char* program, const std::string& expected) {
-  for (int run = 0; run < runs; ++run) {
-    SCOPED_TRACE("run " + std::to_string(run + 1) + " of " + program);
-    const qrn_test::process_result result = qrn_test::run_process({program});
-    EXPECT_FALSE(result.timed_out);
-    EXPECT_EQ(result.term_signal, 0);
-    EXPECT_EQ(result.exit_status, 0);
-    EXPECT_EQ(result.err, "");  // a sanitizer report lands here
-    EXPECT_EQ(result.out, expected);
-    if (::testing::Test::HasFailure()) {
-      return;  // one failing run tells all; the rest would repeat it
-    }
-  }
-}
+constexpr int runs = 20;  // each must print exactly the same lines
 
 TEST(Examples, CosimClientSumsEveryPacketItFed) {
   // 1+2+3 with last empty 2; the one-beat packet 10 with empty 1; and
   // 100+200 | 300+400 with empty 3, whose end arrives only in round 2.
-  expect_same_output_every_run(QRN_EXAMPLE_COSIM_CLIENT,
-                               "beats_in and sums_out carry 4-byte words\n"
-                               "round 1: fed 6 beats\n"
-                               "sum 6 (sop 1, eop 1, empty 2)\n"
-                               "sum 10 (sop 1, eop 1, empty 1)\n"
-                               "round 1: 2 sums, 0 beats left in beats_in\n"
-                               "round 2: fed 2 beats\n"
-                               "sum 1000 (sop 1, eop 1, empty 3)\n"
-                               "round 2: 1 sums, 0 beats left in beats_in\n");
+  qrn_test::expect_runs({QRN_EXAMPLE_COSIM_CLIENT}, runs,
+                        "beats_in and sums_out carry 4-byte words\n"
+                        "round 1: fed 6 beats\n"
+                        "sum 6 (sop 1, eop 1, empty 2)\n"
+                        "sum 10 (sop 1, eop 1, empty 1)\n"
+                        "round 1: 2 sums, 0 beats left in beats_in\n"
+                        "round 2: fed 2 beats\n"
+                        "sum 1000 (sop 1, eop 1, empty 3)\n"
+                        "round 2: 1 sums, 0 beats left in beats_in\n");
 }
 
 TEST(Examples, PipelineEmitsOneChecksumPerCompletePacket) {
   // Packets of four: 1000+2000+3000+4000; 65535+1+2+3 = 65541, which wraps
   // to 5; 7+8 stay open until round 2 adds 11+12, giving 38.
-  expect_same_output_every_run(QRN_EXAMPLE_PIPELINE,
-                               "round 1: wrote 10 words\n"
-                               "checksum 10000 (sop 1, eop 1)\n"
-                               "checksum 5 (sop 1, eop 1)\n"
-                               "round 1: 2 checksums\n"
-                               "round 2: wrote 2 words\n"
-                               "checksum 38 (sop 1, eop 1)\n"
-                               "round 2: 1 checksums\n");
+  qrn_test::expect_runs({QRN_EXAMPLE_PIPELINE}, runs,
+                        "round 1: wrote 10 words\n"
+                        "checksum 10000 (sop 1, eop 1)\n"
+                        "checksum 5 (sop 1, eop 1)\n"
+                        "round 1: 2 checksums\n"
+                        "round 2: wrote 2 words\n"
+                        "checksum 38 (sop 1, eop 1)\n"
+                        "round 2: 1 checksums\n");
 }
 
 TEST(Examples, BlockingReaderAveragesEverySampleAcrossRounds) {
   // Means of the last four samples, rounded down: 4, (4+8)/2, (4+8+12)/3,
   // (4..16)/4, (8..20)/4, (12+16+20+0)/4; then the sleeping component wakes
   // for (16+20+0+100)/4 and (20+0+100+3)/4 = 30.75.
-  expect_same_output_every_run(QRN_EXAMPLE_BLOCKING_READER,
-                               "round 1: wrote 6 samples\n"
-                               "average 4\n"
-                               "average 6\n"
-                               "average 8\n"
-                               "average 10\n"
-                               "average 14\n"
-                               "average 12\n"
-                               "round 2: wrote 2 samples\n"
-                               "average 34\n"
-                               "average 30\n");
+  qrn_test::expect_runs({QRN_EXAMPLE_BLOCKING_READER}, runs,
+                        "round 1: wrote 6 samples\n"
+                        "average 4\n"
+                        "average 6\n"
+                        "average 8\n"
+                        "average 10\n"
+                        "average 14\n"
+                        "average 12\n"
+                        "round 2: wrote 2 samples\n"
+                        "average 34\n"
+                        "average 30\n");
 }
 
 // The emulation runtime refers to the enqueue marker through the program's
