@@ -32,6 +32,7 @@
 #include <cstdlib>
 #include <deque>
 #include <mutex>
+#include <thread>
 #include <utility>
 
 #include "HLS/internal/activity.h"
@@ -386,15 +387,21 @@ class stream : public stream_abstract_base {
   bool poll_for_element(std::unique_lock<std::mutex>& lock) {
     const std::chrono::steady_clock::time_point give_up =
         std::chrono::steady_clock::now() + read_spin_limit;
-    do {
+    for (unsigned int poll = 1;; ++poll) {
       lock.unlock();
-      cpu_relax(read_poll_pause);
+      if (poll % read_polls_per_yield == 0) {
+        std::this_thread::yield();
+      } else {
+        cpu_relax(read_poll_pause);
+      }
       lock_spinning(lock);
       if (!_internal_cosim_empty()) {
         return true;
       }
-    } while (std::chrono::steady_clock::now() < give_up);
-    return false;
+      if (std::chrono::steady_clock::now() >= give_up) {
+        return false;
+      }
+    }
   }
   // Requires `lock` to hold `m_`; returns with `m_` held and an element present.
   void await_element(std::unique_lock<std::mutex>& lock, bool wait) {

@@ -64,8 +64,11 @@ inline void back_off_after_empty_poll() {
   }
 }
 
-// Pause between two polls of a spinning blocking read, in cpu_relax() units.
+// Pause between two polls of a spinning blocking read, in cpu_relax() units;
+// every read_polls_per_yield-th pause gives up the processor instead (about
+// every microsecond), so that a writer waiting for this core gets to run.
 constexpr unsigned int read_poll_pause = 4;
+constexpr unsigned int read_polls_per_yield = 8;
 
 }  // namespace internal
 }  // namespace qrn
