@@ -35,7 +35,6 @@ namespace internal {
 
 struct exit_state {
   std::atomic<long> outstanding_invocations{0};  // queued or running, not yet returned
-  std::atomic<bool> handler_installed{false};
 };
 
 inline exit_state& process_exit() {
@@ -56,14 +55,14 @@ inline void end_process_if_workers_busy(int status, void*) {
   }
 }
 
-// Called by a launch before it queues an invocation.
+// Called by a launch before it queues an invocation. The handler is installed
+// under the one-time initialisation of a function-local static: concurrent
+// first launchers wait until it is in place, so none of them can queue an
+// invocation that an exit would miss.
 inline void note_invocation_queued() {
-  exit_state& state = process_exit();
-  state.outstanding_invocations.fetch_add(1);
-  if (!state.handler_installed.load(std::memory_order_relaxed) &&
-      !state.handler_installed.exchange(true)) {
-    on_exit(&end_process_if_workers_busy, nullptr);
-  }
+  process_exit().outstanding_invocations.fetch_add(1);
+  static const bool handler_installed = on_exit(&end_process_if_workers_busy, nullptr) == 0;
+  (void)handler_installed;
 }
 
 // Called when a queued invocation has returned, or was never queued.
