@@ -434,7 +434,7 @@ class stream : public stream_abstract_base {
       std::unique_lock<std::mutex> lock = lock_m();
       q_.push_back(arg);
       try {
-        qp_.push_back(std::pair<bool, bool>(sop, eop));
+        qp_.emplace_back(sop, eop);
       } catch (...) {
         q_.pop_back();
         throw;

@@ -25,21 +25,30 @@ inline void cpu_relax(unsigned int times) {
   }
 }
 
-// Acquires `lockable` (a std::mutex or a std::unique_lock on one): a few
-// try_lock attempts with growing pauses, about two microseconds in all, then
-// an ordinary sleeping lock(). Exception behaviour is that of lock().
+// The contended part of lock_spinning(), kept out of line so that the
+// uncontended acquisition inlines to a single try_lock().
 template <typename Lockable>
-void lock_spinning(Lockable& lockable) {
+__attribute__((noinline)) void lock_after_spinning(Lockable& lockable) {
   constexpr unsigned int attempts = 8;
   constexpr unsigned int longest_pause = 16;
   for (unsigned int attempt = 0; attempt < attempts; ++attempt) {
+    const unsigned int pause = 1u << attempt;
+    cpu_relax(pause < longest_pause ? pause : longest_pause);
     if (lockable.try_lock()) {
       return;
     }
-    const unsigned int pause = 1u << attempt;
-    cpu_relax(pause < longest_pause ? pause : longest_pause);
   }
   lockable.lock();
+}
+
+// Acquires `lockable` (a std::mutex or a std::unique_lock on one): try_lock
+// attempts with growing pauses, about two microseconds in all, then an
+// ordinary sleeping lock(). Exception behaviour is that of lock().
+template <typename Lockable>
+inline void lock_spinning(Lockable& lockable) {
+  if (!lockable.try_lock()) {
+    lock_after_spinning(lockable);
+  }
 }
 
 // How long a blocking read polls an empty stream before it sleeps on the
