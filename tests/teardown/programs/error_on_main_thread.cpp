@@ -4,23 +4,12 @@
 #include <cstdio>
 #include <iostream>
 
-#include "HLS/hls.h"
-#include "HLS/task.h"
+#include "runtime/programs/polling_doubler_component.h"
 
-qrn::stream_in<int> in_stream;
-qrn::stream_out<int> out_stream;
 qrn::stream_in<int> never_written;
 
-void doubler() {
-  bool success = false;
-  const int x = in_stream.tryRead(success);
-  if (success) {
-    success = out_stream.tryWrite(2 * x);
-  }
-}
-
 int main() {
-  qrn::launch_always_run<doubler>();
+  launch_polling_doubler();
   in_stream.write(21);
   std::cout << "component result: " << out_stream.read(true) << std::endl;
   std::cout << "cout line 1\n";

@@ -3,29 +3,15 @@
 #include <cstdio>
 #include <iostream>
 
-#include "HLS/hls.h"
 #include "HLS/runtime.h"
-#include "HLS/task.h"
-
-qrn::stream_in<int> in_stream;
-qrn::stream_out<int> out_stream;
-
-void doubler() {
-  bool success = false;
-  const int x = in_stream.tryRead(success);
-  if (success) {
-    success = out_stream.tryWrite(2 * x);
-  }
-}
-
-void entry() { qrn::launch_always_run<doubler>(); }
+#include "runtime/programs/polling_doubler_component.h"
 
 int main() {
   in_stream.write(10);
   in_stream.write(20);
   in_stream.write(40);
-  entry();
-  __qrn_hls_component_run_all(entry);
+  launch_polling_doubler();
+  __qrn_hls_component_run_all(launch_polling_doubler);
   for (int i = 0; i < 3; ++i) {
     bool success = false;
     const int x = out_stream.tryRead(success);
