@@ -9,6 +9,7 @@
 //   --rounds=N  number of rounds (default 5)
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <deque>
 #include <functional>
@@ -88,7 +89,7 @@ struct variant {
 void register_scenario(const std::string& name, std::vector<variant> variants,
                        const configure_fn& configure, bool reverse) {
   if (reverse) {
-    variants.assign(variants.rbegin(), variants.rend());
+    std::reverse(variants.begin(), variants.end());
   }
   for (const variant& each : variants) {
     configure(benchmark::RegisterBenchmark((name + "/" + each.implementation).c_str(), each.run));
