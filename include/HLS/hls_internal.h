@@ -200,22 +200,12 @@ class stream : public stream_abstract_base {
   virtual T read(bool& sop, bool& eop, bool wait = true) {
     std::unique_lock<std::mutex> lock = lock_m();
     await_element(lock, wait);
-    T elem = q_.front();
-    q_.pop_front();
-    const std::pair<bool, bool> flags = qp_.front();
-    sop = flags.first;
-    eop = flags.second;
-    drop_sideband_front();
-    return elem;
+    return take_front(sop, eop);
   }
   virtual T read(bool& sop, bool& eop, int& empty, bool wait = true) {
     std::unique_lock<std::mutex> lock = lock_m();
     await_element(lock, wait);
-    T elem = q_.front();
-    q_.pop_front();
-    assign_front_sideband(sop, eop, empty);
-    drop_sideband_front();
-    return elem;
+    return take_front(sop, eop, empty);
   }
   virtual void write(const T& arg, bool sop, bool eop) { append(arg, sop, eop, 0); }
   virtual void write(const T& arg, bool sop, bool eop, int empty) { append(arg, sop, eop, empty); }
@@ -226,13 +216,7 @@ class stream : public stream_abstract_base {
     if (!success) {
       return empty_poll_result(lock);
     }
-    T elem = q_.front();
-    q_.pop_front();
-    const std::pair<bool, bool> flags = qp_.front();
-    sop = flags.first;
-    eop = flags.second;
-    drop_sideband_front();
-    return elem;
+    return take_front(sop, eop);
   }
   // On failure `sop`, `eop` and `empty` keep the caller's values.
   virtual T tryRead(bool& success, bool& sop, bool& eop, int& empty) {
@@ -241,11 +225,7 @@ class stream : public stream_abstract_base {
     if (!success) {
       return empty_poll_result(lock);
     }
-    T elem = q_.front();
-    q_.pop_front();
-    assign_front_sideband(sop, eop, empty);
-    drop_sideband_front();
-    return elem;
+    return take_front(sop, eop, empty);
   }
   virtual bool tryWrite(const T& arg, bool sop, bool eop) {
     bool success = true;
@@ -346,6 +326,24 @@ class stream : public stream_abstract_base {
   T take_front() {
     T elem = q_.front();
     q_.pop_front();
+    drop_sideband_front();
+    return elem;
+  }
+  // As take_front(), also handing out the element's flags.
+  T take_front(bool& sop, bool& eop) {
+    T elem = q_.front();
+    q_.pop_front();
+    const std::pair<bool, bool> flags = qp_.front();
+    sop = flags.first;
+    eop = flags.second;
+    drop_sideband_front();
+    return elem;
+  }
+  // As take_front(), also handing out the element's count and flags.
+  T take_front(bool& sop, bool& eop, int& empty) {
+    T elem = q_.front();
+    q_.pop_front();
+    assign_front_sideband(sop, eop, empty);
     drop_sideband_front();
     return elem;
   }
