@@ -24,6 +24,10 @@ using qrn::internal::always_run_record;
 using steady = std::chrono::steady_clock;
 
 constexpr std::chrono::seconds give_up_after{1};
+// A gap this long between two looks at the components means the whole process
+// was held up (an overloaded machine, a sanitizer pausing every thread): the
+// gap does not count towards give_up_after.
+constexpr std::chrono::milliseconds held_up_gap{50};
 constexpr std::chrono::microseconds yield_phase{2000};
 constexpr std::chrono::microseconds sleep_step{100};
 
@@ -83,11 +87,17 @@ extern "C" void __qrn_hls_component_run_all(void (*)()) {
     return;
   }
   const steady::time_point started = steady::now();
-  const steady::time_point deadline = started + give_up_after;
+  steady::time_point deadline = started + give_up_after;
+  steady::time_point last_look = started;
   for (;;) {
     const std::vector<component_snapshot> snapshot = take_snapshot(head);
     while (!all_quiet(snapshot)) {
-      if (steady::now() >= deadline) {
+      const steady::time_point now = steady::now();
+      if (now - last_look >= held_up_gap) {
+        deadline += now - last_look;
+      }
+      last_look = now;
+      if (now >= deadline) {
         return;
       }
       pause_briefly(started);
