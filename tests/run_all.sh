@@ -19,6 +19,27 @@ export ASAN_OPTIONS=${ASAN_OPTIONS:-abort_on_error=1:detect_leaks=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}
 export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}
 
+passed=0
+failed=0
+# run_ctest <build dir> <ctest arguments>...: runs the tests and adds their
+# outcome to the totals printed at the end.
+run_ctest() {
+  local dir=$1 log status=0
+  shift
+  log=$(mktemp)
+  ctest --test-dir "$dir" --output-on-failure "$@" 2>&1 | tee "$log" || status=$?
+  local total failures
+  total=$(sed -n 's/.* tests failed out of \([0-9]*\)$/\1/p' "$log" | tail -n 1)
+  failures=$(sed -n 's/.*, \([0-9]*\) tests failed out of .*/\1/p' "$log" | tail -n 1)
+  rm -f "$log"
+  passed=$((passed + ${total:-0} - ${failures:-0}))
+  failed=$((failed + ${failures:-0}))
+  if ((status != 0)); then
+    echo "$passed passed, $((failed > 0 ? failed : 1)) failed"
+    exit "$status"
+  fi
+}
+
 configure() { # configure <name> <cmake arguments>...
   local name=$1
   shift
@@ -32,7 +53,7 @@ full() {
   echo "=== $name"
   configure "$@"
   cmake --build "$out/$name" -j "$jobs"
-  ctest --test-dir "$out/$name" --output-on-failure -j "${QRN_TEST_JOBS:-$jobs}"
+  run_ctest "$out/$name" -j "${QRN_TEST_JOBS:-$jobs}"
 }
 
 # smoke <name> <compiler> <standard>: build the sample and the in-tree consumer
@@ -43,7 +64,7 @@ smoke() {
   configure "$name" -DCMAKE_CXX_COMPILER="$2" -DCMAKE_CXX_STANDARD="$3" \
     -DCMAKE_CXX_EXTENSIONS=OFF -DCMAKE_BUILD_TYPE=Debug -DQRN_BUILD_BENCHMARKS=OFF
   cmake --build "$out/$name" -j "$jobs" --target consumer_packet_sums sys_launch_always_run
-  ctest --test-dir "$out/$name" --output-on-failure -j "$jobs" -L smoke
+  run_ctest "$out/$name" -j "$jobs" -L smoke
 }
 
 sanitizers=(-DCMAKE_CXX_COMPILER=g++ -DQRN_TEST_CONSUMER=OFF)
@@ -65,3 +86,4 @@ echo "=== lint"
 "$root/tests/lint.sh" "$out/lint"
 
 echo "All checks passed."
+echo "$passed passed, $failed failed"

@@ -9,10 +9,13 @@
 //
 // The interface properties (`_Params`) are carried as constants and select
 // nothing: sideband operations work whatever they say.
+//
+// Also brings in HLS/task.h, so that a component source needs one include.
 #ifndef QRN_HLS_HLS_H
 #define QRN_HLS_HLS_H
 
 #include "HLS/hls_internal.h"
+#include "HLS/task.h"
 
 namespace qrn {
 namespace internal {
