@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "runtime/expect_runs.h"
+#include "support/expect_runs.h"
 #include "support/run_process.h"
 
 namespace {

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "runtime/expect_runs.h"
+#include "support/expect_runs.h"
 
 namespace {
 

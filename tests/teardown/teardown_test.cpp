@@ -6,7 +6,7 @@
 #include <chrono>
 #include <string>
 
-#include "runtime/expect_runs.h"
+#include "support/expect_runs.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // Runs a program repeatedly as a child and checks every run.
-#ifndef QRN_TESTS_RUNTIME_EXPECT_RUNS_H
-#define QRN_TESTS_RUNTIME_EXPECT_RUNS_H
+#ifndef QRN_TESTS_SUPPORT_EXPECT_RUNS_H
+#define QRN_TESTS_SUPPORT_EXPECT_RUNS_H
 
 #include <gtest/gtest.h>
 
@@ -72,4 +72,4 @@ inline void expect_runs(const std::vector<std::string>& argv, int runs, const st
 
 }  // namespace qrn_test
 
-#endif  // QRN_TESTS_RUNTIME_EXPECT_RUNS_H
+#endif  // QRN_TESTS_SUPPORT_EXPECT_RUNS_H
