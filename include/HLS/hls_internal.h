@@ -48,12 +48,14 @@ __attribute__((weak)) void* __qrn_enqueue_handle = nullptr;
 }
 
 // Reports misuse that cannot be emulated: prints "Error: <msg>" on standard
-// output and ends the process with status 1.
+// output and ends the process with status 1. When another thread is already
+// ending the process, this one prints nothing and waits for that ending.
 [[noreturn]] __attribute__((visibility("hidden"))) inline void __qrn_hls_runtime_error_x86(
     const char* msg) {
+  const bool newly_claimed = qrn::internal::claim_process_ending();
   std::printf("Error: %s\n", msg);
   std::fflush(stdout);
-  std::exit(1);
+  qrn::internal::end_process_after_error(1, newly_claimed);
 }
 
 namespace qrn {
@@ -424,10 +426,11 @@ class stream : public stream_abstract_base {
       note_reader_woke(signalled);
     } while (_internal_cosim_empty());
   }
-  // Appends one element to all three queues, or to none if an append throws;
-  // then wakes one sleeping reader that no earlier write has woken yet.
+  // Appends one element to all three queues, or to none if an append throws,
+  // and wakes one sleeping reader that no earlier write has woken yet. The
+  // wake-up is sent before `m_` is released: once a reader can take the
+  // element (and perhaps destroy the stream), the write touches nothing.
   void append(const T& arg, bool sop, bool eop, int empty) {
-    bool wake = false;
     {
       std::unique_lock<std::mutex> lock = lock_m();
       q_.push_back(arg);
@@ -447,13 +450,10 @@ class stream : public stream_abstract_base {
       if (sleepers_ > woken_) {
         ++woken_;
         note_wakeup_sent();
-        wake = true;
+        cv_.notify_one();
       }
     }
     ++moved_elements();
-    if (wake) {
-      cv_.notify_one();
-    }
   }
 
   std::deque<T> q_;                       // guarded by m_
