@@ -17,6 +17,8 @@
 
 #include "HLS/internal/_task_X64.h"
 #include "HLS/internal/activity.h"
+#include "HLS/internal/names.h"
+#include "HLS/internal/process_exit.h"
 
 namespace qrn {
 namespace internal {
@@ -48,12 +50,11 @@ always_run_record& always_run_record_of() {
   return record;
 }
 
-// The always-run loop: calls `f` back to back and never returns. After each
-// call it publishes the call and, when the call moved stream elements, the
-// worker thread's moved count.
+// Calls `f` back to back and never returns. After each call it publishes
+// the call and, when the call moved stream elements, the worker thread's
+// moved count.
 template <VoidFuncTy& f>
-void launch_at_startup() {
-  always_run_record& record = always_run_record_of<f>();
+[[noreturn]] void run_always(always_run_record& record) {
   current_always_run_record() = &record;
   const std::uint64_t& moved = moved_elements();
   std::uint64_t published_moved = moved;
@@ -67,13 +68,27 @@ void launch_at_startup() {
   }
 }
 
+// The always-run loop of `f`. An exception that escapes `f` ends the process
+// (see end_process_for_uncaught_exception).
+template <VoidFuncTy& f>
+void launch_at_startup() {
+  always_run_record& record = always_run_record_of<f>();
+  try {
+    run_always<f>(record);
+  } catch (...) {
+    end_process_for_uncaught_exception(component_name_from_signature(component_signature<f>()));
+  }
+}
+
 // Constructing one launches the always-run loop of `f` once.
 template <VoidFuncTy& f>
 class launch_always_run_helper {
  public:
   launch_always_run_helper() {
+    always_run_record& record = always_run_record_of<f>();
+    record.signature = component_signature<f>();
     task<VoidFuncTy, launch_at_startup<f>, true>::template launch<0>();
-    publish_always_run_record(always_run_record_of<f>());
+    publish_always_run_record(record);
   }
 };
 

@@ -17,6 +17,7 @@
 #include <thread>
 #include <utility>
 
+#include "HLS/internal/early_launches.h"
 #include "HLS/internal/process_exit.h"
 
 namespace qrn {
@@ -41,7 +42,15 @@ class _task {
  public:
   using R = bool;
 
-  _task() = default;
+  // Starts the worker thread, then queues, in launch order, the invocations
+  // launched before this object was constructed (see early_launches.h).
+  _task() {
+    {
+      std::lock_guard<std::mutex> lock(_q_fnc_m);
+      _q_early.close([this](std::function<void()>* fnc) { _q_fnc.push_back(fnc); });
+    }
+    _q_fnc_cv.notify_one();
+  }
 
   // Ends monitoring. An idle worker thread then finishes, and is waited for,
   // before the members are destroyed. A worker thread that still runs an
@@ -64,22 +73,29 @@ class _task {
   }
 
   // Queues one invocation of `f` with `args` bound and wakes the worker
-  // thread; never waits for the invocation. `capacity` is not consulted: the
+  // thread; never waits for the invocation. Before this object is
+  // constructed, only `_q_early` is touched. `capacity` is not consulted: the
   // queue is unbounded. Thread-safe.
   template <int capacity, typename... Args>
   void launch(Args&&... args) {
     std::unique_ptr<std::function<void()>> fnc(
         new std::function<void()>(std::bind(f, std::forward<Args>(args)...)));
     note_invocation_queued();
+    bool held_early = false;
     try {
-      std::lock_guard<std::mutex> lock(_q_fnc_m);
-      _q_fnc.push_back(fnc.get());
+      held_early = _q_early.hold(fnc.get());
+      if (!held_early) {
+        std::lock_guard<std::mutex> lock(_q_fnc_m);
+        _q_fnc.push_back(fnc.get());
+      }
     } catch (...) {
       note_invocation_finished();
       throw;
     }
     fnc.release();
-    _q_fnc_cv.notify_one();
+    if (!held_early) {
+      _q_fnc_cv.notify_one();
+    }
   }
 
  private:
@@ -131,7 +147,11 @@ class _task {
   // after the thread starts, which is safe: the worker thread writes it only
   // after a launch, and no launch happens before construction completes.
   bool _running = false;
+  static early_launches _q_early;  // constant-initialised; closed by the constructor
 };
+
+template <typename X, X& f, bool detach>
+early_launches _task<X, f, detach>::_q_early;
 
 }  // namespace internal
 }  // namespace qrn

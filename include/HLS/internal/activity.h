@@ -32,6 +32,8 @@ struct always_run_record {
       0};  // worker's moved count, published at the end of each call and before sleeping
   std::atomic<bool> asleep{false};    // sleeping in a blocking read of an empty stream
   always_run_record* next = nullptr;  // list link; immutable once published
+  const char* signature =
+      nullptr;  // component_signature() of the component; set before publication
 };
 
 struct activity_state {
