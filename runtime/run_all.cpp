@@ -7,15 +7,19 @@
 // snapshot, or sleeps in a blocking read while no wake-up is pending. If no
 // moved count changed meanwhile, no stream changed during the round and every
 // component has looked at its inputs since: the round is clean and the wait
-// ends. Otherwise a new round starts.
+// ends. Otherwise a new round starts, for as long as the settle limit allows.
 #include "HLS/runtime.h"
 
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include "HLS/internal/activity.h"
+#include "HLS/internal/process_exit.h"
+#include "seconds_setting.h"
 
 namespace {
 
@@ -23,11 +27,6 @@ using qrn::internal::activity;
 using qrn::internal::always_run_record;
 using steady = std::chrono::steady_clock;
 
-constexpr std::chrono::seconds give_up_after{1};
-// A gap this long between two looks at the components means the whole process
-// was held up (an overloaded machine, a sanitizer pausing every thread): the
-// gap does not count towards give_up_after.
-constexpr std::chrono::milliseconds held_up_gap{50};
 constexpr std::chrono::microseconds yield_phase{2000};
 constexpr std::chrono::microseconds sleep_step{100};
 
@@ -79,6 +78,36 @@ void pause_briefly(steady::time_point started) {
   }
 }
 
+// One line on standard error naming each component that kept run-all from
+// returning: those that moved elements since `at_start`, and those still
+// inside the call they were in at the last snapshot.
+// How long run-all waits for components that keep moving elements.
+constexpr double default_settle_limit_seconds = 60;
+
+void warn_gave_up(const qrn_runtime::seconds_setting& limit,
+                  const std::vector<component_snapshot>& at_start,
+                  const std::vector<component_snapshot>& last) {
+  std::string busy;
+  for (std::size_t i = 0; i < last.size(); ++i) {
+    const always_run_record& record = *last[i].record;
+    const std::uint64_t moved = record.moved.load() - at_start[i].moved;
+    std::string reason;
+    if (moved > 0) {
+      reason = "moved " + std::to_string(moved) + " elements";
+    } else if (!is_quiet(last[i])) {
+      reason = "still inside one call";
+    } else {
+      continue;
+    }
+    busy += busy.empty() ? "" : ", ";
+    busy += qrn::internal::component_name_from_signature(record.signature) + " (" + reason + ")";
+  }
+  std::fprintf(stderr,
+               "qrn: __qrn_hls_component_run_all gave up after %s s (QRN_SETTLE_LIMIT): components "
+               "still busy: %s\n",
+               limit.text().c_str(), busy.c_str());
+}
+
 }  // namespace
 
 extern "C" void __qrn_hls_component_run_all(void (*)()) {
@@ -86,23 +115,27 @@ extern "C" void __qrn_hls_component_run_all(void (*)()) {
   if (head == nullptr) {
     return;
   }
+  static const bool exit_handler_installed = qrn::internal::install_exit_handler();
+  (void)exit_handler_installed;
+  static const qrn_runtime::seconds_setting limit("QRN_SETTLE_LIMIT", default_settle_limit_seconds);
   const steady::time_point started = steady::now();
-  steady::time_point deadline = started + give_up_after;
-  steady::time_point last_look = started;
+  const std::vector<component_snapshot> at_start = take_snapshot(head);
   for (;;) {
     const std::vector<component_snapshot> snapshot = take_snapshot(head);
-    while (!all_quiet(snapshot)) {
-      const steady::time_point now = steady::now();
-      if (now - last_look >= held_up_gap) {
-        deadline += now - last_look;
+    const auto give_up = [&] {
+      if (!limit.reached(steady::now() - started)) {
+        return false;
       }
-      last_look = now;
-      if (now >= deadline) {
+      warn_gave_up(limit, at_start, snapshot);
+      return true;
+    };
+    while (!all_quiet(snapshot)) {
+      if (give_up()) {
         return;
       }
       pause_briefly(started);
     }
-    if (!any_moved(snapshot)) {
+    if (!any_moved(snapshot) || give_up()) {
       return;
     }
   }

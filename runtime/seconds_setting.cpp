@@ -1,0 +1,49 @@
+#include "seconds_setting.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+
+namespace qrn_runtime {
+
+namespace {
+
+std::string seconds_text(double seconds) {
+  std::ostringstream text;
+  text << seconds;
+  return text.str();
+}
+
+// The number of seconds in `value`, or a negative number when it is none.
+double parse_seconds(const char* value) {
+  char* end = nullptr;
+  const double seconds = std::strtod(value, &end);
+  if (end == value || *end != '\0' || !std::isfinite(seconds) || seconds < 0) {
+    return -1;
+  }
+  return seconds;
+}
+
+}  // namespace
+
+seconds_setting::seconds_setting(const char* variable, double default_seconds)
+    : seconds_(default_seconds) {
+  if (const char* value = std::getenv(variable)) {
+    const double seconds = parse_seconds(value);
+    if (seconds >= 0) {
+      seconds_ = seconds;
+    } else {
+      std::fprintf(stderr,
+                   "qrn: ignoring %s=%s: expected a number of seconds (0 for no limit); using %s\n",
+                   variable, value, seconds_text(default_seconds).c_str());
+    }
+  }
+  text_ = seconds_text(seconds_);
+}
+
+bool seconds_setting::reached(std::chrono::steady_clock::duration elapsed) const {
+  return seconds_ > 0 && std::chrono::duration<double>(elapsed).count() >= seconds_;
+}
+
+}  // namespace qrn_runtime

@@ -1,0 +1,31 @@
+// A time limit that the user sets, without rebuilding, through an
+// environment variable: a non-negative number of seconds, `0` for no limit.
+#ifndef QRN_RUNTIME_SECONDS_SETTING_H
+#define QRN_RUNTIME_SECONDS_SETTING_H
+
+#include <chrono>
+#include <string>
+
+namespace qrn_runtime {
+
+class seconds_setting {
+ public:
+  // Reads `variable`; when it is unset, or set to something other than a
+  // non-negative number of seconds, the limit is `default_seconds`, and a bad
+  // value gets one line on standard error.
+  seconds_setting(const char* variable, double default_seconds);
+
+  // True once `elapsed` has reached the limit; never when there is none.
+  bool reached(std::chrono::steady_clock::duration elapsed) const;
+
+  // The limit as the user would write it ("60", "0.5").
+  const std::string& text() const { return text_; }
+
+ private:
+  double seconds_;
+  std::string text_;
+};
+
+}  // namespace qrn_runtime
+
+#endif  // QRN_RUNTIME_SECONDS_SETTING_H
