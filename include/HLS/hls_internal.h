@@ -14,6 +14,10 @@
 // - `m_` is taken with a few try_lock attempts before an ordinary lock(), and
 //   a write notifies `cv_` only when a reader sleeps on it that no earlier
 //   write has woken yet, so an uncontended stream makes no system call.
+// - A tryRead on an always-running component's thread that finds the stream
+//   empty logs it, and a write wakes every component parked until the stream
+//   gets an element (see HLS/internal/parking.h); a write to a stream that no
+//   component is parked on pays one test of `parked_pollers_`.
 // - Operations that reuse another virtual operation call it through the
 //   dispatch table, so that a derived class's override is the one used.
 // - `_internal_cosim_empty()`, `get_size()` and the timing model take no lock;
@@ -36,6 +40,7 @@
 #include <utility>
 
 #include "HLS/internal/activity.h"
+#include "HLS/internal/parking.h"
 #include "HLS/internal/process_exit.h"
 #include "HLS/internal/spin.h"
 
@@ -120,6 +125,9 @@ class stream : public stream_abstract_base {
   stream() : stream_abstract_base(sizeof(T)) {}
   stream(const stream&) = delete;
   stream& operator=(const stream&) = delete;
+  // A component thread that found this stream empty forgets it (see
+  // parking.h). Not virtual: the dispatch table does not change.
+  ~stream() { forget_polled_stream(this); }
 
   // ---- Co-simulation queries (no lock) --------------------------------------
   bool _internal_cosim_empty() override { return q_.empty(); }
@@ -373,12 +381,33 @@ class stream : public stream_abstract_base {
     lock_spinning(lock);
     return lock;
   }
-  // The result of a tryRead that found the stream empty: releases `m_` and
-  // backs off (see back_off_after_empty_poll) before returning.
+  // The result of a tryRead that found the stream empty: releases `m_`,
+  // logs the stream on a component's thread (see parking.h) and backs off
+  // (see back_off_after_empty_poll) before returning.
   T empty_poll_result(std::unique_lock<std::mutex>& lock) {
     lock.unlock();
+    note_empty_poll(this, poll_ops());
     back_off_after_empty_poll();
     return T();
+  }
+  // How a parking component's worker enlists in `parked_pollers_`.
+  static const poll_site_ops& poll_ops() {
+    static const poll_site_ops ops = {&enlist_poller, &leave_poller};
+    return ops;
+  }
+  static bool enlist_poller(void* self, poll_site& site) {
+    stream& s = *static_cast<stream*>(self);
+    std::unique_lock<std::mutex> lock = s.lock_m();
+    if (!s._internal_cosim_empty()) {
+      return false;
+    }
+    link_parked_poller(s.parked_pollers_, site);
+    return true;
+  }
+  static void leave_poller(void* self, poll_site& site) {
+    stream& s = *static_cast<stream*>(self);
+    std::unique_lock<std::mutex> lock = s.lock_m();
+    unlink_parked_poller(s.parked_pollers_, site);
   }
   // Requires `lock` to hold `m_`. Polls for an element with `m_` released
   // between polls, for at most read_spin_limit; returns with `m_` held, true
@@ -427,9 +456,10 @@ class stream : public stream_abstract_base {
     } while (_internal_cosim_empty());
   }
   // Appends one element to all three queues, or to none if an append throws,
-  // and wakes one sleeping reader that no earlier write has woken yet. The
-  // wake-up is sent before `m_` is released: once a reader can take the
-  // element (and perhaps destroy the stream), the write touches nothing.
+  // and wakes one sleeping reader that no earlier write has woken yet and
+  // every parked poller. The wake-ups are sent before `m_` is released: once
+  // a reader can take the element (and perhaps destroy the stream), the write
+  // touches nothing.
   void append(const T& arg, bool sop, bool eop, int empty) {
     {
       std::unique_lock<std::mutex> lock = lock_m();
@@ -452,6 +482,9 @@ class stream : public stream_abstract_base {
         note_wakeup_sent();
         cv_.notify_one();
       }
+      if (parked_pollers_ != nullptr) {
+        wake_parked_pollers(parked_pollers_);
+      }
     }
     ++moved_elements();
   }
@@ -463,6 +496,7 @@ class stream : public stream_abstract_base {
   std::condition_variable cv_;
   unsigned int sleepers_ = 0;  // guarded by m_: readers sleeping on cv_
   unsigned int woken_ = 0;     // guarded by m_: sleepers signalled and not yet awake; <= sleepers_
+  poll_site* parked_pollers_ = nullptr;  // guarded by m_: components parked until a write
 };
 
 }  // namespace internal

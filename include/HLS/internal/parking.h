@@ -1,0 +1,213 @@
+// Parked pollers: how a stream wakes an always-running component that sleeps
+// until one of the streams it polls gets an element.
+//
+// - Each always-running component has an `idle_parker`, a futex word that its
+//   worker thread sleeps on while parked. Wakers only exchange the word and
+//   make a wake-up call; a parker is a static of its component and is never
+//   destroyed, so a waker may use it after releasing any lock.
+// - While a component's calls move nothing, its worker thread logs, in its
+//   `poll_log`, every stream that a tryRead on that thread found empty
+//   (note_empty_poll). Other threads log nothing.
+// - To park, the worker enlists one `poll_site` per logged stream in that
+//   stream's list of parked pollers, then sleeps; waking, it leaves every list.
+//
+// No lost wake-up: enlisting takes the stream's mutex and fails when the
+// stream holds an element (a write came after the empty poll), and a write
+// looks at the list under the same mutex. So a write either makes the park
+// fail or finds the poller enlisted and wakes it. The parker sleeps only if
+// it can move its word from `running` to `parked`, and a wake-up first sets
+// the word to `woken`, so a wake-up that comes before the sleep cancels it.
+//
+// Locks: a stream's list of parked pollers is guarded by that stream's mutex.
+// A worker holds at most one stream mutex at a time while enlisting or
+// leaving; a waker touches nothing but parker words while it holds one.
+#ifndef QRN_HLS_INTERNAL_PARKING_H
+#define QRN_HLS_INTERNAL_PARKING_H
+
+#include <linux/futex.h>
+#include <sys/syscall.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+
+namespace qrn {
+namespace internal {
+
+class idle_parker {
+ public:
+  constexpr idle_parker() = default;
+  idle_parker(const idle_parker&) = delete;
+  idle_parker& operator=(const idle_parker&) = delete;
+
+  // Wakes the worker if it sleeps; otherwise its next sleep() returns at
+  // once. Thread-safe.
+  void wake() {
+    if (word_.exchange(woken) == parked) {
+      futex(FUTEX_WAKE_PRIVATE, 1, nullptr);
+    }
+  }
+
+  // True from just before the worker sleeps until it is woken or its pause
+  // ends. Thread-safe.
+  bool parked_now() const { return word_.load() == parked; }
+
+  // Worker thread only: sleeps for at most `pause` unless woken. Returns true
+  // when a wake() came (before or during the sleep), false when the pause
+  // ended without one.
+  bool sleep(std::chrono::microseconds pause) {
+    std::uint32_t expected = running;
+    if (word_.compare_exchange_strong(expected, parked)) {
+      const timespec timeout{static_cast<time_t>(pause.count() / 1000000),
+                             static_cast<long>(pause.count() % 1000000 * 1000)};
+      futex(FUTEX_WAIT_PRIVATE, parked, &timeout);  // returns at once once woken
+    }
+    return word_.exchange(running) == woken;
+  }
+
+ private:
+  enum : std::uint32_t { running, parked, woken };
+
+  void futex(int op, std::uint32_t value, const timespec* timeout) {
+    static_assert(sizeof(word_) == sizeof(std::uint32_t), "the futex word is the atomic itself");
+    syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&word_), op, value, timeout, nullptr, 0);
+  }
+
+  std::atomic<std::uint32_t> word_{running};
+};
+
+struct poll_site;
+
+// How a worker reaches a stream of any element type. Each function takes the
+// stream's mutex for its whole duration.
+struct poll_site_ops {
+  // Links `site` into the stream's parked list; false, linking nothing, when
+  // the stream holds an element.
+  bool (*enlist)(void* stream, poll_site& site);
+  // Unlinks `site`, which enlist() linked.
+  void (*leave)(void* stream, poll_site& site);
+};
+
+// One stream that a worker found empty, and its link in that stream's list
+// of parked pollers while the worker is parked.
+struct poll_site {
+  void* stream = nullptr;
+  const poll_site_ops* ops = nullptr;
+  idle_parker* parker = nullptr;
+  poll_site* prev = nullptr;  // guarded by the stream's mutex
+  poll_site* next = nullptr;  // guarded by the stream's mutex
+};
+
+// Parked-list operations; each requires the owning stream's mutex.
+inline void link_parked_poller(poll_site*& head, poll_site& site) {
+  site.prev = nullptr;
+  site.next = head;
+  if (head != nullptr) {
+    head->prev = &site;
+  }
+  head = &site;
+}
+
+inline void unlink_parked_poller(poll_site*& head, poll_site& site) {
+  (site.prev != nullptr ? site.prev->next : head) = site.next;
+  if (site.next != nullptr) {
+    site.next->prev = site.prev;
+  }
+  site.prev = nullptr;
+  site.next = nullptr;
+}
+
+// Called by a write that found parked pollers on its stream.
+__attribute__((noinline)) inline void wake_parked_pollers(const poll_site* head) {
+  for (; head != nullptr; head = head->next) {
+    head->parker->wake();
+  }
+}
+
+// The streams a worker found empty since it last moved an element or woke.
+// Used by the worker thread only.
+class poll_log {
+ public:
+  // Streams past this many are not logged: a write to one of them does not
+  // wake the worker, which then runs again when its pause ends.
+  static constexpr unsigned capacity = 32;
+
+  void note(void* stream, const poll_site_ops& ops) {
+    for (unsigned i = 0; i < size_; ++i) {
+      if (sites_[i].stream == stream) {
+        return;
+      }
+    }
+    if (size_ < capacity) {
+      sites_[size_].stream = stream;
+      sites_[size_].ops = &ops;
+      ++size_;
+    }
+  }
+
+  // Drops `stream` (being destroyed) from the log.
+  void forget(const void* stream) {
+    for (unsigned i = 0; i < size_; ++i) {
+      if (sites_[i].stream == stream) {
+        sites_[i] = sites_[--size_];
+        return;
+      }
+    }
+  }
+
+  void clear() { size_ = 0; }
+
+  // Enlists `parker` in every logged stream. False, with nothing enlisted,
+  // when one of them holds an element.
+  bool enlist_all(idle_parker& parker) {
+    for (unsigned i = 0; i < size_; ++i) {
+      sites_[i].parker = &parker;
+      if (!sites_[i].ops->enlist(sites_[i].stream, sites_[i])) {
+        leave_first(i);
+        return false;
+      }
+    }
+    return true;
+  }
+
+  // Undoes a successful enlist_all().
+  void leave_all() { leave_first(size_); }
+
+ private:
+  void leave_first(unsigned count) {
+    for (unsigned i = 0; i < count; ++i) {
+      sites_[i].ops->leave(sites_[i].stream, sites_[i]);
+    }
+  }
+
+  poll_site sites_[capacity];
+  unsigned size_ = 0;
+};
+
+// The log of the always-running component that the calling thread runs, or
+// null on every other thread.
+inline poll_log*& current_poll_log() {
+  static thread_local poll_log* log = nullptr;
+  return log;
+}
+
+// Called by a tryRead that found `stream` empty, after releasing its mutex.
+inline void note_empty_poll(void* stream, const poll_site_ops& ops) {
+  if (poll_log* log = current_poll_log()) {
+    log->note(stream, ops);
+  }
+}
+
+// Called by a stream's destructor.
+inline void forget_polled_stream(const void* stream) {
+  if (poll_log* log = current_poll_log()) {
+    log->forget(stream);
+  }
+}
+
+}  // namespace internal
+}  // namespace qrn
+
+#endif  // QRN_HLS_INTERNAL_PARKING_H
