@@ -17,6 +17,7 @@
 
 #include "HLS/internal/_task_X64.h"
 #include "HLS/internal/activity.h"
+#include "HLS/internal/idle_worker.h"
 #include "HLS/internal/names.h"
 #include "HLS/internal/process_exit.h"
 
@@ -50,21 +51,37 @@ always_run_record& always_run_record_of() {
   return record;
 }
 
+// The parking state of the always-running component `f`.
+template <VoidFuncTy& f>
+idle_worker& idle_worker_of() {
+  static idle_worker worker;
+  return worker;
+}
+
 // Calls `f` back to back and never returns. After each call it publishes
 // the call and, when the call moved stream elements, the worker thread's
-// moved count.
+// moved count; then it tells the idle worker, which parks the thread for a
+// while when calls keep moving nothing (see idle_worker.h).
 template <VoidFuncTy& f>
 [[noreturn]] void run_always(always_run_record& record) {
   current_always_run_record() = &record;
+  idle_worker& idle = idle_worker_of<f>();
+  current_poll_log() = &idle.log();
   const std::uint64_t& moved = moved_elements();
   std::uint64_t published_moved = moved;
   for (std::uint64_t calls = 1;; ++calls) {
     f();
-    if (moved != published_moved) {
+    const bool moved_any = moved != published_moved;
+    if (moved_any) {
       published_moved = moved;
       record.moved.store(published_moved, std::memory_order_relaxed);
     }
     record.calls.store(calls, std::memory_order_seq_cst);
+    if (moved_any) {
+      idle.busy_call();
+    } else {
+      idle.idle_call();
+    }
   }
 }
 
@@ -87,6 +104,7 @@ class launch_always_run_helper {
   launch_always_run_helper() {
     always_run_record& record = always_run_record_of<f>();
     record.signature = component_signature<f>();
+    record.parker = &idle_worker_of<f>().parker();
     task<VoidFuncTy, launch_at_startup<f>, true>::template launch<0>();
     publish_always_run_record(record);
   }

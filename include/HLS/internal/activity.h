@@ -7,6 +7,9 @@
 //   its worker thread: the number of completed component calls, the moved
 //   count as of the last publication, and whether the worker sleeps in a
 //   blocking read.
+// - Each record points at the component's parker (see parking.h), through
+//   which the runtime sees that the worker is parked between two calls and
+//   wakes it.
 // - A blocking read that is about to be woken is counted in
 //   `activity_state::pending_wakeups` from the write that wakes it until the
 //   woken reader holds the stream's mutex again, so "asleep" is never
@@ -24,6 +27,8 @@
 namespace qrn {
 namespace internal {
 
+class idle_parker;
+
 // Published activity of one always-running component. Written by its worker
 // thread only; read by the emulation runtime.
 struct always_run_record {
@@ -33,7 +38,8 @@ struct always_run_record {
   std::atomic<bool> asleep{false};    // sleeping in a blocking read of an empty stream
   always_run_record* next = nullptr;  // list link; immutable once published
   const char* signature =
-      nullptr;  // component_signature() of the component; set before publication
+      nullptr;                    // component_signature() of the component; set before publication
+  idle_parker* parker = nullptr;  // the component's parker; set before publication
 };
 
 struct activity_state {
