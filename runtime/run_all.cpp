@@ -4,10 +4,13 @@
 // Quiescence is judged in rounds. A round snapshots, for every component, its
 // completed calls and its published moved count, then waits until each one
 // either has completed the two calls after the one in progress at the
-// snapshot, or sleeps in a blocking read while no wake-up is pending. If no
-// moved count changed meanwhile, no stream changed during the round and every
-// component has looked at its inputs since: the round is clean and the wait
-// ends. Otherwise a new round starts, for as long as the settle limit allows.
+// snapshot, or sleeps in a blocking read while no wake-up is pending. A
+// component parked between two calls at the snapshot needs only the two calls
+// after it, and a parked component that is not yet quiet is woken, so that it
+// makes them at once rather than when its pause ends. If no moved count changed
+// meanwhile, no stream changed during the round and every component has
+// looked at its inputs since: the round is clean and the wait ends. Otherwise
+// a new round starts, for as long as the settle limit allows.
 #include "HLS/runtime.h"
 
 #include <chrono>
@@ -18,6 +21,7 @@
 #include <vector>
 
 #include "HLS/internal/activity.h"
+#include "HLS/internal/parking.h"
 #include "HLS/internal/process_exit.h"
 #include "seconds_setting.h"
 
@@ -34,13 +38,16 @@ struct component_snapshot {
   const always_run_record* record;
   std::uint64_t calls;
   std::uint64_t moved;
+  bool parked;  // between call `calls` and the next one, parked
 };
 
 std::vector<component_snapshot> take_snapshot(const always_run_record* head) {
   std::vector<component_snapshot> snapshot;
   for (const always_run_record* record = head; record != nullptr; record = record->next) {
+    // The parker word first: a worker seen parked has published its calls.
+    const bool parked = record->parker != nullptr && record->parker->parked_now();
     const std::uint64_t calls = record->calls.load();
-    snapshot.push_back({record, calls, record->moved.load()});
+    snapshot.push_back({record, calls, record->moved.load(), parked});
   }
   return snapshot;
 }
@@ -49,16 +56,22 @@ bool is_quiet(const component_snapshot& component) {
   if (activity().pending_wakeups.load() == 0 && component.record->asleep.load()) {
     return true;
   }
-  return component.record->calls.load() >= component.calls + 3;
+  return component.record->calls.load() >= component.calls + (component.parked ? 2 : 3);
 }
 
+// Also wakes each parked component that is not quiet yet.
 bool all_quiet(const std::vector<component_snapshot>& snapshot) {
+  bool quiet = true;
   for (const component_snapshot& component : snapshot) {
     if (!is_quiet(component)) {
-      return false;
+      quiet = false;
+      qrn::internal::idle_parker* parker = component.record->parker;
+      if (parker != nullptr && parker->parked_now()) {
+        parker->wake();
+      }
     }
   }
-  return true;
+  return quiet;
 }
 
 bool any_moved(const std::vector<component_snapshot>& snapshot) {
