@@ -37,6 +37,14 @@ TEST(RunAll, TwoStagePipelineHasHandledEveryInput) {
   }
 }
 
+// The component parks before each input: each wakes it, whichever of its two
+// inputs it reaches, and run-all waits for it, however long it was parked.
+TEST(RunAll, ParkedPollerHandlesEveryInputOfEitherStream) {
+  for (int count : {1, 50}) {
+    expect_runs({QRN_PROGRAM_PARKED_POLLER, std::to_string(count)}, 10, results(2 * count));
+  }
+}
+
 // Run-all gives up after about a second; the run limit only catches a hang.
 TEST(RunAll, ReturnsAlthoughAComponentNeverGoesQuiet) {
   expect_runs({QRN_PROGRAM_NEVER_QUIET, "writes"}, 3, "returned\n");

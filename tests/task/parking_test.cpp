@@ -1,0 +1,148 @@
+// Parking of idle polling components, one parker and its poll log at a time:
+// the test thread stands in for a component's worker by logging its empty
+// polls. Sleeps use a pause no test waits out, so a lost wake-up hangs the
+// test until CTest's timeout rather than passing late.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <thread>
+
+#include "HLS/hls_internal.h"
+#include "HLS/internal/parking.h"
+
+namespace {
+
+using qrn::internal::idle_parker;
+using qrn::internal::poll_log;
+using stream = qrn::internal::stream<int>;
+
+constexpr std::chrono::microseconds forever = std::chrono::hours(1);
+constexpr std::chrono::microseconds no_pause{0};
+
+// Makes the calling thread log its empty polls in `log` while it lives.
+class logging_polls {
+ public:
+  explicit logging_polls(poll_log& log) { qrn::internal::current_poll_log() = &log; }
+  ~logging_polls() { qrn::internal::current_poll_log() = nullptr; }
+  logging_polls(const logging_polls&) = delete;
+  logging_polls& operator=(const logging_polls&) = delete;
+};
+
+void poll_empty(stream& s) {
+  bool success = true;
+  (void)s.tryRead(success);
+  ASSERT_FALSE(success);
+}
+
+// Parks `parker` on another thread and returns once it sleeps; the thread
+// stores whether it was woken in `woken`.
+std::thread sleep_on_thread(idle_parker& parker, bool& woken) {
+  std::thread sleeper([&parker, &woken] { woken = parker.sleep(forever); });
+  while (!parker.parked_now()) {
+    std::this_thread::yield();
+  }
+  return sleeper;
+}
+
+TEST(Parking, AWriteBeforeTheParkCancelsIt) {
+  stream s;
+  poll_log log;
+  idle_parker parker;
+  logging_polls polls(log);
+  poll_empty(s);
+  s.write(1);
+  EXPECT_FALSE(log.enlist_all(parker));  // the stream holds an element
+  s.write(2);                            // nothing is enlisted: no wake-up
+  EXPECT_FALSE(parker.sleep(no_pause));
+
+  poll_log enlisted;
+  stream t;
+  {
+    logging_polls more(enlisted);
+    poll_empty(t);
+  }
+  ASSERT_TRUE(enlisted.enlist_all(parker));
+  t.write(3);  // before the sleep: the sleep returns at once
+  EXPECT_TRUE(parker.sleep(forever));
+  enlisted.leave_all();
+}
+
+TEST(Parking, AWakeUpBeforeTheSleepIsKeptForItOnly) {
+  idle_parker parker;
+  parker.wake();
+  EXPECT_TRUE(parker.sleep(forever));
+  EXPECT_FALSE(parker.sleep(no_pause));
+}
+
+TEST(Parking, AWriteToEitherPolledStreamWakesTheSleeper) {
+  for (const int written : {0, 1}) {
+    SCOPED_TRACE(written);
+    stream inputs[2];
+    poll_log log;
+    idle_parker parker;
+    {
+      logging_polls polls(log);
+      poll_empty(inputs[0]);
+      poll_empty(inputs[1]);
+      poll_empty(inputs[0]);  // logged once
+    }
+    ASSERT_TRUE(log.enlist_all(parker));
+    bool woken = false;
+    std::thread sleeper = sleep_on_thread(parker, woken);
+    inputs[written].write(7);
+    sleeper.join();
+    EXPECT_TRUE(woken);
+    log.leave_all();
+    inputs[1 - written].write(8);  // left: no wake-up
+    EXPECT_FALSE(parker.sleep(no_pause));
+  }
+}
+
+// Two components polling one stream, parked in either order of leaving.
+TEST(Parking, AWriteWakesEveryPollerParkedOnTheStream) {
+  for (const bool first_leaves_first : {true, false}) {
+    stream shared;
+    poll_log logs[2];
+    idle_parker parkers[2];
+    for (poll_log& log : logs) {
+      logging_polls polls(log);
+      poll_empty(shared);
+    }
+    bool woken[2] = {false, false};
+    std::thread sleepers[2];
+    for (int i = 0; i < 2; ++i) {
+      ASSERT_TRUE(logs[i].enlist_all(parkers[i]));
+      sleepers[i] = sleep_on_thread(parkers[i], woken[i]);
+    }
+    shared.write(1);
+    for (std::thread& sleeper : sleepers) {
+      sleeper.join();
+    }
+    EXPECT_TRUE(woken[0] && woken[1]);
+    logs[first_leaves_first ? 0 : 1].leave_all();
+    shared.write(2);  // still wakes the one enlisted
+    EXPECT_TRUE(parkers[first_leaves_first ? 1 : 0].sleep(forever));
+    logs[first_leaves_first ? 1 : 0].leave_all();
+  }
+}
+
+// A stream destroyed after its empty poll leaves the log: parking must not
+// touch it (AddressSanitizer reports the use of freed memory otherwise).
+TEST(Parking, ADestroyedStreamIsNotEnlisted) {
+  poll_log log;
+  idle_parker parker;
+  stream kept;
+  {
+    logging_polls polls(log);
+    std::unique_ptr<stream> gone(new stream);
+    poll_empty(*gone);
+    poll_empty(kept);
+  }
+  ASSERT_TRUE(log.enlist_all(parker));
+  kept.write(1);
+  EXPECT_TRUE(parker.sleep(forever));
+  log.leave_all();
+}
+
+}  // namespace
