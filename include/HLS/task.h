@@ -62,7 +62,7 @@ template <VoidFuncTy& f>
     f();
     if (moved != published_moved) {
       published_moved = moved;
-      record.moved.store(published_moved, std::memory_order_relaxed);
+      record.moved.store(published_moved, std::memory_order_release);
     }
     record.calls.store(calls, std::memory_order_seq_cst);
   }
