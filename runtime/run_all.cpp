@@ -41,13 +41,18 @@ struct component_snapshot {
   bool parked;  // between call `calls` and the next one, parked
 };
 
+// Reads each moved count before the call count: a component that completes
+// calls between the two loads then shows them as calls after the snapshot
+// that must move nothing. (Read the other way round, calls that moved between
+// the two loads would pass for quiet ones.)
 std::vector<component_snapshot> take_snapshot(const always_run_record* head) {
   std::vector<component_snapshot> snapshot;
   for (const always_run_record* record = head; record != nullptr; record = record->next) {
-    // The parker word first: a worker seen parked has published its calls.
+    const std::uint64_t moved = record->moved.load();
+    // The parker word before the call count: a worker seen parked has
+    // published the calls it made before parking.
     const bool parked = record->parker != nullptr && record->parker->parked_now();
-    const std::uint64_t calls = record->calls.load();
-    snapshot.push_back({record, calls, record->moved.load(), parked});
+    snapshot.push_back({record, record->calls.load(), moved, parked});
   }
   return snapshot;
 }

@@ -16,6 +16,8 @@ need cmake cmake ctest
 need ninja-build ninja
 need g++ g++
 need clang clang++
+# libFuzzer, for the stream fuzzer; a path only when clang++ finds it.
+need libclang-rt-dev "$(clang++ -print-file-name=libclang_rt.fuzzer-x86_64.a 2>/dev/null || echo /none)"
 need clang-format clang-format
 need clang-tidy clang-tidy
 need pkg-config pkg-config

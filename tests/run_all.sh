@@ -5,8 +5,8 @@
 # AddressSanitizer+UndefinedBehaviorSanitizer and ThreadSanitizer, all in the
 # compilers' default standard. Smoke builds compile every public header with
 # all templates instantiated in strict C++14 and C++20 under both compilers and
-# run the smoke-labelled tests. Then the lint (tests/lint.sh). Exits non-zero
-# on the first failure.
+# run the smoke-labelled tests. A clang build runs the stream fuzzer for a
+# minute. Then the lint (tests/lint.sh). Exits non-zero on the first failure.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -77,6 +77,14 @@ full asan-ubsan "${sanitizers[@]}" -DCMAKE_BUILD_TYPE=Debug \
 # side on two cores, can starve each other's worker threads for that long.
 QRN_TEST_JOBS=1 full tsan "${sanitizers[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   "-DCMAKE_CXX_FLAGS=-fsanitize=thread"
+# The stream model's libFuzzer target (clang; AddressSanitizer and
+# UndefinedBehaviorSanitizer), run for a minute from the committed corpus as
+# the fuzz-labelled test; a crash or a disagreement with the model fails it.
+echo "=== fuzz"
+configure fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DQRN_BUILD_FUZZERS=ON -DQRN_BUILD_BENCHMARKS=OFF -DQRN_TEST_CONSUMER=OFF
+cmake --build "$out/fuzz" -j "$jobs" --target stream_model_fuzzer
+run_ctest "$out/fuzz" -L fuzz
 for standard in 14 20; do
   smoke "gcc-c++$standard" g++ "$standard"
   smoke "clang-c++$standard" clang++ "$standard"

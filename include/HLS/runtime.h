@@ -7,9 +7,11 @@
 // Returns once every always-running component has gone quiet: each has
 // completed two consecutive calls of its component function that moved no
 // stream element, after this call began and with no element moved meanwhile by
-// any of them, or sleeps in a blocking read with no element on its way. Gives
-// up after about one second of waiting (a pause of the whole process, as on an
-// overloaded machine, does not count); returns at once when nothing was launched.
+// any of them, or sleeps in a blocking read with no element on its way. Waits
+// as long as finite work takes; gives up, with a warning on standard error
+// naming the components still busy, after QRN_SETTLE_LIMIT seconds
+// (environment; default 60, 0 for no limit). Returns at once when nothing was
+// launched.
 // `component_entry` is the test bench's component entry; it is not called.
 extern "C" void __qrn_hls_component_run_all(void (*component_entry)());
 

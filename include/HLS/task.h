@@ -74,7 +74,7 @@ template <VoidFuncTy& f>
     const bool moved_any = moved != published_moved;
     if (moved_any) {
       published_moved = moved;
-      record.moved.store(published_moved, std::memory_order_relaxed);
+      record.moved.store(published_moved, std::memory_order_release);
     }
     record.calls.store(calls, std::memory_order_seq_cst);
     if (moved_any) {
