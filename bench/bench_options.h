@@ -15,6 +15,7 @@ struct bench_options {
   int process_runs = 20;                    // S7: program runs per round
   int pipeline_runs = 1;                    // S2, S3: runs per round
   double min_seconds = 0.2;                 // the quick scenarios: time per round
+  int idle_samples = 100;                   // S8: 10 ms steps measured; S9, S10: writes timed
 };
 
 inline bench_options smoke_options() {
@@ -25,6 +26,7 @@ inline bench_options smoke_options() {
   smoke.process_runs = 2;
   smoke.pipeline_runs = 1;
   smoke.min_seconds = 0.001;
+  smoke.idle_samples = 3;
   return smoke;
 }
 

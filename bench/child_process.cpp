@@ -5,9 +5,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cstring>
 #include <system_error>
 
 extern char** environ;
@@ -22,12 +24,26 @@ namespace {
 
 }  // namespace
 
-child_result run_child(const std::vector<std::string>& argv) {
+child_result run_child(const std::vector<std::string>& argv, const std::vector<std::string>& env) {
   std::vector<char*> args;
   for (const std::string& arg : argv) {
     args.push_back(const_cast<char*>(arg.c_str()));
   }
   args.push_back(nullptr);
+  std::vector<char*> environment;
+  for (char** variable = environ; *variable != nullptr; ++variable) {
+    const std::string name(*variable, std::strcspn(*variable, "="));
+    const bool replaced = std::any_of(env.begin(), env.end(), [&name](const std::string& entry) {
+      return entry.compare(0, name.size() + 1, name + "=") == 0;
+    });
+    if (!replaced) {
+      environment.push_back(*variable);
+    }
+  }
+  for (const std::string& variable : env) {
+    environment.push_back(const_cast<char*>(variable.c_str()));
+  }
+  environment.push_back(nullptr);
 
   int pipe_fds[2];
   if (pipe(pipe_fds) != 0) {
@@ -43,7 +59,8 @@ child_result run_child(const std::vector<std::string>& argv) {
   child_result result;
   const auto started = std::chrono::steady_clock::now();
   pid_t pid = 0;
-  const int spawn_error = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
+  const int spawn_error =
+      posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environment.data());
   posix_spawn_file_actions_destroy(&actions);
   close(pipe_fds[1]);
   if (spawn_error != 0) {

@@ -15,8 +15,11 @@ struct child_result {
 };
 
 // Runs `argv` (argv[0] is the program's path) with standard input closed and
-// standard error shared with the caller, and waits for it to end.
-child_result run_child(const std::vector<std::string>& argv);
+// standard error shared with the caller, and waits for it to end. The child
+// gets this process's environment with the "NAME=VALUE" entries of `env`
+// added, each replacing a variable of the same name.
+child_result run_child(const std::vector<std::string>& argv,
+                       const std::vector<std::string>& env = {});
 
 // Path of the running executable.
 std::string own_executable();

@@ -21,6 +21,7 @@
 #include "HLS/hls.h"
 #include "HLS/task.h"
 #include "bench_options.h"
+#include "idle_scenarios.h"
 #include "pipeline_child.h"
 #include "process_scenarios.h"
 #include "round_report.h"
@@ -144,6 +145,37 @@ void register_round(bool reverse) {
                     {{"qrn", empty_stream_memory<qrn_streams>},
                      {"baseline", empty_stream_memory<baseline_streams>}},
                     quick, reverse);
+#if defined(QRN_IDLE_CHILD_PROGRAM)
+  for (const int components : {1, 64}) {
+    const std::string count = std::to_string(components);
+    register_scenario("S8_idle_cpu_" + count,
+                      {{"parked",
+                        [components](benchmark::State& s) {
+                          idle_components_cpu(s, QRN_IDLE_CHILD_PROGRAM, components, true);
+                        }},
+                       {"unparked",
+                        [components](benchmark::State& s) {
+                          idle_components_cpu(s, QRN_IDLE_CHILD_PROGRAM, components, false);
+                        }}},
+                      once, reverse);
+    register_scenario("S9_wake_latency_" + count,
+                      {{"parked",
+                        [components](benchmark::State& s) {
+                          idle_component_latency(s, QRN_IDLE_CHILD_PROGRAM, components, true);
+                        }},
+                       {"unparked",
+                        [components](benchmark::State& s) {
+                          idle_component_latency(s, QRN_IDLE_CHILD_PROGRAM, components, false);
+                        }}},
+                      once, reverse);
+  }
+  register_scenario(
+      "S10_two_inputs",
+      {{"parked", [](benchmark::State& s) { two_input_latency(s, QRN_IDLE_CHILD_PROGRAM, true); }},
+       {"unparked",
+        [](benchmark::State& s) { two_input_latency(s, QRN_IDLE_CHILD_PROGRAM, false); }}},
+      once, reverse);
+#endif
 #if defined(QRN_SAMPLE_PROGRAM) && defined(QRN_TRIVIAL_PROGRAM)
   const configure_fn program_runs = [&opts](benchmark::internal::Benchmark* b) {
     b->UseManualTime()->Iterations(opts.process_runs);
@@ -170,6 +202,12 @@ const std::vector<scenario_summary>& summary_lines() {
       {"S6_empty_stream", "object_bytes", "object bytes", "qrn", "baseline", 0, 0},
       {"S6_empty_stream", "heap_bytes", "heap bytes", "qrn", "baseline", 0, 0},
       {"S7_whole_program", "ns_per_run", "ns/run", "sample", "trivial", 1.3, 0},
+      {"S8_idle_cpu_1", "cpu_ms_per_s", "CPU ms/s", "parked", "unparked", 0, 10},
+      {"S8_idle_cpu_64", "cpu_ms_per_s", "CPU ms/s", "parked", "unparked", 0, 50},
+      {"S9_wake_latency_1", "median_us", "us", "parked", "unparked", 0, 100},
+      {"S9_wake_latency_64", "median_us", "us", "parked", "unparked", 0, 100},
+      {"S10_two_inputs", "first_us", "us, first input", "parked", "unparked", 0, 100},
+      {"S10_two_inputs", "second_us", "us, second input", "parked", "unparked", 0, 100},
   };
   return lines;
 }
