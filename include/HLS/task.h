@@ -62,6 +62,13 @@ idle_worker& idle_worker_of() {
 // the call and, when the call moved stream elements, the worker thread's
 // moved count; then it tells the idle worker, which parks the thread for a
 // while when calls keep moving nothing (see idle_worker.h).
+//
+// The call count is a release store (a plain store on x86-64, where a
+// sequentially consistent one is a locked exchange per call). That is enough:
+// the moved count is published with it, and a call that locks a stream before
+// a test bench writes to it has stored the count of the calls before it, so a
+// snapshot the bench takes after the write sees that count and waits for the
+// calls after that one.
 template <VoidFuncTy& f>
 [[noreturn]] void run_always(always_run_record& record) {
   current_always_run_record() = &record;
@@ -76,7 +83,7 @@ template <VoidFuncTy& f>
       published_moved = moved;
       record.moved.store(published_moved, std::memory_order_release);
     }
-    record.calls.store(calls, std::memory_order_seq_cst);
+    record.calls.store(calls, std::memory_order_release);
     if (moved_any) {
       idle.busy_call();
     } else {
