@@ -6,14 +6,15 @@
 // worker parks (see parking.h) until a write reaches a stream it found empty,
 // the emulation runtime wakes it, or its pause ends. The first pause is
 // first_park_pause; each pause that ends without a wake-up doubles the next,
-// up to park_limit(), so a component that waits for something other than a
-// stream (a flag, the clock) still runs again within that bound. Many parked
+// up to park_limit(), so a component that also waits for something other
+// than a stream (a flag, the clock) still runs again within that bound. Many parked
 // components share a budget of timed wake-ups instead: with n of them parked
 // the bound is at least n * pause_per_parked_component, since every timed
 // wake-up costs a context switch (several microseconds on a virtual
 // machine) whichever component makes it. After any
 // park the worker makes at least two more calls before it parks again, and a
-// call that moves an element starts the count afresh.
+// call that moves an element starts the count afresh. A component whose idle
+// calls found no stream empty never parks.
 //
 // Parking changes when calls happen, never what a call sees. Setting
 // QRN_PARK_LIMIT_US=0 turns it off.
@@ -139,7 +140,15 @@ class idle_worker {
 
   // Sleeps unless a logged stream already holds an element; either way the
   // log starts afresh and the next park comes calls_after_park calls later.
+  // A component that found no stream empty is not parked at all: it may move
+  // its data through something else (its calls then look idle), and nothing
+  // could wake it early.
   void park() {
+    if (log_.empty()) {
+      phase_ = phase::rested;
+      countdown_ = calls_per_clock_check;
+      return;
+    }
     if (log_.enlist_all(parker_)) {
       const int parked = parked_components().fetch_add(1, std::memory_order_relaxed) + 1;
       const bool woken = parker_.sleep(pause_);

@@ -158,6 +158,7 @@ class poll_log {
   }
 
   void clear() { size_ = 0; }
+  bool empty() const { return size_ == 0; }
 
   // Enlists `parker` in every logged stream. False, with nothing enlisted,
   // when one of them holds an element.
