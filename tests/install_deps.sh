@@ -34,3 +34,15 @@ if ((${#missing[@]})); then
   "${sudo_cmd[@]}" apt-get update -qq
   "${sudo_cmd[@]}" apt-get install -y -qq "${missing[@]}"
 fi
+
+# SystemC, for the qrn_vs_systemc comparison only: the build skips that
+# program, with a note, when SystemC cannot be installed.
+if [[ ! -e /usr/include/systemc.h ]]; then
+  export DEBIAN_FRONTEND=noninteractive
+  sudo_cmd=()
+  [[ $(id -u) == 0 ]] || sudo_cmd=(sudo)
+  if ! { "${sudo_cmd[@]}" apt-get install -y -qq libsystemc-dev ||
+    { "${sudo_cmd[@]}" apt-get update -qq && "${sudo_cmd[@]}" apt-get install -y -qq libsystemc-dev; }; }; then
+    echo "Note: libsystemc-dev could not be installed; qrn_vs_systemc will not be built."
+  fi
+fi

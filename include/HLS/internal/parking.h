@@ -26,12 +26,13 @@
 
 #include <linux/futex.h>
 #include <sys/syscall.h>
-#include <time.h>
 #include <unistd.h>
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <ctime>
 
 namespace qrn {
 namespace internal {
@@ -183,7 +184,7 @@ class poll_log {
     }
   }
 
-  poll_site sites_[capacity];
+  std::array<poll_site, capacity> sites_{};
   unsigned size_ = 0;
 };
 
