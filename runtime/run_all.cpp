@@ -13,12 +13,16 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <map>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "HLS/diagnostics.h"
 #include "HLS/internal/activity.h"
 #include "HLS/internal/process_exit.h"
+#include "run_snapshot.h"
 #include "seconds_setting.h"
 
 namespace {
@@ -82,15 +86,62 @@ void pause_briefly(steady::time_point started) {
   }
 }
 
-// One line on standard error naming each component that kept run-all from
-// returning: those that moved elements since `at_start`, and those still
-// inside the call they were in at the last snapshot.
 // How long run-all waits for components that keep moving elements.
 constexpr double default_settle_limit_seconds = 60;
 
+// Elements moved so far through each stream, by name, at one moment.
+struct stream_traffic {
+  steady::time_point at;
+  std::map<std::string, std::uint64_t> moves;
+};
+
+stream_traffic traffic_now() {
+  stream_traffic traffic{steady::now(), {}};
+  for (const qrn::stream_report& stream : qrn::snapshot_run().streams) {
+    traffic.moves[stream.name] = stream.written + stream.read;
+  }
+  return traffic;
+}
+
+// Keeps a view of the stream traffic at least a second old, refreshed about
+// every second, so that a give-up can name the streams used in the last one.
+class traffic_window {
+ public:
+  void refresh(steady::time_point now) {
+    if (now - latest_.at >= std::chrono::seconds(1)) {
+      older_ = std::move(latest_);
+      latest_ = traffic_now();
+    }
+  }
+  // "NAME (+N), ..." for the streams that moved elements since the older view.
+  std::string recent_streams() const {
+    const stream_traffic now = traffic_now();
+    const stream_traffic& since = older_.moves.empty() ? latest_ : older_;
+    std::string streams;
+    for (const auto& stream : now.moves) {
+      const auto before = since.moves.find(stream.first);
+      const std::uint64_t moved =
+          stream.second - (before == since.moves.end() ? 0 : before->second);
+      if (moved > 0) {
+        streams +=
+            (streams.empty() ? "" : ", ") + stream.first + " (+" + std::to_string(moved) + ")";
+      }
+    }
+    return streams;
+  }
+
+ private:
+  stream_traffic older_;
+  stream_traffic latest_ = traffic_now();
+};
+
+// One line on standard error naming each component that kept run-all from
+// returning (those that moved elements since `at_start`, and those still
+// inside the call they were in at the last snapshot) and the streams that
+// moved elements in the last second.
 void warn_gave_up(const qrn_runtime::seconds_setting& limit,
                   const std::vector<component_snapshot>& at_start,
-                  const std::vector<component_snapshot>& last) {
+                  const std::vector<component_snapshot>& last, const traffic_window& traffic) {
   std::string busy;
   for (std::size_t i = 0; i < last.size(); ++i) {
     const always_run_record& record = *last[i].record;
@@ -104,12 +155,13 @@ void warn_gave_up(const qrn_runtime::seconds_setting& limit,
       continue;
     }
     busy += busy.empty() ? "" : ", ";
-    busy += qrn::internal::component_name_from_signature(record.signature) + " (" + reason + ")";
+    busy += qrn_runtime::component_name(record) + " (" + reason + ")";
   }
+  const std::string streams = traffic.recent_streams();
   std::fprintf(stderr,
                "qrn: __qrn_hls_component_run_all gave up after %s s (QRN_SETTLE_LIMIT): components "
-               "still busy: %s\n",
-               limit.text().c_str(), busy.c_str());
+               "still busy: %s; streams used in the last second: %s\n",
+               limit.text().c_str(), busy.c_str(), streams.empty() ? "none" : streams.c_str());
 }
 
 }  // namespace
@@ -124,13 +176,24 @@ extern "C" void __qrn_hls_component_run_all(void (*)()) {
   static const qrn_runtime::seconds_setting limit("QRN_SETTLE_LIMIT", default_settle_limit_seconds);
   const steady::time_point started = steady::now();
   const std::vector<component_snapshot> at_start = take_snapshot(head);
+  std::unique_ptr<traffic_window> traffic;  // made once run-all has waited a second
   for (;;) {
     const std::vector<component_snapshot> snapshot = take_snapshot(head);
     const auto give_up = [&] {
-      if (!limit.reached(steady::now() - started)) {
+      const steady::time_point now = steady::now();
+      if (now - started >= std::chrono::seconds(1)) {
+        if (!traffic) {
+          traffic.reset(new traffic_window);
+        }
+        traffic->refresh(now);
+      }
+      if (!limit.reached(now - started)) {
         return false;
       }
-      warn_gave_up(limit, at_start, snapshot);
+      if (!traffic) {
+        traffic.reset(new traffic_window);
+      }
+      warn_gave_up(limit, at_start, snapshot, *traffic);
       return true;
     };
     while (!all_quiet(snapshot)) {

@@ -58,11 +58,13 @@ template <VoidFuncTy& f>
   current_always_run_record() = &record;
   const std::uint64_t& moved = moved_elements();
   std::uint64_t published_moved = moved;
+  std::uint64_t moving_calls = 0;
   for (std::uint64_t calls = 1;; ++calls) {
     f();
     if (moved != published_moved) {
       published_moved = moved;
       record.moved.store(published_moved, std::memory_order_release);
+      record.moving_calls.store(++moving_calls, std::memory_order_relaxed);
     }
     record.calls.store(calls, std::memory_order_seq_cst);
   }
@@ -87,6 +89,7 @@ class launch_always_run_helper {
   launch_always_run_helper() {
     always_run_record& record = always_run_record_of<f>();
     record.signature = component_signature<f>();
+    record.function = &f;
     task<VoidFuncTy, launch_at_startup<f>, true>::template launch<0>();
     publish_always_run_record(record);
   }

@@ -1,0 +1,84 @@
+#include "end_of_run_report.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+
+#include "HLS/diagnostics.h"
+#include "report_formats.h"
+
+namespace qrn_runtime {
+
+namespace {
+
+enum class report_kind { off, summary, table, json_file, csv_file };
+
+struct report_setting {
+  report_kind kind = report_kind::summary;
+  std::string path;
+};
+
+report_setting& setting() {
+  static report_setting current;
+  return current;
+}
+
+bool ends_with(const std::string& text, const std::string& suffix) {
+  return text.size() > suffix.size() &&
+         text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+}  // namespace
+
+void configure_end_of_run_report() {
+  const char* value = std::getenv("QRN_REPORT");
+  if (value == nullptr) {
+    return;
+  }
+  const std::string text(value);
+  report_setting& current = setting();
+  if (text == "off") {
+    current.kind = report_kind::off;
+  } else if (text == "summary" || text.empty()) {
+    current.kind = report_kind::summary;
+  } else if (text == "table") {
+    current.kind = report_kind::table;
+  } else if (ends_with(text, ".json") || ends_with(text, ".csv")) {
+    current.kind = ends_with(text, ".json") ? report_kind::json_file : report_kind::csv_file;
+    current.path = text;
+  } else {
+    std::cerr << "qrn: ignoring QRN_REPORT=" << text
+              << ": expected off, summary, table, PATH.json or PATH.csv; using summary\n";
+  }
+}
+
+void write_end_of_run_report(int) {
+  const report_setting& current = setting();
+  if (current.kind == report_kind::off) {
+    return;
+  }
+  const qrn::run_report report = qrn::snapshot_run();
+  std::ostringstream text;
+  write_leftover_warnings(text, report);
+  if (current.kind == report_kind::table) {
+    text << "qrn: run report\n";
+    qrn::print_run_table(text, report);
+  }
+  std::cerr << text.str() << std::flush;
+  if (current.kind == report_kind::json_file || current.kind == report_kind::csv_file) {
+    std::ofstream file(current.path, std::ios::trunc);
+    if (current.kind == report_kind::json_file) {
+      write_json(file, report);
+    } else {
+      write_csv(file, report);
+    }
+    file.close();
+    if (!file) {
+      std::cerr << "qrn: could not write the run report to " << current.path << " (QRN_REPORT)\n";
+    }
+  }
+}
+
+}  // namespace qrn_runtime
