@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <sstream>
 #include <stdexcept>
 
 extern char** environ;
@@ -118,6 +119,15 @@ process_result run_process(const std::vector<std::string>& argv, std::chrono::mi
     result.term_signal = WTERMSIG(status);
   }
   return result;
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream stream(text);
+  for (std::string line; std::getline(stream, line);) {
+    lines.push_back(line);
+  }
+  return lines;
 }
 
 }  // namespace qrn_test

@@ -25,6 +25,9 @@ process_result run_process(const std::vector<std::string>& argv,
                            std::chrono::milliseconds limit = std::chrono::seconds(30),
                            const std::vector<std::string>& env = {});
 
+// The lines of `text`, without their line ends.
+std::vector<std::string> lines_of(const std::string& text);
+
 }  // namespace qrn_test
 
 #endif  // QRN_TESTS_SUPPORT_RUN_PROCESS_H
