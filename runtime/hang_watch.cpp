@@ -186,7 +186,7 @@ void look_for_hang(const qrn::internal::hang_watch& watch) {
   std::uint64_t moves = 0;
   const bool quiet = components_quiet(s);
   if (qrn::internal::activity().pending_wakeups.load() != 0 || !total_moves(moves)) {
-    s.seen = false;
+    // Something is on its way, or a stream is in use: no verdict this time.
   } else if (!s.seen || moves != s.moves) {
     s.seen = true;
     s.moves = moves;
