@@ -146,7 +146,7 @@ std::string without_anonymous_namespaces(std::string name) {
 std::string variable_name(const void* address, std::size_t size) {
   symbol found;
   if (!symbol_at(address, found) || found.size != size) {
-    return std::string();
+    return {};
   }
   return without_anonymous_namespaces(qrn::internal::demangled(found.mangled.c_str()));
 }
@@ -154,7 +154,7 @@ std::string variable_name(const void* address, std::size_t size) {
 std::string function_name(void (*function)()) {
   symbol found;
   if (!symbol_at(reinterpret_cast<const void*>(function), found)) {
-    return std::string();
+    return {};
   }
   return without_signature(
       without_anonymous_namespaces(qrn::internal::demangled(found.mangled.c_str())));
