@@ -16,6 +16,8 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <map>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -23,6 +25,8 @@
 #include "HLS/internal/activity.h"
 #include "HLS/internal/parking.h"
 #include "HLS/internal/process_exit.h"
+#include "HLS/internal/stream_registry.h"
+#include "run_snapshot.h"
 #include "seconds_setting.h"
 
 namespace {
@@ -96,15 +100,86 @@ void pause_briefly(steady::time_point started) {
   }
 }
 
-// One line on standard error naming each component that kept run-all from
-// returning: those that moved elements since `at_start`, and those still
-// inside the call they were in at the last snapshot.
 // How long run-all waits for components that keep moving elements.
 constexpr double default_settle_limit_seconds = 60;
 
+// Elements moved so far through each live stream (by creation serial) whose
+// lock was free, at one moment. Cheap: no names are looked up.
+struct stream_traffic {
+  steady::time_point at;
+  std::map<std::uint64_t, std::uint64_t> moves;
+};
+
+stream_traffic traffic_now() {
+  stream_traffic traffic{steady::now(), {}};
+  qrn::internal::stream_registry_state& registry = qrn::internal::stream_registry();
+  std::lock_guard<std::mutex> lock(registry.mutex);
+  for (const qrn::internal::stream_info* stream = registry.head; stream != nullptr;
+       stream = stream->next()) {
+    for (int attempt = 0; attempt < 1000; ++attempt) {  // a busy stream is free now and then
+      if (stream->mutex().try_lock()) {
+        traffic.moves[stream->serial()] = stream->stats().written + stream->stats().read;
+        stream->mutex().unlock();
+        break;
+      }
+      std::this_thread::yield();
+    }
+  }
+  return traffic;
+}
+
+// The display names of the live streams, by creation serial.
+std::map<std::uint64_t, std::string> stream_names() {
+  std::map<std::uint64_t, std::string> names;
+  qrn::internal::stream_registry_state& registry = qrn::internal::stream_registry();
+  std::lock_guard<std::mutex> lock(registry.mutex);
+  for (qrn::internal::stream_info* stream = registry.head; stream != nullptr;
+       stream = stream->next()) {
+    names[stream->serial()] = qrn_runtime::stream_name(*stream);
+  }
+  return names;
+}
+
+// Keeps a view of the stream traffic at least a second old, refreshed about
+// every second, so that a give-up can name the streams used in the last one.
+class traffic_window {
+ public:
+  void refresh(steady::time_point now) {
+    if (now - latest_.at >= std::chrono::seconds(1)) {
+      older_ = std::move(latest_);
+      latest_ = traffic_now();
+    }
+  }
+  // "NAME (+N), ..." for the streams that moved elements since the older view.
+  std::string recent_streams() const {
+    const stream_traffic now = traffic_now();
+    const stream_traffic& since = older_.moves.empty() ? latest_ : older_;
+    const std::map<std::uint64_t, std::string> names = stream_names();
+    std::string streams;
+    for (const auto& stream : now.moves) {
+      const auto before = since.moves.find(stream.first);
+      const auto name = names.find(stream.first);
+      if (before == since.moves.end() || name == names.end() || stream.second == before->second) {
+        continue;
+      }
+      streams += (streams.empty() ? "" : ", ") + name->second + " (+" +
+                 std::to_string(stream.second - before->second) + ")";
+    }
+    return streams;
+  }
+
+ private:
+  stream_traffic older_;
+  stream_traffic latest_ = traffic_now();
+};
+
+// One line on standard error naming each component that kept run-all from
+// returning (those that moved elements since `at_start`, and those still
+// inside the call they were in at the last snapshot) and the streams that
+// moved elements in the last second.
 void warn_gave_up(const qrn_runtime::seconds_setting& limit,
                   const std::vector<component_snapshot>& at_start,
-                  const std::vector<component_snapshot>& last) {
+                  const std::vector<component_snapshot>& last, const traffic_window& traffic) {
   std::string busy;
   for (std::size_t i = 0; i < last.size(); ++i) {
     const always_run_record& record = *last[i].record;
@@ -118,12 +193,13 @@ void warn_gave_up(const qrn_runtime::seconds_setting& limit,
       continue;
     }
     busy += busy.empty() ? "" : ", ";
-    busy += qrn::internal::component_name_from_signature(record.signature) + " (" + reason + ")";
+    busy += qrn_runtime::component_name(record) + " (" + reason + ")";
   }
+  const std::string streams = traffic.recent_streams();
   std::fprintf(stderr,
                "qrn: __qrn_hls_component_run_all gave up after %s s (QRN_SETTLE_LIMIT): components "
-               "still busy: %s\n",
-               limit.text().c_str(), busy.c_str());
+               "still busy: %s; streams used in the last second: %s\n",
+               limit.text().c_str(), busy.c_str(), streams.empty() ? "none" : streams.c_str());
 }
 
 }  // namespace
@@ -138,13 +214,16 @@ extern "C" void __qrn_hls_component_run_all(void (*)()) {
   static const qrn_runtime::seconds_setting limit("QRN_SETTLE_LIMIT", default_settle_limit_seconds);
   const steady::time_point started = steady::now();
   const std::vector<component_snapshot> at_start = take_snapshot(head);
+  traffic_window traffic;
   for (;;) {
     const std::vector<component_snapshot> snapshot = take_snapshot(head);
     const auto give_up = [&] {
-      if (!limit.reached(steady::now() - started)) {
+      const steady::time_point now = steady::now();
+      traffic.refresh(now);
+      if (!limit.reached(now - started)) {
         return false;
       }
-      warn_gave_up(limit, at_start, snapshot);
+      warn_gave_up(limit, at_start, snapshot, traffic);
       return true;
     };
     while (!all_quiet(snapshot)) {

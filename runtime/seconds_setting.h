@@ -18,6 +18,9 @@ class seconds_setting {
   // True once `elapsed` has reached the limit; never when there is none.
   bool reached(std::chrono::steady_clock::duration elapsed) const;
 
+  // The limit in seconds; 0 for none.
+  double seconds() const { return seconds_; }
+
   // The limit as the user would write it ("60", "0.5").
   const std::string& text() const { return text_; }
 

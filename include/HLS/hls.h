@@ -27,6 +27,7 @@ class directional_stream : public stream<T> {
 
  public:
   directional_stream() = default;
+  explicit directional_stream(const char* name) : base(name) {}
   directional_stream(const directional_stream&) = delete;
   directional_stream& operator=(const directional_stream&) = delete;
 
@@ -97,7 +98,11 @@ class directional_stream : public stream<T> {
 template <typename _T, typename... _Params>
 class stream_in : public internal::directional_stream<_T> {
  public:
-  stream_in() = default;
+  stream_in() { this->info_.set_type(typeid(stream_in)); }
+  // A stream shown as `name` in diagnostics; see stream<T>::stream(const char*).
+  explicit stream_in(const char* name) : internal::directional_stream<_T>(name) {
+    this->info_.set_type(typeid(stream_in));
+  }
   stream_in(const stream_in&) = delete;
   stream_in(const stream_in&&) = delete;
   stream_in& operator=(const stream_in&) = delete;
@@ -127,7 +132,11 @@ class stream_in : public internal::directional_stream<_T> {
 template <typename _T, typename... _Params>
 class stream_out : public internal::directional_stream<_T> {
  public:
-  stream_out() = default;
+  stream_out() { this->info_.set_type(typeid(stream_out)); }
+  // A stream shown as `name` in diagnostics; see stream<T>::stream(const char*).
+  explicit stream_out(const char* name) : internal::directional_stream<_T>(name) {
+    this->info_.set_type(typeid(stream_out));
+  }
   stream_out(const stream_out&) = delete;
   stream_out(const stream_out&&) = delete;
   stream_out& operator=(const stream_out&) = delete;

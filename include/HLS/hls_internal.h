@@ -36,13 +36,17 @@
 #include <cstdlib>
 #include <deque>
 #include <mutex>
+#include <string>
 #include <thread>
+#include <typeinfo>
 #include <utility>
 
 #include "HLS/internal/activity.h"
+#include "HLS/internal/diagnostic_hooks.h"
 #include "HLS/internal/parking.h"
 #include "HLS/internal/process_exit.h"
 #include "HLS/internal/spin.h"
+#include "HLS/internal/stream_registry.h"
 
 // Enqueue marker of the emulation runtime. Every translation unit that
 // includes this header carries a weak definition; the linker keeps one.
@@ -58,6 +62,12 @@ __attribute__((weak)) void* __qrn_enqueue_handle = nullptr;
 [[noreturn]] __attribute__((visibility("hidden"))) inline void __qrn_hls_runtime_error_x86(
     const char* msg) {
   const bool newly_claimed = qrn::internal::claim_process_ending();
+  const qrn::internal::stream_info* misused = qrn::internal::fatal_stream_use();
+  void (*describe)(const qrn::internal::stream_info&) =
+      qrn::internal::diagnostic_hooks().describe_fatal_use.load();
+  if (misused != nullptr && describe != nullptr) {
+    describe(*misused);
+  }
   std::printf("Error: %s\n", msg);
   std::fflush(stdout);
   qrn::internal::end_process_after_error(1, newly_claimed);
@@ -123,11 +133,17 @@ template <typename T, typename... Params>
 class stream : public stream_abstract_base {
  public:
   stream() : stream_abstract_base(sizeof(T)) {}
+  // A stream shown as `name` in diagnostics (otherwise the name of its
+  // variable when it has static storage duration, else `stream<T>#N`).
+  explicit stream(const char* name) : stream() { info_.set_name(name); }
   stream(const stream&) = delete;
   stream& operator=(const stream&) = delete;
   // A component thread that found this stream empty forgets it (see
   // parking.h). Not virtual: the dispatch table does not change.
   ~stream() { forget_polled_stream(this); }
+
+  // Sets the name diagnostics show for this stream. Thread-safe.
+  void set_name(const std::string& name) { info_.set_name(name); }
 
   // ---- Co-simulation queries (no lock) --------------------------------------
   bool _internal_cosim_empty() override { return q_.empty(); }
@@ -360,6 +376,7 @@ class stream : public stream_abstract_base {
   void drop_sideband_front() {
     qp_.pop_front();
     qpe_.pop_front();
+    info_.note_read();
     ++moved_elements();
   }
   // Requires `m_` held and an element present. Assigns count, then flags.
@@ -372,8 +389,13 @@ class stream : public stream_abstract_base {
   // Requires `m_` held. Peeks never wait.
   void require_element() {
     if (_internal_cosim_empty()) {
-      __qrn_hls_runtime_error_x86(empty_read_message);
+      fail_empty_read();
     }
+  }
+  // Reports a read of this empty stream that cannot wait.
+  [[noreturn]] void fail_empty_read() {
+    fatal_stream_use() = &info_;
+    __qrn_hls_runtime_error_x86(empty_read_message);
   }
   // Locks `m_`, spinning briefly before sleeping on it.
   std::unique_lock<std::mutex> lock_m() {
@@ -382,11 +404,13 @@ class stream : public stream_abstract_base {
     return lock;
   }
   // The result of a tryRead that found the stream empty: releases `m_`,
-  // logs the stream on a component's thread (see parking.h) and backs off
-  // (see back_off_after_empty_poll) before returning.
+  // notes the stream for the diagnostics and, on a component's thread, in its
+  // poll log (see parking.h), and backs off (see back_off_after_empty_poll)
+  // before returning.
   T empty_poll_result(std::unique_lock<std::mutex>& lock) {
     lock.unlock();
-    note_empty_poll(this, poll_ops());
+    note_empty_poll(info_);
+    log_empty_poll(this, poll_ops());
     back_off_after_empty_poll();
     return T();
   }
@@ -438,15 +462,18 @@ class stream : public stream_abstract_base {
       return;
     }
     if (!wait) {
-      __qrn_hls_runtime_error_x86(empty_read_message);
+      fail_empty_read();
     }
     if (poll_for_element(lock)) {
       return;
     }
+    const hang_watch watch{std::chrono::steady_clock::now(), &info_};
     do {
       ++sleepers_;
-      note_reader_sleeps();
-      cv_.wait(lock);
+      note_reader_sleeps(info_, std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                    watch.asleep_since.time_since_epoch())
+                                    .count());
+      sleep_on_cv(lock, watch);
       --sleepers_;
       const bool signalled = woken_ > 0;
       if (signalled) {
@@ -454,6 +481,23 @@ class stream : public stream_abstract_base {
       }
       note_reader_woke(signalled);
     } while (_internal_cosim_empty());
+    const std::chrono::nanoseconds slept = std::chrono::steady_clock::now() - watch.asleep_since;
+    info_.note_slept(static_cast<std::uint64_t>(slept.count()));
+    note_reader_slept(static_cast<std::uint64_t>(slept.count()));
+  }
+  // One sleep on cv_; with hang detection on, at most one look period long,
+  // after which it looks for a hang (still counted as asleep).
+  void sleep_on_cv(std::unique_lock<std::mutex>& lock, const hang_watch& watch) {
+    const std::chrono::nanoseconds look(diagnostic_hooks().hang_look_ns.load());
+    if (look.count() == 0) {
+      cv_.wait(lock);
+      return;
+    }
+    if (cv_.wait_for(lock, look) == std::cv_status::timeout && woken_ == 0) {
+      if (void (*look_for_hang)(const hang_watch&) = diagnostic_hooks().look_for_hang.load()) {
+        look_for_hang(watch);
+      }
+    }
   }
   // Appends one element to all three queues, or to none if an append throws,
   // and wakes one sleeping reader that no earlier write has woken yet and
@@ -477,6 +521,7 @@ class stream : public stream_abstract_base {
         qp_.pop_back();
         throw;
       }
+      info_.note_written();
       if (sleepers_ > woken_) {
         ++woken_;
         note_wakeup_sent();
@@ -488,6 +533,14 @@ class stream : public stream_abstract_base {
     }
     ++moved_elements();
   }
+  // Fills `into` for the diagnostics; requires the stream's mutex.
+  static void contents_of(const stream_abstract_base& base, stream_contents& into) {
+    const auto& self = static_cast<const stream&>(base);
+    into.occupancy = self.q_.size();
+    into.sleepers = self.sleepers_;
+    into.printable = element_printer<T>::printable;
+    into.first_values = element_printer<T>::first(self.q_, shown_leftover_elements);
+  }
 
   std::deque<T> q_;                       // guarded by m_
   std::deque<std::pair<bool, bool>> qp_;  // guarded by m_: (start-of-packet, end-of-packet)
@@ -496,6 +549,13 @@ class stream : public stream_abstract_base {
   std::condition_variable cv_;
   unsigned int sleepers_ = 0;  // guarded by m_: readers sleeping on cv_
   unsigned int woken_ = 0;     // guarded by m_: sleepers signalled and not yet awake; <= sleepers_
+
+ protected:
+  // Registry entry and statistics (stats guarded by m_). Last member with a
+  // destructor: it is destroyed first, while the queues still exist.
+  stream_info info_{*this, m_, typeid(stream), typeid(T), sizeof(stream), &stream::contents_of};
+
+ private:
   poll_site* parked_pollers_ = nullptr;  // guarded by m_: components parked until a write
 };
 

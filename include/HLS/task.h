@@ -76,12 +76,14 @@ template <VoidFuncTy& f>
   current_poll_log() = &idle.log();
   const std::uint64_t& moved = moved_elements();
   std::uint64_t published_moved = moved;
+  std::uint64_t moving_calls = 0;
   for (std::uint64_t calls = 1;; ++calls) {
     f();
     const bool moved_any = moved != published_moved;
     if (moved_any) {
       published_moved = moved;
       record.moved.store(published_moved, std::memory_order_release);
+      record.moving_calls.store(++moving_calls, std::memory_order_relaxed);
     }
     record.calls.store(calls, std::memory_order_release);
     if (moved_any) {
@@ -112,6 +114,7 @@ class launch_always_run_helper {
     always_run_record& record = always_run_record_of<f>();
     record.signature = component_signature<f>();
     record.parker = &idle_worker_of<f>().parker();
+    record.function = &f;
     task<VoidFuncTy, launch_at_startup<f>, true>::template launch<0>();
     publish_always_run_record(record);
   }

@@ -21,6 +21,9 @@
 #ifndef QRN_HLS_INTERNAL_ACTIVITY_H
 #define QRN_HLS_INTERNAL_ACTIVITY_H
 
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <cstdint>
 
@@ -28,23 +31,41 @@ namespace qrn {
 namespace internal {
 
 class idle_parker;
+class stream_info;
 
 // Published activity of one always-running component. Written by its worker
 // thread only; read by the emulation runtime.
 struct always_run_record {
-  std::atomic<std::uint64_t> calls{0};  // completed component calls
-  std::atomic<std::uint64_t> moved{
-      0};  // worker's moved count, published at the end of each call and before sleeping
-  std::atomic<bool> asleep{false};    // sleeping in a blocking read of an empty stream
-  always_run_record* next = nullptr;  // list link; immutable once published
-  const char* signature =
-      nullptr;                    // component_signature() of the component; set before publication
-  idle_parker* parker = nullptr;  // the component's parker; set before publication
+  // Completed component calls.
+  std::atomic<std::uint64_t> calls{0};
+  // The worker's moved count, published at the end of each call and before sleeping.
+  std::atomic<std::uint64_t> moved{0};
+  // Sleeping in a blocking read of an empty stream.
+  std::atomic<bool> asleep{false};
+  // List link; immutable once published.
+  always_run_record* next = nullptr;
+  // component_signature() of the component and the component; set before publication.
+  const char* signature = nullptr;
+  void (*function)() = nullptr;
+  // For the diagnostics (see HLS/diagnostics.h): completed calls that moved an
+  // element, time slept in blocking reads, the stream it sleeps on now, the
+  // stream its last empty tryRead found.
+  std::atomic<std::uint64_t> moving_calls{0};
+  std::atomic<std::uint64_t> asleep_ns{0};
+  std::atomic<const stream_info*> waiting_on{nullptr};
+  std::atomic<const stream_info*> last_empty{nullptr};
+  std::atomic<std::int64_t> asleep_since_ns{0};  // steady clock, while waiting_on is set
+  // The component's parker (see parking.h); set before publication.
+  idle_parker* parker = nullptr;
 };
 
 struct activity_state {
   std::atomic<always_run_record*> always_run_head{nullptr};  // push-only list, records live forever
   std::atomic<long> pending_wakeups{0};  // signalled sleepers not yet running again
+  // For the diagnostics: the stream the test bench's main thread sleeps on
+  // now, if any, and since when (steady clock, ns); written by that thread.
+  std::atomic<const stream_info*> bench_waiting_on{nullptr};
+  std::atomic<std::int64_t> bench_asleep_since_ns{0};
 };
 
 inline activity_state& activity() {
@@ -74,12 +95,24 @@ inline void publish_always_run_record(always_run_record& record) {
   }
 }
 
+// True on the process's main thread (the test bench's).
+inline bool on_main_thread() {
+  static thread_local const bool main = ::syscall(SYS_gettid) == ::getpid();
+  return main;
+}
+
 // Called by a blocking read, with the stream's mutex held, just before the
-// calling thread sleeps on the stream's condition variable.
-inline void note_reader_sleeps() {
+// calling thread sleeps on the condition variable of `stream`; it has been
+// waiting since `since_ns` (steady clock).
+inline void note_reader_sleeps(const stream_info& stream, std::int64_t since_ns) {
   if (always_run_record* record = current_always_run_record()) {
+    record->asleep_since_ns.store(since_ns, std::memory_order_relaxed);
+    record->waiting_on.store(&stream, std::memory_order_relaxed);
     record->moved.store(moved_elements(), std::memory_order_relaxed);
     record->asleep.store(true, std::memory_order_seq_cst);
+  } else if (on_main_thread()) {
+    activity().bench_asleep_since_ns.store(since_ns, std::memory_order_relaxed);
+    activity().bench_waiting_on.store(&stream, std::memory_order_relaxed);
   }
 }
 
@@ -88,9 +121,28 @@ inline void note_reader_sleeps() {
 inline void note_reader_woke(bool was_signalled) {
   if (always_run_record* record = current_always_run_record()) {
     record->asleep.store(false, std::memory_order_seq_cst);
+    record->waiting_on.store(nullptr, std::memory_order_relaxed);
+  } else if (on_main_thread()) {
+    activity().bench_waiting_on.store(nullptr, std::memory_order_relaxed);
   }
   if (was_signalled) {
     activity().pending_wakeups.fetch_sub(1, std::memory_order_seq_cst);
+  }
+}
+
+// Called by a blocking read that slept `ns` nanoseconds before it got its
+// element.
+inline void note_reader_slept(std::uint64_t ns) {
+  if (always_run_record* record = current_always_run_record()) {
+    record->asleep_ns.store(record->asleep_ns.load(std::memory_order_relaxed) + ns,
+                            std::memory_order_relaxed);
+  }
+}
+
+// Called by a tryRead that found `stream` empty.
+inline void note_empty_poll(const stream_info& stream) {
+  if (always_run_record* record = current_always_run_record()) {
+    record->last_empty.store(&stream, std::memory_order_relaxed);
   }
 }
 

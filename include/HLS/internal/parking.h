@@ -7,7 +7,7 @@
 //   destroyed, so a waker may use it after releasing any lock.
 // - While a component's calls move nothing, its worker thread logs, in its
 //   `poll_log`, every stream that a tryRead on that thread found empty
-//   (note_empty_poll). Other threads log nothing.
+//   (log_empty_poll). Other threads log nothing.
 // - To park, the worker enlists one `poll_site` per logged stream in that
 //   stream's list of parked pollers, then sleeps; waking, it leaves every list.
 //
@@ -196,7 +196,7 @@ inline poll_log*& current_poll_log() {
 }
 
 // Called by a tryRead that found `stream` empty, after releasing its mutex.
-inline void note_empty_poll(void* stream, const poll_site_ops& ops) {
+inline void log_empty_poll(void* stream, const poll_site_ops& ops) {
   if (poll_log* log = current_poll_log()) {
     log->note(stream, ops);
   }

@@ -40,6 +40,7 @@
 
 #include <unistd.h>
 
+#include "HLS/internal/diagnostic_hooks.h"
 #include "HLS/internal/names.h"
 
 namespace qrn {
@@ -87,10 +88,13 @@ inline bool claim_process_ending() {
 
 inline bool invocations_outstanding() { return process_exit().outstanding_invocations.load() > 0; }
 
-// Flushes standard output and ends the process at once with `status`.
-// Requires the calling thread to own the ending.
+// Flushes standard output, writes the end-of-run report and ends the
+// process at once with `status`. Requires the calling thread to own the
+// ending.
 [[noreturn]] inline void end_process_now(int status) {
   std::cout.flush();
+  std::fflush(stdout);
+  report_end_of_run(status);
   std::fflush(nullptr);
   ::_exit(status);
 }
@@ -117,7 +121,7 @@ inline bool invocations_outstanding() { return process_exit().outstanding_invoca
                            " ended by an uncaught exception: " + describe_current_exception() +
                            "\n";
   std::cout.flush();
-  std::fflush(nullptr);
+  std::fflush(stdout);
   std::fputs(line.c_str(), stderr);
   end_process_now(uncaught_exception_status);
 }
@@ -127,6 +131,7 @@ inline void end_process_if_workers_busy(int status, void*) {
   if (invocations_outstanding()) {
     end_process_now(status);
   }
+  report_end_of_run(status);
 }
 
 // Installs end_process_if_workers_busy as an exit handler; true on success.

@@ -1,0 +1,67 @@
+// What a run did, stream by stream and component by component: the
+// statistics every stream and always-running component keeps, as a snapshot
+// and as a printed table. Link `qrn::runtime` to use these functions.
+//
+// The same data feeds the reports the emulation runtime writes by itself
+// (all on standard error or to a file, never on standard output):
+// - at the end of every run, a warning for each stream that still holds
+//   elements, and with QRN_REPORT=table|PATH.json|PATH.csv the whole table;
+// - when every thread waits and nothing can move, a hang report
+//   (QRN_HANG_AFTER, QRN_ON_HANG);
+// - beside a fatal error, the stream and the thread that made the call.
+// See docs/api.md ("Diagnostics") for the settings and formats.
+#ifndef QRN_HLS_DIAGNOSTICS_H
+#define QRN_HLS_DIAGNOSTICS_H
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace qrn {
+
+// One stream: live, or destroyed while it still held elements.
+struct stream_report {
+  std::string name;             // its own name, its variable's name, or `stream<T>#N`
+  std::string type;             // `qrn::stream_in<int>`
+  std::uint64_t written = 0;    // elements written so far
+  std::uint64_t read = 0;       // elements read so far
+  std::uint64_t peak = 0;       // most elements it ever held: the FIFO depth that never blocks
+  std::uint64_t occupancy = 0;  // elements it holds now
+  double asleep_seconds = 0;    // total time readers slept in blocking reads of it
+  unsigned int sleepers = 0;    // readers asleep on it now
+  bool printable = false;       // its elements can be written with operator<<
+  std::string first_values;     // the oldest few elements it holds, when printable
+  bool destroyed = false;       // destroyed before the snapshot, holding elements
+  bool busy = false;            // its lock was held throughout the snapshot: counts unknown
+};
+
+// One always-running component.
+struct component_report {
+  std::string name;                // its function's name (`doubler`, `stage<3>`)
+  std::uint64_t calls = 0;         // completed calls
+  std::uint64_t moving_calls = 0;  // completed calls that moved at least one element
+  double asleep_seconds = 0;       // total time it slept in blocking reads
+  std::string waiting_on;          // the stream it sleeps on now, or empty
+  std::string last_empty;          // the stream its last empty tryRead found, or empty
+};
+
+struct run_report {
+  std::vector<stream_report> streams;  // in creation order
+  std::vector<component_report> components;
+};
+
+// The statistics of every live stream (and of streams destroyed while they
+// held elements) and of every always-running component, now. Thread-safe;
+// a stream whose lock stays taken meanwhile is marked `busy`.
+run_report snapshot_run();
+
+// Writes `report` as an aligned table.
+void print_run_table(std::ostream& out, const run_report& report);
+
+// Writes the table of snapshot_run().
+void print_run_table(std::ostream& out);
+
+}  // namespace qrn
+
+#endif  // QRN_HLS_DIAGNOSTICS_H

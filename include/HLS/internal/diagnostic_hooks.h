@@ -1,0 +1,64 @@
+// Entry points from the header-only library into the diagnostics of the
+// emulation runtime (runtime/diagnostics_*.cpp). The runtime sets them while
+// it is initialised; a program that does not link the runtime leaves them
+// null and gets no diagnostics, at no cost.
+//
+// The table is reached through an inline function whose static has vague
+// linkage, so a program and a shared runtime share one copy.
+#ifndef QRN_HLS_INTERNAL_DIAGNOSTIC_HOOKS_H
+#define QRN_HLS_INTERNAL_DIAGNOSTIC_HOOKS_H
+
+#include <atomic>
+#include <chrono>
+
+namespace qrn {
+namespace internal {
+
+class stream_info;
+
+// State a sleeping reader keeps between two looks for a hang.
+struct hang_watch {
+  std::chrono::steady_clock::time_point asleep_since;
+  const stream_info* stream;  // the stream it sleeps on
+};
+
+struct diagnostic_hook_table {
+  // Writes the end-of-run report (QRN_REPORT). Called once, by the ending.
+  std::atomic<void (*)(int status)> end_of_run{nullptr};
+  // How often a sleeping reader looks for a hang; zero turns the looks off.
+  std::atomic<std::chrono::nanoseconds::rep> hang_look_ns{0};
+  // Looks for a hang, with the caller's stream mutex held; may report it and
+  // may end the process (QRN_ON_HANG=exit).
+  std::atomic<void (*)(const hang_watch&)> look_for_hang{nullptr};
+  // Finds and keeps the name of a stream that has none of its own (its
+  // variable's); requires the registry's mutex.
+  std::atomic<void (*)(stream_info&)> find_stream_name{nullptr};
+  // One line on standard error naming the stream and thread of a fatal
+  // misuse, before the error line is printed.
+  std::atomic<void (*)(const stream_info&)> describe_fatal_use{nullptr};
+};
+
+inline diagnostic_hook_table& diagnostic_hooks() {
+  static diagnostic_hook_table table;  // constant-initialised: no guard, no destructor
+  return table;
+}
+
+// The stream whose misuse the calling thread is reporting, if any.
+inline const stream_info*& fatal_stream_use() {
+  static thread_local const stream_info* stream = nullptr;
+  return stream;
+}
+
+// Runs the end-of-run report once per process, whichever ending comes first.
+inline void report_end_of_run(int status) {
+  static std::atomic<bool> reported{false};
+  void (*report)(int) = diagnostic_hooks().end_of_run.load();
+  if (report != nullptr && !reported.exchange(true)) {
+    report(status);
+  }
+}
+
+}  // namespace internal
+}  // namespace qrn
+
+#endif  // QRN_HLS_INTERNAL_DIAGNOSTIC_HOOKS_H

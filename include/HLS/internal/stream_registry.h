@@ -1,0 +1,246 @@
+// The registry of live streams and each stream's statistics, for the
+// diagnostics of a run (see HLS/diagnostics.h).
+//
+// Every stream owns one `stream_info`, its last member: constructing it
+// registers the stream, destroying it retires the stream (the registry keeps
+// a short account of a stream destroyed while it still held elements). The
+// statistics are plain counters guarded by the stream's own mutex, updated
+// by operations that hold it anyway; the registry list is guarded by the
+// registry's mutex. A reader of the registry takes the registry's mutex
+// first and then a stream's mutex, only with try_lock; stream operations
+// never take the registry's mutex, so the two never wait on each other.
+//
+// The state is reached through inline functions whose statics have vague
+// linkage, so a program and a shared emulation runtime share one copy.
+#ifndef QRN_HLS_INTERNAL_STREAM_REGISTRY_H
+#define QRN_HLS_INTERNAL_STREAM_REGISTRY_H
+
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <type_traits>
+#include <typeinfo>
+#include <utility>
+#include <vector>
+
+#include "HLS/internal/diagnostic_hooks.h"
+#include "HLS/internal/names.h"
+#include "HLS/internal/process_exit.h"
+
+namespace qrn {
+namespace internal {
+
+class stream_abstract_base;
+
+// Counters of one stream; guarded by the stream's mutex.
+struct stream_stats {
+  std::uint64_t written = 0;    // elements appended
+  std::uint64_t read = 0;       // elements taken
+  std::uint64_t peak = 0;       // largest number of elements held at once
+  std::uint64_t asleep_ns = 0;  // time readers slept in blocking reads of it
+};
+
+// What a stream holds at one moment; filled under the stream's mutex.
+struct stream_contents {
+  std::uint64_t occupancy = 0;
+  unsigned int sleepers = 0;  // readers asleep in a blocking read of it
+  bool printable = false;     // its element type has an operator<<
+  std::string first_values;   // the oldest few elements, ", "-separated, when printable
+};
+
+// The oldest `count` elements of `queue`, ", "-separated, when `T` can be
+// written to a std::ostream; nothing otherwise.
+template <typename T, typename = void>
+struct element_printer {
+  static constexpr bool printable = false;
+  template <typename Queue>
+  static std::string first(const Queue&, std::size_t) {
+    return {};
+  }
+};
+
+template <typename T>
+struct element_printer<T,
+                       decltype(void(std::declval<std::ostream&>() << std::declval<const T&>()))> {
+  static constexpr bool printable = true;
+  template <typename Queue>
+  static std::string first(const Queue& queue, std::size_t count) {
+    std::ostringstream text;
+    std::size_t shown = 0;
+    for (const T& element : queue) {
+      if (shown == count) {
+        break;
+      }
+      text << (shown++ == 0 ? "" : ", ") << element;
+    }
+    return text.str();
+  }
+};
+
+// How many elements a report shows of a stream that still holds some.
+constexpr std::size_t shown_leftover_elements = 4;
+
+class stream_info;
+
+// A stream destroyed while it still held elements, kept for the report at
+// the end of the run.
+struct retired_stream {
+  std::string name;
+  std::string type;
+  stream_stats stats;
+  stream_contents contents;
+};
+
+struct stream_registry_state {
+  std::mutex mutex;
+  stream_info* head = nullptr;                     // guarded by mutex: live streams, newest first
+  std::uint64_t created = 0;                       // guarded by mutex: streams constructed so far
+  std::vector<retired_stream>* retired = nullptr;  // guarded by mutex; never freed
+};
+
+inline stream_registry_state& stream_registry() {
+  static stream_registry_state state;  // constant-initialised: no guard, no destructor
+  return state;
+}
+
+// At most this many destroyed streams are kept for the end-of-run report.
+constexpr std::size_t retired_stream_limit = 256;
+
+// A stream's entry in the registry and its statistics.
+class stream_info {
+ public:
+  // Fills `contents`; requires the stream's mutex.
+  using contents_fn = void (*)(const stream_abstract_base&, stream_contents&);
+
+  stream_info(const stream_abstract_base& stream, std::mutex& stream_mutex,
+              const std::type_info& type, const std::type_info& element_type,
+              std::size_t object_size, contents_fn contents)
+      : stream_(&stream),
+        mutex_(&stream_mutex),
+        type_(&type),
+        element_type_(&element_type),
+        object_size_(object_size),
+        contents_(contents) {
+    // The end-of-run report runs from the exit handler, also in programs
+    // that launch no component.
+    static const bool exit_handler_installed = install_exit_handler();
+    (void)exit_handler_installed;
+    stream_registry_state& registry = stream_registry();
+    std::lock_guard<std::mutex> lock(registry.mutex);
+    serial_ = ++registry.created;
+    next_ = registry.head;
+    if (next_ != nullptr) {
+      next_->prev_ = this;
+    }
+    registry.head = this;
+  }
+
+  // Unregisters the stream; one that still holds elements is kept, in
+  // short, for the end-of-run report. Runs before the stream's queues are
+  // destroyed (this is the stream's last member).
+  ~stream_info() {
+    stream_registry_state& registry = stream_registry();
+    std::lock_guard<std::mutex> lock(registry.mutex);
+    (prev_ != nullptr ? prev_->next_ : registry.head) = next_;
+    if (next_ != nullptr) {
+      next_->prev_ = prev_;
+    }
+    retire(registry);
+  }
+
+  stream_info(const stream_info&) = delete;
+  stream_info& operator=(const stream_info&) = delete;
+
+  // ---- Hot path: called by stream operations with the stream's mutex held --
+  void note_written() {
+    ++stats_.written;
+    const std::uint64_t held = stats_.written - stats_.read;
+    if (held > stats_.peak) {
+      stats_.peak = held;
+    }
+  }
+  void note_read() { ++stats_.read; }
+  void note_slept(std::uint64_t ns) { stats_.asleep_ns += ns; }
+
+  // ---- Names -----------------------------------------------------------------
+  // Sets the display name. Thread-safe.
+  void set_name(std::string name) {
+    std::lock_guard<std::mutex> lock(stream_registry().mutex);
+    name_ = std::move(name);
+  }
+  // The stream's type as the program spells it (`qrn::stream_in<int>`).
+  // Derived interfaces set theirs in their constructors.
+  void set_type(const std::type_info& type) { type_ = &type; }
+
+  // ---- Readers (hold the registry's mutex) --------------------------------
+  stream_info* next() const { return next_; }
+  const stream_abstract_base& stream() const { return *stream_; }
+  std::mutex& mutex() const { return *mutex_; }
+  const std::type_info& type() const { return *type_; }
+  const std::type_info& element_type() const { return *element_type_; }
+  std::size_t object_size() const { return object_size_; }
+  std::uint64_t serial() const { return serial_; }
+  const std::string& name() const { return name_; }
+  // Requires the stream's mutex.
+  const stream_stats& stats() const { return stats_; }
+  void contents(stream_contents& into) const { contents_(*stream_, into); }
+
+  // Caches a name found for the stream (see diagnostics); the registry's
+  // mutex must be held.
+  void set_found_name(std::string name) { name_ = std::move(name); }
+  bool name_searched() const { return name_searched_; }
+  void mark_name_searched() { name_searched_ = true; }
+
+  // The name to show: the stream's own, or `stream<ELEMENT>#SERIAL`. The
+  // registry's mutex must be held.
+  std::string display_name() const {
+    if (!name_.empty()) {
+      return name_;
+    }
+    return "stream<" + demangled(element_type_->name()) + ">#" + std::to_string(serial_);
+  }
+
+ private:
+  // Requires the registry's mutex. The stream's mutex is only tried: a
+  // thread that ends the process may hold it for good.
+  void retire(stream_registry_state& registry) noexcept {
+    if (stats_.written == stats_.read || !mutex_->try_lock()) {
+      return;
+    }
+    try {
+      std::lock_guard<std::mutex> stream_lock(*mutex_, std::adopt_lock);
+      if (void (*find_name)(stream_info&) = diagnostic_hooks().find_stream_name.load()) {
+        find_name(*this);
+      }
+      if (registry.retired == nullptr) {
+        registry.retired = new std::vector<retired_stream>;
+      }
+      if (registry.retired->size() < retired_stream_limit) {
+        retired_stream account{display_name(), demangled(type_->name()), stats_, {}};
+        contents(account.contents);
+        registry.retired->push_back(std::move(account));
+      }
+    } catch (...) {  // out of memory: the account is only lost
+    }
+  }
+
+  const stream_abstract_base* stream_;
+  std::mutex* mutex_;
+  const std::type_info* type_;
+  const std::type_info* element_type_;
+  std::size_t object_size_;
+  contents_fn contents_;
+  stream_info* prev_ = nullptr;  // guarded by the registry's mutex
+  stream_info* next_ = nullptr;  // guarded by the registry's mutex
+  std::uint64_t serial_ = 0;     // creation order, from 1
+  std::string name_;             // guarded by the registry's mutex; empty: not named yet
+  bool name_searched_ = false;   // guarded by the registry's mutex
+  stream_stats stats_;           // guarded by the stream's mutex
+};
+
+}  // namespace internal
+}  // namespace qrn
+
+#endif  // QRN_HLS_INTERNAL_STREAM_REGISTRY_H

@@ -1,0 +1,113 @@
+#include "end_of_run_report.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <mutex>
+#include <sstream>
+#include <string>
+
+#include "HLS/diagnostics.h"
+#include "HLS/internal/diagnostic_hooks.h"
+#include "HLS/internal/stream_registry.h"
+#include "report_formats.h"
+
+namespace qrn_runtime {
+
+namespace {
+
+enum class report_kind { off, summary, table, json_file, csv_file };
+
+struct report_setting {
+  report_kind kind = report_kind::summary;
+  std::string path;
+};
+
+report_setting& setting() {
+  static report_setting current;
+  return current;
+}
+
+bool ends_with(const std::string& text, const std::string& suffix) {
+  return text.size() > suffix.size() &&
+         text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+// True when a live or destroyed stream holds elements, or when one cannot be
+// looked at; cheap: no names are looked up.
+bool any_stream_left_holding_elements() {
+  qrn::internal::stream_registry_state& registry = qrn::internal::stream_registry();
+  std::lock_guard<std::mutex> lock(registry.mutex);
+  if (registry.retired != nullptr && !registry.retired->empty()) {
+    return true;
+  }
+  for (const qrn::internal::stream_info* stream = registry.head; stream != nullptr;
+       stream = stream->next()) {
+    const bool held = stream == qrn::internal::fatal_stream_use();
+    if (!held && !stream->mutex().try_lock()) {
+      return true;
+    }
+    const bool holds = stream->stats().written != stream->stats().read;
+    if (!held) {
+      stream->mutex().unlock();
+    }
+    if (holds) {
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+void configure_end_of_run_report() {
+  const char* value = std::getenv("QRN_REPORT");
+  if (value == nullptr) {
+    return;
+  }
+  const std::string text(value);
+  report_setting& current = setting();
+  if (text == "off") {
+    current.kind = report_kind::off;
+  } else if (text == "summary" || text.empty()) {
+    current.kind = report_kind::summary;
+  } else if (text == "table") {
+    current.kind = report_kind::table;
+  } else if (ends_with(text, ".json") || ends_with(text, ".csv")) {
+    current.kind = ends_with(text, ".json") ? report_kind::json_file : report_kind::csv_file;
+    current.path = text;
+  } else {
+    std::cerr << "qrn: ignoring QRN_REPORT=" << text
+              << ": expected off, summary, table, PATH.json or PATH.csv; using summary\n";
+  }
+}
+
+void write_end_of_run_report(int) {
+  const report_setting& current = setting();
+  if (current.kind == report_kind::off ||
+      (current.kind == report_kind::summary && !any_stream_left_holding_elements())) {
+    return;
+  }
+  const qrn::run_report report = qrn::snapshot_run();
+  std::ostringstream text;
+  write_leftover_warnings(text, report);
+  if (current.kind == report_kind::table) {
+    text << "qrn: run report\n";
+    qrn::print_run_table(text, report);
+  }
+  std::cerr << text.str() << std::flush;
+  if (current.kind == report_kind::json_file || current.kind == report_kind::csv_file) {
+    std::ofstream file(current.path, std::ios::trunc);
+    if (current.kind == report_kind::json_file) {
+      write_json(file, report);
+    } else {
+      write_csv(file, report);
+    }
+    file.close();
+    if (!file) {
+      std::cerr << "qrn: could not write the run report to " << current.path << " (QRN_REPORT)\n";
+    }
+  }
+}
+
+}  // namespace qrn_runtime

@@ -1,0 +1,222 @@
+#include "hang_watch.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <iomanip>
+#include <iostream>
+#include <map>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "HLS/diagnostics.h"
+#include "HLS/internal/activity.h"
+#include "HLS/internal/process_exit.h"
+#include "report_formats.h"
+#include "run_snapshot.h"
+#include "seconds_setting.h"
+
+namespace qrn_runtime {
+
+using qrn::internal::always_run_record;
+using qrn::internal::stream_info;
+using steady = std::chrono::steady_clock;
+
+namespace {
+
+constexpr double default_hang_after_seconds = 2;
+
+// What the looks have seen; guarded by `mutex`, which a look only tries.
+struct hang_state {
+  std::mutex mutex;
+  double hang_after_seconds = default_hang_after_seconds;
+  bool exit_on_hang = false;
+  bool seen = false;         // `moves` and `since` hold a look's findings
+  std::uint64_t moves = 0;   // elements written and read, all streams together
+  steady::time_point since;  // when a look first saw `moves`
+  bool reported = false;     // the state with `moves` has been reported
+  std::map<const always_run_record*, std::uint64_t> calls_seen;  // at the last look
+};
+
+hang_state& state() {
+  static auto* current = new hang_state;  // never destroyed: looks may run at exit
+  return *current;
+}
+
+// Elements written and read so far over all live streams; false when a
+// stream's lock is taken (something is moving).
+bool total_moves(std::uint64_t& moves) {
+  qrn::internal::stream_registry_state& registry = qrn::internal::stream_registry();
+  std::lock_guard<std::mutex> lock(registry.mutex);
+  moves = 0;
+  for (const stream_info* stream = registry.head; stream != nullptr; stream = stream->next()) {
+    const bool held = stream_held_by_this_thread() == stream;
+    if (!held && !stream->mutex().try_lock()) {
+      return false;
+    }
+    moves += stream->stats().written + stream->stats().read;
+    if (!held) {
+      stream->mutex().unlock();
+    }
+  }
+  return true;
+}
+
+// True when every component sleeps in a blocking read or has completed two
+// calls since the last look; records the calls seen.
+bool components_quiet(hang_state& s) {
+  bool quiet = true;
+  for (const always_run_record* record =
+           qrn::internal::activity().always_run_head.load(std::memory_order_acquire);
+       record != nullptr; record = record->next) {
+    const std::uint64_t calls = record->calls.load();
+    std::uint64_t& seen = s.calls_seen[record];
+    if (!record->asleep.load() && calls < seen + 2) {
+      quiet = false;
+    }
+    seen = calls;
+  }
+  return quiet;
+}
+
+std::string seconds_text(double seconds) {
+  std::ostringstream text;
+  text << std::fixed << std::setprecision(1) << seconds;
+  return text.str();
+}
+
+// A sleeping thread as the report shows it: where it waits, and how long.
+struct sleeper {
+  std::string who;
+  const stream_info* stream;
+  std::int64_t since_ns;
+};
+
+void write_hang_report(double stuck_seconds) {
+  const qrn::run_report report = qrn::snapshot_run();
+  const std::int64_t now_ns =
+      std::chrono::duration_cast<std::chrono::nanoseconds>(steady::now().time_since_epoch())
+          .count();
+  std::vector<sleeper> sleepers;
+  std::vector<std::pair<std::string, const stream_info*>> pollers;
+  const qrn::internal::activity_state& activity = qrn::internal::activity();
+  if (const stream_info* stream = activity.bench_waiting_on.load()) {
+    sleepers.push_back({"the test bench", stream, activity.bench_asleep_since_ns.load()});
+  }
+  for (const always_run_record* record = activity.always_run_head.load(std::memory_order_acquire);
+       record != nullptr; record = record->next) {
+    const std::string who = "component " + component_name(*record);
+    if (const stream_info* stream = record->waiting_on.load()) {
+      sleepers.push_back({who, stream, record->asleep_since_ns.load()});
+    } else {
+      pollers.emplace_back(who, record->last_empty.load());
+    }
+  }
+  std::map<std::string, std::string> types;  // stream name -> type
+  for (const qrn::stream_report& s : report.streams) {
+    types[s.name] = s.type;
+  }
+  std::map<std::string, unsigned int> named_sleepers;
+  std::ostringstream text;
+  text << "qrn: hang: no stream element has moved for " << seconds_text(stuck_seconds)
+       << " s, and no thread can move one\n";
+  {
+    std::lock_guard<std::mutex> lock(qrn::internal::stream_registry().mutex);
+    const auto described = [&](const stream_info* stream) {
+      const std::string name = live_stream_name(stream);
+      return name.empty() ? std::string("none") : name + " (" + types[name] + ")";
+    };
+    for (const sleeper& s : sleepers) {
+      text << "qrn:   " << s.who << " waits in a blocking read of " << described(s.stream)
+           << " for " << seconds_text(static_cast<double>(now_ns - s.since_ns) / 1e9) << " s\n";
+      ++named_sleepers[live_stream_name(s.stream)];
+    }
+    for (const auto& poller : pollers) {
+      text << "qrn:   " << poller.first
+           << " keeps polling; the last stream it found empty: " << described(poller.second)
+           << "\n";
+    }
+  }
+  for (const qrn::stream_report& s : report.streams) {
+    const unsigned int named = named_sleepers[s.name];
+    if (s.sleepers > named) {
+      text << "qrn:   " << s.sleepers - named << " other thread(s) wait in a blocking read of "
+           << s.name << " (" << s.type << ")\n";
+    }
+    if (s.occupancy > 0) {
+      text << "qrn:   stream " << s.name << " (" << s.type << ") holds " << s.occupancy
+           << " element(s) that no one reads" << (s.printable ? ": " + s.first_values : "")
+           << (s.printable && s.occupancy > 4 ? ", ..." : "") << "\n";
+    }
+  }
+  text << "qrn: run report\n";
+  qrn::print_run_table(text, report);
+  std::cerr << text.str() << std::flush;
+}
+
+}  // namespace
+
+void configure_hang_watch() {
+  const seconds_setting hang_after("QRN_HANG_AFTER", default_hang_after_seconds);
+  hang_state& s = state();
+  s.hang_after_seconds = hang_after.seconds();
+  if (const char* on_hang = std::getenv("QRN_ON_HANG")) {
+    const std::string value(on_hang);
+    if (value == "exit") {
+      s.exit_on_hang = true;
+    } else if (value != "wait") {
+      std::cerr << "qrn: ignoring QRN_ON_HANG=" << value << ": expected wait or exit; using wait\n";
+    }
+  }
+  const std::chrono::nanoseconds look = std::chrono::duration_cast<std::chrono::nanoseconds>(
+      std::chrono::duration<double>(s.hang_after_seconds));
+  qrn::internal::diagnostic_hooks().look_for_hang.store(&look_for_hang);
+  qrn::internal::diagnostic_hooks().hang_look_ns.store(look.count());
+}
+
+void look_for_hang(const qrn::internal::hang_watch& watch) {
+  hang_state& s = state();
+  std::unique_lock<std::mutex> lock(s.mutex, std::try_to_lock);
+  if (!lock.owns_lock()) {
+    return;
+  }
+  stream_held_by_this_thread() = watch.stream;
+  std::uint64_t moves = 0;
+  const bool quiet = components_quiet(s);
+  if (qrn::internal::activity().pending_wakeups.load() != 0 || !total_moves(moves)) {
+    // Something is on its way, or a stream is in use: no verdict this time.
+  } else if (!s.seen || moves != s.moves) {
+    s.seen = true;
+    s.moves = moves;
+    s.since = steady::now();
+    s.reported = false;
+  } else {
+    const double stuck = std::chrono::duration<double>(steady::now() - s.since).count();
+    if (quiet && !s.reported && stuck >= s.hang_after_seconds) {
+      s.reported = true;
+      write_hang_report(stuck);
+      if (s.exit_on_hang) {
+        qrn::internal::claim_process_ending();
+        std::cerr << "qrn: ending the process with status 1 (QRN_ON_HANG=exit)\n" << std::flush;
+        qrn::internal::end_process_now(1);
+      }
+    }
+  }
+  stream_held_by_this_thread() = nullptr;
+}
+
+void describe_fatal_use(const stream_info& stream) {
+  std::string name;
+  {
+    std::lock_guard<std::mutex> lock(qrn::internal::stream_registry().mutex);
+    name = live_stream_name(&stream);
+  }
+  std::cerr << "qrn: the error below was a read of empty stream " << name << " ("
+            << qrn::internal::demangled(stream.type().name()) << ") that cannot wait, made by "
+            << this_thread_description() << "\n"
+            << std::flush;
+}
+
+}  // namespace qrn_runtime

@@ -1,0 +1,149 @@
+#include "report_formats.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <iomanip>
+#include <string>
+
+namespace qrn_runtime {
+
+namespace {
+
+std::string json_string(const std::string& text) {
+  std::string quoted = "\"";
+  for (const char c : text) {
+    if (c == '"' || c == '\\') {
+      quoted += '\\';
+      quoted += c;
+    } else if (static_cast<unsigned char>(c) < 0x20) {
+      std::array<char, 8> escaped{};
+      std::snprintf(escaped.data(), escaped.size(), "\\u%04x", c);
+      quoted += escaped.data();
+    } else {
+      quoted += c;
+    }
+  }
+  return quoted + "\"";
+}
+
+std::string csv_field(const std::string& text) {
+  if (text.find_first_of(",\"\n") == std::string::npos) {
+    return text;
+  }
+  std::string quoted = "\"";
+  for (const char c : text) {
+    quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+  }
+  return quoted + "\"";
+}
+
+std::string or_dash(const std::string& text) { return text.empty() ? "-" : text; }
+
+}  // namespace
+
+void write_json(std::ostream& out, const qrn::run_report& report) {
+  out << "{\n  \"streams\": [";
+  const char* separator = "\n";
+  for (const qrn::stream_report& s : report.streams) {
+    out << separator << "    {\"name\": " << json_string(s.name)
+        << ", \"type\": " << json_string(s.type) << ", \"written\": " << s.written
+        << ", \"read\": " << s.read << ", \"peak\": " << s.peak
+        << ", \"occupancy\": " << s.occupancy << ", \"asleep_seconds\": " << s.asleep_seconds
+        << ", \"first_values\": " << json_string(s.first_values)
+        << ", \"destroyed\": " << (s.destroyed ? "true" : "false")
+        << ", \"busy\": " << (s.busy ? "true" : "false") << "}";
+    separator = ",\n";
+  }
+  out << "\n  ],\n  \"components\": [";
+  separator = "\n";
+  for (const qrn::component_report& c : report.components) {
+    out << separator << "    {\"name\": " << json_string(c.name) << ", \"calls\": " << c.calls
+        << ", \"moving_calls\": " << c.moving_calls << ", \"asleep_seconds\": " << c.asleep_seconds
+        << ", \"waiting_on\": " << json_string(c.waiting_on)
+        << ", \"last_empty\": " << json_string(c.last_empty) << "}";
+    separator = ",\n";
+  }
+  out << "\n  ]\n}\n";
+}
+
+void write_csv(std::ostream& out, const qrn::run_report& report) {
+  out << "kind,name,type,written,read,peak,occupancy,asleep_seconds,calls,moving_calls,"
+         "waiting_on\n";
+  for (const qrn::stream_report& s : report.streams) {
+    out << "stream," << csv_field(s.name) << ',' << csv_field(s.type) << ',' << s.written << ','
+        << s.read << ',' << s.peak << ',' << s.occupancy << ',' << s.asleep_seconds << ",,,\n";
+  }
+  for (const qrn::component_report& c : report.components) {
+    out << "component," << csv_field(c.name) << ",,,,,," << c.asleep_seconds << ',' << c.calls
+        << ',' << c.moving_calls << ',' << csv_field(c.waiting_on) << '\n';
+  }
+}
+
+void write_leftover_warnings(std::ostream& out, const qrn::run_report& report) {
+  for (const qrn::stream_report& s : report.streams) {
+    if (s.occupancy == 0) {
+      continue;
+    }
+    out << "qrn: warning: stream " << s.name << " (" << s.type << ") was left holding "
+        << s.occupancy << (s.occupancy == 1 ? " element" : " elements");
+    if (s.read == 0) {
+      out << "; nobody ever read it";
+    } else {
+      out << "; " << s.read << " of " << s.written << " written were read";
+    }
+    if (s.printable) {
+      out << ": " << s.first_values << (s.occupancy > 4 ? ", ..." : "");
+    }
+    out << '\n';
+  }
+}
+
+}  // namespace qrn_runtime
+
+namespace qrn {
+
+void print_run_table(std::ostream& out, const run_report& report) {
+  std::size_t name_width = 9;
+  std::size_t type_width = 4;
+  for (const stream_report& s : report.streams) {
+    name_width = std::max(name_width, s.name.size());
+    type_width = std::max(type_width, s.type.size());
+  }
+  for (const component_report& c : report.components) {
+    name_width = std::max(name_width, c.name.size());
+  }
+  const std::ios_base::fmtflags flags = out.flags();
+  out << std::left << std::setw(static_cast<int>(name_width)) << "stream"
+      << "  " << std::setw(static_cast<int>(type_width)) << "type" << std::right << std::setw(12)
+      << "written" << std::setw(12) << "read" << std::setw(10) << "peak" << std::setw(10) << "now"
+      << std::setw(12) << "asleep s" << '\n';
+  out << std::fixed << std::setprecision(3);
+  for (const stream_report& s : report.streams) {
+    out << std::left << std::setw(static_cast<int>(name_width)) << s.name << "  "
+        << std::setw(static_cast<int>(type_width)) << s.type << std::right;
+    if (s.busy) {
+      out << "  (busy: its lock stayed taken)\n";
+      continue;
+    }
+    out << std::setw(12) << s.written << std::setw(12) << s.read << std::setw(10) << s.peak
+        << std::setw(10) << s.occupancy << std::setw(12) << s.asleep_seconds
+        << (s.destroyed ? "  (destroyed)" : "") << '\n';
+  }
+  if (!report.components.empty()) {
+    out << std::left << std::setw(static_cast<int>(name_width)) << "component" << std::right
+        << std::setw(14) << "calls" << std::setw(14) << "moving calls" << std::setw(12)
+        << "asleep s"
+        << "  waiting on\n";
+    for (const component_report& c : report.components) {
+      out << std::left << std::setw(static_cast<int>(name_width)) << c.name << std::right
+          << std::setw(14) << c.calls << std::setw(14) << c.moving_calls << std::setw(12)
+          << c.asleep_seconds << "  " << qrn_runtime::or_dash(c.waiting_on) << '\n';
+    }
+  }
+  out.flags(flags);
+}
+
+void print_run_table(std::ostream& out) { print_run_table(out, snapshot_run()); }
+
+}  // namespace qrn

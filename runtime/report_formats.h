@@ -1,0 +1,24 @@
+// The run report as text: the aligned table, JSON, CSV, and the warnings
+// about streams left holding elements.
+#ifndef QRN_RUNTIME_REPORT_FORMATS_H
+#define QRN_RUNTIME_REPORT_FORMATS_H
+
+#include <ostream>
+
+#include "HLS/diagnostics.h"
+
+namespace qrn_runtime {
+
+// {"streams": [...], "components": [...]}; see docs/api.md for the fields.
+void write_json(std::ostream& out, const qrn::run_report& report);
+
+// One header line, then one line per stream and per component; see
+// docs/api.md for the columns.
+void write_csv(std::ostream& out, const qrn::run_report& report);
+
+// One warning line for each stream that holds elements.
+void write_leftover_warnings(std::ostream& out, const qrn::run_report& report);
+
+}  // namespace qrn_runtime
+
+#endif  // QRN_RUNTIME_REPORT_FORMATS_H

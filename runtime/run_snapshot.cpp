@@ -1,0 +1,154 @@
+// snapshot_run() and the naming of streams, components and threads.
+#include "run_snapshot.h"
+
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <mutex>
+#include <thread>
+
+#include "HLS/internal/diagnostic_hooks.h"
+#include "symbol_names.h"
+
+namespace qrn_runtime {
+
+using qrn::internal::always_run_record;
+using qrn::internal::stream_info;
+
+namespace {
+
+// Tries the stream's mutex for a moment: the snapshot must not wait for a
+// thread that holds it for good (one parked while the process ends).
+bool try_lock_briefly(std::mutex& mutex) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    if (mutex.try_lock()) {
+      return true;
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(10));
+  }
+  return false;
+}
+
+double seconds(std::uint64_t ns) { return static_cast<double>(ns) / 1e9; }
+
+qrn::stream_report report_of(stream_info& stream) {
+  qrn::stream_report report;
+  report.name = stream_name(stream);
+  report.type = qrn::internal::demangled(stream.type().name());
+  // A thread reporting a fatal misuse holds that stream's mutex.
+  const bool held =
+      stream_held_by_this_thread() == &stream || qrn::internal::fatal_stream_use() == &stream;
+  if (!held && !try_lock_briefly(stream.mutex())) {
+    report.busy = true;
+    return report;
+  }
+  const qrn::internal::stream_stats stats = stream.stats();
+  qrn::internal::stream_contents contents;
+  stream.contents(contents);
+  if (!held) {
+    stream.mutex().unlock();
+  }
+  report.written = stats.written;
+  report.read = stats.read;
+  report.peak = stats.peak;
+  report.asleep_seconds = seconds(stats.asleep_ns);
+  report.occupancy = contents.occupancy;
+  report.sleepers = contents.sleepers;
+  report.printable = contents.printable;
+  report.first_values = contents.first_values;
+  return report;
+}
+
+qrn::stream_report report_of(const qrn::internal::retired_stream& stream) {
+  qrn::stream_report report;
+  report.name = stream.name;
+  report.type = stream.type;
+  report.written = stream.stats.written;
+  report.read = stream.stats.read;
+  report.peak = stream.stats.peak;
+  report.asleep_seconds = seconds(stream.stats.asleep_ns);
+  report.occupancy = stream.contents.occupancy;
+  report.printable = stream.contents.printable;
+  report.first_values = stream.contents.first_values;
+  report.destroyed = true;
+  return report;
+}
+
+}  // namespace
+
+const stream_info*& stream_held_by_this_thread() {
+  static thread_local const stream_info* stream = nullptr;
+  return stream;
+}
+
+std::string stream_name(stream_info& stream) {
+  if (stream.name().empty() && !stream.name_searched()) {
+    stream.mark_name_searched();
+    stream.set_found_name(variable_name(&stream.stream(), stream.object_size()));
+  }
+  return stream.display_name();
+}
+
+std::string live_stream_name(const stream_info* stream) {
+  for (stream_info* live = qrn::internal::stream_registry().head; live != nullptr;
+       live = live->next()) {
+    if (live == stream) {
+      return stream_name(*live);
+    }
+  }
+  return {};
+}
+
+std::string component_name(const always_run_record& record) {
+  std::string name = function_name(record.function);
+  if (name.empty() && record.signature != nullptr) {
+    name = qrn::internal::component_name_from_signature(record.signature);
+  }
+  return name;
+}
+
+std::string this_thread_description() {
+  if (const always_run_record* record = qrn::internal::current_always_run_record()) {
+    return "component " + component_name(*record);
+  }
+  return ::syscall(SYS_gettid) == ::getpid() ? "the test bench" : "a test bench thread";
+}
+
+}  // namespace qrn_runtime
+
+namespace qrn {
+
+run_report snapshot_run() {
+  run_report report;
+  {
+    internal::stream_registry_state& registry = internal::stream_registry();
+    std::lock_guard<std::mutex> lock(registry.mutex);
+    if (registry.retired != nullptr) {
+      for (const internal::retired_stream& stream : *registry.retired) {
+        report.streams.push_back(qrn_runtime::report_of(stream));
+      }
+    }
+    std::vector<stream_report> live;
+    for (internal::stream_info* stream = registry.head; stream != nullptr;
+         stream = stream->next()) {
+      live.push_back(qrn_runtime::report_of(*stream));
+    }
+    report.streams.insert(report.streams.end(), live.rbegin(), live.rend());
+    for (const internal::always_run_record* record =
+             internal::activity().always_run_head.load(std::memory_order_acquire);
+         record != nullptr; record = record->next) {
+      component_report component;
+      component.name = qrn_runtime::component_name(*record);
+      component.calls = record->calls.load();
+      component.moving_calls = record->moving_calls.load();
+      component.asleep_seconds = qrn_runtime::seconds(record->asleep_ns.load());
+      component.waiting_on = qrn_runtime::live_stream_name(record->waiting_on.load());
+      component.last_empty = qrn_runtime::live_stream_name(record->last_empty.load());
+      report.components.insert(report.components.begin(), component);
+    }
+  }
+  return report;
+}
+
+}  // namespace qrn

@@ -1,0 +1,37 @@
+// Snapshots of the registry of streams and of the always-running components,
+// shared by the runtime's reports.
+#ifndef QRN_RUNTIME_RUN_SNAPSHOT_H
+#define QRN_RUNTIME_RUN_SNAPSHOT_H
+
+#include <string>
+
+#include "HLS/diagnostics.h"
+#include "HLS/internal/activity.h"
+#include "HLS/internal/stream_registry.h"
+
+namespace qrn_runtime {
+
+// The stream whose mutex the calling thread holds while it builds a report
+// (a sleeping reader looking for a hang), or null. A snapshot reads that
+// stream without locking it.
+const qrn::internal::stream_info*& stream_held_by_this_thread();
+
+// The display name of `stream`: its own name, its variable's name, or
+// `stream<T>#N`. Requires the registry's mutex.
+std::string stream_name(qrn::internal::stream_info& stream);
+
+// The display name of a stream known only by address: the name of the live
+// stream at `stream`, or empty when no live stream is there (it was
+// destroyed). Requires the registry's mutex.
+std::string live_stream_name(const qrn::internal::stream_info* stream);
+
+// The display name of a component: its function's name.
+std::string component_name(const qrn::internal::always_run_record& record);
+
+// "the test bench", "a test bench thread" or "component NAME": the calling
+// thread as a report names it.
+std::string this_thread_description();
+
+}  // namespace qrn_runtime
+
+#endif  // QRN_RUNTIME_RUN_SNAPSHOT_H

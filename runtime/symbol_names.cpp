@@ -1,0 +1,179 @@
+// Names from the program's own symbol table (.symtab of /proc/self/exe, which
+// also holds internal-linkage objects and functions, unless the program was
+// stripped), and else from the dynamic symbol table (dladdr), which covers
+// exported symbols of shared libraries too.
+#include "symbol_names.h"
+
+#include <dlfcn.h>
+#include <elf.h>
+#include <link.h>
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+
+#include "HLS/internal/names.h"
+
+namespace qrn_runtime {
+
+namespace {
+
+struct symbol {
+  std::size_t size;
+  std::string mangled;
+};
+
+// The load address of the main program (zero unless it is position independent).
+ElfW(Addr) program_load_bias() {
+  ElfW(Addr) bias = 0;
+  dl_iterate_phdr(
+      [](dl_phdr_info* info, std::size_t, void* data) {
+        *static_cast<ElfW(Addr)*>(data) = info->dlpi_addr;
+        return 1;  // the first entry is the main program
+      },
+      &bias);
+  return bias;
+}
+
+// The program's file, mapped read-only for the life of the process; empty
+// when it cannot be read.
+struct program_image {
+  const char* data = nullptr;
+  std::size_t size = 0;
+};
+
+const program_image& program_file() {
+  static const program_image image = [] {
+    program_image mapped;
+    const int fd = ::open("/proc/self/exe", O_RDONLY | O_CLOEXEC);
+    struct stat status {};
+    if (fd >= 0 && ::fstat(fd, &status) == 0 && status.st_size > 0) {
+      void* data =
+          ::mmap(nullptr, static_cast<std::size_t>(status.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+      if (data != MAP_FAILED) {
+        mapped.data = static_cast<const char*>(data);
+        mapped.size = static_cast<std::size_t>(status.st_size);
+      }
+    }
+    if (fd >= 0) {
+      ::close(fd);
+    }
+    return mapped;
+  }();
+  return image;
+}
+
+// Looks up `address` in the program's .symtab (objects and functions).
+bool program_symbol_at(std::uintptr_t address, symbol& found) {
+  const program_image& image = program_file();
+  ElfW(Ehdr) header{};
+  if (image.size < sizeof header || std::memcmp(image.data, ELFMAG, SELFMAG) != 0) {
+    return false;
+  }
+  std::memcpy(&header, image.data, sizeof header);
+  const auto section = [&](std::size_t index) {
+    ElfW(Shdr) entry{};
+    const std::size_t at = header.e_shoff + index * sizeof(ElfW(Shdr));
+    if (at + sizeof entry <= image.size) {
+      std::memcpy(&entry, image.data + at, sizeof entry);
+    }
+    return entry;
+  };
+  static const ElfW(Addr) bias = program_load_bias();
+  for (std::size_t i = 0; i < header.e_shnum; ++i) {
+    const ElfW(Shdr) table = section(i);
+    if (table.sh_type != SHT_SYMTAB || table.sh_link >= header.e_shnum) {
+      continue;
+    }
+    const ElfW(Shdr) strings = section(table.sh_link);
+    const std::size_t end = std::min<std::size_t>(table.sh_offset + table.sh_size, image.size);
+    for (std::size_t at = table.sh_offset; at + sizeof(ElfW(Sym)) <= end; at += sizeof(ElfW(Sym))) {
+      ElfW(Sym) entry{};
+      std::memcpy(&entry, image.data + at, sizeof entry);
+      const int type = ELF64_ST_TYPE(entry.st_info);
+      const std::size_t name_at = strings.sh_offset + entry.st_name;
+      if ((type != STT_OBJECT && type != STT_FUNC) || entry.st_value == 0 ||
+          bias + entry.st_value != address || name_at >= image.size) {
+        continue;
+      }
+      const char* name = image.data + name_at;
+      found = symbol{entry.st_size, std::string(name, strnlen(name, image.size - name_at))};
+      return true;
+    }
+  }
+  return false;
+}
+
+// The mangled name of the symbol that starts exactly at `address`, with its
+// size; false if there is none.
+bool symbol_at(const void* address, symbol& found) {
+  if (program_symbol_at(reinterpret_cast<std::uintptr_t>(address), found)) {
+    return true;
+  }
+  Dl_info info{};
+  void* dynamic_entry = nullptr;
+  if (dladdr1(address, &info, &dynamic_entry, RTLD_DL_SYMENT) == 0 || info.dli_sname == nullptr ||
+      info.dli_saddr != address || dynamic_entry == nullptr) {
+    return false;
+  }
+  found = symbol{static_cast<const ElfW(Sym)*>(dynamic_entry)->st_size, info.dli_sname};
+  return true;
+}
+
+// `name` without a trailing parameter list and without a leading return type
+// (the demangler writes one for function templates).
+std::string without_signature(std::string name) {
+  if (!name.empty() && name.back() == ')') {
+    int depth = 0;
+    for (std::size_t i = name.size(); i-- > 0;) {
+      depth += name[i] == ')' ? 1 : name[i] == '(' ? -1 : 0;
+      if (depth == 0) {
+        name.erase(i);
+        break;
+      }
+    }
+  }
+  int angle = 0;
+  for (std::size_t i = name.size(); i-- > 0;) {
+    angle += name[i] == '>' ? 1 : name[i] == '<' ? -1 : 0;
+    if (angle == 0 && name[i] == ' ') {
+      return name.substr(i + 1);
+    }
+  }
+  return name;
+}
+
+// Drops the "(anonymous namespace)::" parts a demangled name may carry.
+std::string without_anonymous_namespaces(std::string name) {
+  const std::string anonymous = "(anonymous namespace)::";
+  for (std::size_t at = name.find(anonymous); at != std::string::npos; at = name.find(anonymous)) {
+    name.erase(at, anonymous.size());
+  }
+  return name;
+}
+
+}  // namespace
+
+std::string variable_name(const void* address, std::size_t size) {
+  symbol found;
+  if (!symbol_at(address, found) || found.size != size) {
+    return {};
+  }
+  return without_anonymous_namespaces(qrn::internal::demangled(found.mangled.c_str()));
+}
+
+std::string function_name(void (*function)()) {
+  symbol found;
+  if (!symbol_at(reinterpret_cast<const void*>(function), found)) {
+    return {};
+  }
+  return without_signature(
+      without_anonymous_namespaces(qrn::internal::demangled(found.mangled.c_str())));
+}
+
+}  // namespace qrn_runtime
