@@ -7,7 +7,9 @@
 // Returns once every always-running component has gone quiet: each has
 // completed two consecutive calls of its component function that moved no
 // stream element, after this call began and with no element moved meanwhile by
-// any of them, or sleeps in a blocking read with no element on its way. Waits
+// any of them, or sleeps in a blocking read with no element on its way. A
+// component parked between calls (see HLS/internal/idle_worker.h) is woken
+// and makes those two calls at once. Waits
 // as long as finite work takes; gives up, with a warning on standard error
 // naming the components still busy, after QRN_SETTLE_LIMIT seconds
 // (environment; default 60, 0 for no limit). Returns at once when nothing was
