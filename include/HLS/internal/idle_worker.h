@@ -27,6 +27,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
 
 #include "HLS/internal/parking.h"
 
@@ -99,7 +100,13 @@ class idle_worker {
     log_.clear();
   }
 
+  // Past the first calls_per_clock_check idle calls, each one also gives up
+  // the processor, so that on a machine with more busy threads than cores
+  // the components that have work get it.
   void idle_call() {
+    if (phase_ != phase::fresh) {
+      std::this_thread::yield();
+    }
     if (--countdown_ == 0) {
       after_idle_calls();
     }
