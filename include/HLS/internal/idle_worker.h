@@ -40,8 +40,8 @@ constexpr std::chrono::microseconds idle_spin_limit{50};
 constexpr std::chrono::microseconds first_park_pause{100};
 constexpr std::chrono::microseconds default_park_limit{4000};
 constexpr std::chrono::microseconds largest_park_limit{1000000};
-// At most about 4,000 timed wake-ups per second in all.
-constexpr std::chrono::microseconds pause_per_parked_component{250};
+// At most about 2,500 timed wake-ups per second in all.
+constexpr std::chrono::microseconds pause_per_parked_component{400};
 
 // Components parked now, in the whole process.
 inline std::atomic<int>& parked_components() {
@@ -100,11 +100,12 @@ class idle_worker {
     log_.clear();
   }
 
-  // Past the first calls_per_clock_check idle calls, each one also gives up
-  // the processor, so that on a machine with more busy threads than cores
-  // the components that have work get it.
+  // While spinning before a park, each idle call also gives up the
+  // processor, so that on a machine with more busy threads than cores the
+  // components that have work get it. (Not after a park: the two calls a
+  // woken component makes would cost it a switch to another thread each.)
   void idle_call() {
-    if (phase_ != phase::fresh) {
+    if (phase_ == phase::spinning) {
       std::this_thread::yield();
     }
     if (--countdown_ == 0) {
