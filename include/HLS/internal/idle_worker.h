@@ -80,7 +80,10 @@ inline std::chrono::microseconds park_limit() {
 
 // Per component: its parker, its poll log and the parking decision. Used by
 // the component's worker thread only, except parker(), which is thread-safe.
-class idle_worker {
+// Aligned to a cache line of its own, and a busy call only reads it unless
+// there is something to reset: the worker touches it after every call, and
+// it must not share a line with streams that other threads use.
+class alignas(64) idle_worker {
  public:
   idle_worker() : limit_(park_limit()), pause_(first_park_pause) {
     if (limit_ < pause_) {
@@ -94,10 +97,9 @@ class idle_worker {
   poll_log& log() { return log_; }
 
   void busy_call() {
-    countdown_ = calls_per_clock_check;
-    phase_ = phase::fresh;
-    pause_ = limit_ < first_park_pause ? limit_ : first_park_pause;
-    log_.clear();
+    if (countdown_ != calls_per_clock_check || phase_ != phase::fresh || !log_.empty()) {
+      restart();
+    }
   }
 
   // While spinning before a park, each idle call also gives up the
@@ -123,6 +125,13 @@ class idle_worker {
   static constexpr std::uint32_t calls_per_clock_check = 16;
   // Calls after a park before the next one.
   static constexpr std::uint32_t calls_after_park = 2;
+
+  __attribute__((noinline)) void restart() {
+    countdown_ = calls_per_clock_check;
+    phase_ = phase::fresh;
+    pause_ = limit_ < first_park_pause ? limit_ : first_park_pause;
+    log_.clear();
+  }
 
   __attribute__((noinline)) void after_idle_calls() {
     countdown_ = calls_per_clock_check;
