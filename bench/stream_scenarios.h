@@ -68,7 +68,7 @@ void producer_to_spinning_consumer(benchmark::State& state) {
   const long elements = options().elements;
   bool in_order = true;
   for (auto _ : state) {
-    typename Impl::input stream;
+    alignas(64) typename Impl::input stream;
     std::thread producer([&stream, elements] {
       for (long i = 0; i < elements; ++i) {
         stream.write(static_cast<int>(i));
