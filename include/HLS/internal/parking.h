@@ -135,7 +135,8 @@ class poll_log {
   // wake the worker, which then runs again when its pause ends.
   static constexpr unsigned capacity = 32;
 
-  void note(void* stream, const poll_site_ops& ops) {
+  // Out of line: tryRead's empty path inlines only the test for a log.
+  __attribute__((noinline)) void note(void* stream, const poll_site_ops& ops) {
     for (unsigned i = 0; i < size_; ++i) {
       if (sites_[i].stream == stream) {
         return;
