@@ -14,6 +14,10 @@
 // - `m_` is taken with a few try_lock attempts before an ordinary lock(), and
 //   a write notifies `cv_` only when a reader sleeps on it that no earlier
 //   write has woken yet, so an uncontended stream makes no system call.
+// - While a trace is recorded (see HLS/internal/trace.h), every change of
+//   the occupancy is reported with `m_` held, and a reader reports when it
+//   starts polling an empty stream, falls asleep and wakes; with tracing off
+//   each of these costs one test of a flag.
 // - Operations that reuse another virtual operation call it through the
 //   dispatch table, so that a derived class's override is the one used.
 // - `_internal_cosim_empty()`, `get_size()` and the timing model take no lock;
@@ -42,6 +46,7 @@
 #include "HLS/internal/process_exit.h"
 #include "HLS/internal/spin.h"
 #include "HLS/internal/stream_registry.h"
+#include "HLS/internal/trace.h"
 
 // Enqueue marker of the emulation runtime. Every translation unit that
 // includes this header carries a weak definition; the linker keeps one.
@@ -369,6 +374,7 @@ class stream : public stream_abstract_base {
     qp_.pop_front();
     qpe_.pop_front();
     info_.note_read();
+    trace_occupancy(info_, q_.size(), false);
     ++moved_elements();
   }
   // Requires `m_` held and an element present. Assigns count, then flags.
@@ -400,6 +406,7 @@ class stream : public stream_abstract_base {
   T empty_poll_result(std::unique_lock<std::mutex>& lock) {
     lock.unlock();
     note_empty_poll(info_);
+    trace_thread(&info_, trace_thread_state::polling);
     back_off_after_empty_poll();
     return T();
   }
@@ -434,10 +441,12 @@ class stream : public stream_abstract_base {
     if (!wait) {
       fail_empty_read();
     }
+    trace_thread(&info_, trace_thread_state::polling);
     if (poll_for_element(lock)) {
       return;
     }
     const hang_watch watch{std::chrono::steady_clock::now(), &info_};
+    trace_thread(&info_, trace_thread_state::asleep);
     do {
       ++sleepers_;
       note_reader_sleeps(info_);
@@ -449,6 +458,7 @@ class stream : public stream_abstract_base {
       }
       note_reader_woke(signalled);
     } while (_internal_cosim_empty());
+    trace_thread(nullptr, trace_thread_state::running);
     const std::chrono::nanoseconds slept = std::chrono::steady_clock::now() - watch.asleep_since;
     info_.note_slept(static_cast<std::uint64_t>(slept.count()));
     note_reader_slept(static_cast<std::uint64_t>(slept.count()));
@@ -489,6 +499,7 @@ class stream : public stream_abstract_base {
         throw;
       }
       info_.note_written();
+      trace_occupancy(info_, q_.size(), true);
       if (sleepers_ > woken_) {
         ++woken_;
         note_wakeup_sent();

@@ -19,6 +19,7 @@
 #include "HLS/internal/activity.h"
 #include "HLS/internal/names.h"
 #include "HLS/internal/process_exit.h"
+#include "HLS/internal/trace.h"
 
 namespace qrn {
 namespace internal {
@@ -52,7 +53,7 @@ always_run_record& always_run_record_of() {
 
 // Calls `f` back to back and never returns. After each call it publishes
 // the call and, when the call moved stream elements, the worker thread's
-// moved count.
+// moved count, and tells a trace being recorded (see trace.h).
 template <VoidFuncTy& f>
 [[noreturn]] void run_always(always_run_record& record) {
   current_always_run_record() = &record;
@@ -67,6 +68,7 @@ template <VoidFuncTy& f>
       record.moving_calls.store(++moving_calls, std::memory_order_relaxed);
     }
     record.calls.store(calls, std::memory_order_seq_cst);
+    trace_call_returned(moved);
   }
 }
 
