@@ -49,7 +49,10 @@ using qrn::internal::trace_thread_state;
 namespace {
 
 constexpr std::uint64_t default_event_limit = 1000000;
-constexpr std::uint64_t chunk_events = 1024;
+// A thread reserves the budget a chunk at a time: at most this many events,
+// and at most a 64th of the limit, so that the budget reserved and not yet
+// used by other threads when one thread finds it spent is small.
+constexpr std::uint64_t largest_chunk = 1024;
 constexpr std::uint64_t no_cut = std::numeric_limits<std::uint64_t>::max();
 
 std::uint64_t now_ns() {
@@ -107,8 +110,9 @@ struct recorder {
   std::uint64_t epoch_ns = now_ns();          // "process start": when the runtime was initialised
   std::uint64_t limit = default_event_limit;  // set while the runtime is initialised
   std::atomic<std::uint64_t> budget{0};       // events not yet reserved by a thread
-  std::atomic<std::uint64_t> cut_ns{no_cut};  // the first event refused
-  std::atomic<bool> active{false};            // started and not yet finished
+  std::atomic<std::uint64_t> chunk_events{largest_chunk};  // set before recording starts
+  std::atomic<std::uint64_t> cut_ns{no_cut};               // the first event refused
+  std::atomic<bool> active{false};                         // started and not yet finished
 
   std::mutex mutex;
   bool started = false;                     // guarded by mutex
@@ -153,7 +157,7 @@ void note_cut(std::uint64_t ns) {
 // Appends `event` to the calling thread's record; false once the budget is spent.
 bool push(thread_trace& t, const trace_event& event) {
   if (t.last == nullptr || t.used_in_last == t.last->capacity) {
-    const std::uint64_t size = reserve(chunk_events);
+    const std::uint64_t size = reserve(rec().chunk_events.load(std::memory_order_relaxed));
     if (size == 0) {
       note_cut(event.ns);
       return false;
@@ -426,8 +430,9 @@ void configure_trace() {
 bool start_trace(const std::string& path, const char* origin) {
   trace_format format = trace_format::vcd;
   if (extension_of(path, format) == nullptr) {
-    std::fprintf(stderr, "qrn: ignoring %s=%s: expected PATH.vcd or PATH.json; not tracing\n",
-                 origin, path.c_str());
+    const bool from_environment = std::strcmp(origin, "QRN_TRACE") == 0;
+    std::fprintf(stderr, "qrn: ignoring %s%s%s%s: expected PATH.vcd or PATH.json; not tracing\n",
+                 origin, from_environment ? "=" : "(", path.c_str(), from_environment ? "" : ")");
     return false;
   }
   std::FILE* file = std::fopen(path.c_str(), "w");
@@ -456,6 +461,8 @@ bool start_trace(const std::string& path, const char* origin) {
   if (!r.started) {
     r.started = true;
     r.start_ns = now_ns();
+    r.chunk_events.store(std::max<std::uint64_t>(1, std::min(largest_chunk, r.limit / 64)),
+                         std::memory_order_relaxed);
     r.budget.store(r.limit, std::memory_order_relaxed);
     r.active.store(true, std::memory_order_release);
     qrn::internal::trace_hooks().on.store(true, std::memory_order_release);
