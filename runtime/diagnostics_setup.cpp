@@ -4,6 +4,7 @@
 #include "HLS/internal/diagnostic_hooks.h"
 #include "end_of_run_report.h"
 #include "hang_watch.h"
+#include "run_snapshot.h"
 #include "trace_recorder.h"
 
 extern "C" {
@@ -26,6 +27,8 @@ bool install_diagnostics() {
   qrn_runtime::configure_trace();
   qrn::internal::diagnostic_hook_table& hooks = qrn::internal::diagnostic_hooks();
   hooks.describe_fatal_use.store(&qrn_runtime::describe_fatal_use);
+  hooks.find_stream_name.store(
+      [](qrn::internal::stream_info& stream) { (void)qrn_runtime::stream_name(stream); });
   hooks.end_of_run.store(&end_of_run);
   return true;
 }

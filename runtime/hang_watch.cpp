@@ -8,6 +8,8 @@
 #include <mutex>
 #include <sstream>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "HLS/diagnostics.h"
 #include "HLS/internal/activity.h"
@@ -85,44 +87,62 @@ std::string seconds_text(double seconds) {
   return text.str();
 }
 
-void write_hang_report(const qrn::internal::hang_watch& watch, double stuck_seconds) {
+// A sleeping thread as the report shows it: where it waits, and how long.
+struct sleeper {
+  std::string who;
+  const stream_info* stream;
+  std::int64_t since_ns;
+};
+
+void write_hang_report(double stuck_seconds) {
   const qrn::run_report report = qrn::snapshot_run();
-  std::string waiting_stream;
-  {
-    std::lock_guard<std::mutex> lock(qrn::internal::stream_registry().mutex);
-    waiting_stream = live_stream_name(watch.stream);
+  const std::int64_t now_ns =
+      std::chrono::duration_cast<std::chrono::nanoseconds>(steady::now().time_since_epoch())
+          .count();
+  std::vector<sleeper> sleepers;
+  std::vector<std::pair<std::string, const stream_info*>> pollers;
+  const qrn::internal::activity_state& activity = qrn::internal::activity();
+  if (const stream_info* stream = activity.bench_waiting_on.load()) {
+    sleepers.push_back({"the test bench", stream, activity.bench_asleep_since_ns.load()});
   }
-  const std::string me = this_thread_description();
+  for (const always_run_record* record = activity.always_run_head.load(std::memory_order_acquire);
+       record != nullptr; record = record->next) {
+    const std::string who = "component " + component_name(*record);
+    if (const stream_info* stream = record->waiting_on.load()) {
+      sleepers.push_back({who, stream, record->asleep_since_ns.load()});
+    } else {
+      pollers.emplace_back(who, record->last_empty.load());
+    }
+  }
+  std::map<std::string, std::string> types;  // stream name -> type
+  for (const qrn::stream_report& s : report.streams) {
+    types[s.name] = s.type;
+  }
+  std::map<std::string, unsigned int> named_sleepers;
   std::ostringstream text;
   text << "qrn: hang: no stream element has moved for " << seconds_text(stuck_seconds)
        << " s, and no thread can move one\n";
-  std::map<std::string, unsigned int> component_sleepers;
-  text << "qrn:   " << me << " waits in a blocking read of " << waiting_stream;
-  for (const qrn::stream_report& s : report.streams) {
-    if (s.name == waiting_stream) {
-      text << " (" << s.type << ")";
+  {
+    std::lock_guard<std::mutex> lock(qrn::internal::stream_registry().mutex);
+    const auto described = [&](const stream_info* stream) {
+      const std::string name = live_stream_name(stream);
+      return name.empty() ? std::string("none") : name + " (" + types[name] + ")";
+    };
+    for (const sleeper& s : sleepers) {
+      text << "qrn:   " << s.who << " waits in a blocking read of " << described(s.stream)
+           << " for " << seconds_text(static_cast<double>(now_ns - s.since_ns) / 1e9) << " s\n";
+      ++named_sleepers[live_stream_name(s.stream)];
     }
-  }
-  const double waited = std::chrono::duration<double>(steady::now() - watch.asleep_since).count();
-  text << " for " << seconds_text(waited) << " s\n";
-  ++component_sleepers[waiting_stream];
-  for (const qrn::component_report& c : report.components) {
-    if ("component " + c.name == me) {
-      continue;
-    }
-    if (!c.waiting_on.empty()) {
-      text << "qrn:   component " << c.name << " waits in a blocking read of " << c.waiting_on
+    for (const auto& poller : pollers) {
+      text << "qrn:   " << poller.first
+           << " keeps polling; the last stream it found empty: " << described(poller.second)
            << "\n";
-      ++component_sleepers[c.waiting_on];
-    } else {
-      text << "qrn:   component " << c.name << " keeps polling; the last stream it found empty: "
-           << (c.last_empty.empty() ? "none" : c.last_empty) << "\n";
     }
   }
   for (const qrn::stream_report& s : report.streams) {
-    const unsigned int known = component_sleepers[s.name];
-    if (s.sleepers > known) {
-      text << "qrn:   " << s.sleepers - known << " other thread(s) wait in a blocking read of "
+    const unsigned int named = named_sleepers[s.name];
+    if (s.sleepers > named) {
+      text << "qrn:   " << s.sleepers - named << " other thread(s) wait in a blocking read of "
            << s.name << " (" << s.type << ")\n";
     }
     if (s.occupancy > 0) {
@@ -166,7 +186,7 @@ void look_for_hang(const qrn::internal::hang_watch& watch) {
   std::uint64_t moves = 0;
   const bool quiet = components_quiet(s);
   if (qrn::internal::activity().pending_wakeups.load() != 0 || !total_moves(moves)) {
-    s.seen = false;
+    // Something is on its way, or a stream is in use: no verdict this time.
   } else if (!s.seen || moves != s.moves) {
     s.seen = true;
     s.moves = moves;
@@ -176,7 +196,7 @@ void look_for_hang(const qrn::internal::hang_watch& watch) {
     const double stuck = std::chrono::duration<double>(steady::now() - s.since).count();
     if (quiet && !s.reported && stuck >= s.hang_after_seconds) {
       s.reported = true;
-      write_hang_report(watch, stuck);
+      write_hang_report(stuck);
       if (s.exit_on_hang) {
         qrn::internal::claim_process_ending();
         std::cerr << "qrn: ending the process with status 1 (QRN_ON_HANG=exit)\n" << std::flush;

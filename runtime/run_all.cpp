@@ -14,14 +14,14 @@
 #include <cstdint>
 #include <cstdio>
 #include <map>
-#include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "HLS/diagnostics.h"
 #include "HLS/internal/activity.h"
 #include "HLS/internal/process_exit.h"
+#include "HLS/internal/stream_registry.h"
 #include "run_snapshot.h"
 #include "seconds_setting.h"
 
@@ -89,18 +89,41 @@ void pause_briefly(steady::time_point started) {
 // How long run-all waits for components that keep moving elements.
 constexpr double default_settle_limit_seconds = 60;
 
-// Elements moved so far through each stream, by name, at one moment.
+// Elements moved so far through each live stream (by creation serial) whose
+// lock was free, at one moment. Cheap: no names are looked up.
 struct stream_traffic {
   steady::time_point at;
-  std::map<std::string, std::uint64_t> moves;
+  std::map<std::uint64_t, std::uint64_t> moves;
 };
 
 stream_traffic traffic_now() {
   stream_traffic traffic{steady::now(), {}};
-  for (const qrn::stream_report& stream : qrn::snapshot_run().streams) {
-    traffic.moves[stream.name] = stream.written + stream.read;
+  qrn::internal::stream_registry_state& registry = qrn::internal::stream_registry();
+  std::lock_guard<std::mutex> lock(registry.mutex);
+  for (const qrn::internal::stream_info* stream = registry.head; stream != nullptr;
+       stream = stream->next()) {
+    for (int attempt = 0; attempt < 1000; ++attempt) {  // a busy stream is free now and then
+      if (stream->mutex().try_lock()) {
+        traffic.moves[stream->serial()] = stream->stats().written + stream->stats().read;
+        stream->mutex().unlock();
+        break;
+      }
+      std::this_thread::yield();
+    }
   }
   return traffic;
+}
+
+// The display names of the live streams, by creation serial.
+std::map<std::uint64_t, std::string> stream_names() {
+  std::map<std::uint64_t, std::string> names;
+  qrn::internal::stream_registry_state& registry = qrn::internal::stream_registry();
+  std::lock_guard<std::mutex> lock(registry.mutex);
+  for (qrn::internal::stream_info* stream = registry.head; stream != nullptr;
+       stream = stream->next()) {
+    names[stream->serial()] = qrn_runtime::stream_name(*stream);
+  }
+  return names;
 }
 
 // Keeps a view of the stream traffic at least a second old, refreshed about
@@ -117,15 +140,16 @@ class traffic_window {
   std::string recent_streams() const {
     const stream_traffic now = traffic_now();
     const stream_traffic& since = older_.moves.empty() ? latest_ : older_;
+    const std::map<std::uint64_t, std::string> names = stream_names();
     std::string streams;
     for (const auto& stream : now.moves) {
       const auto before = since.moves.find(stream.first);
-      const std::uint64_t moved =
-          stream.second - (before == since.moves.end() ? 0 : before->second);
-      if (moved > 0) {
-        streams +=
-            (streams.empty() ? "" : ", ") + stream.first + " (+" + std::to_string(moved) + ")";
+      const auto name = names.find(stream.first);
+      if (before == since.moves.end() || name == names.end() || stream.second == before->second) {
+        continue;
       }
+      streams += (streams.empty() ? "" : ", ") + name->second + " (+" +
+                 std::to_string(stream.second - before->second) + ")";
     }
     return streams;
   }
@@ -176,24 +200,16 @@ extern "C" void __qrn_hls_component_run_all(void (*)()) {
   static const qrn_runtime::seconds_setting limit("QRN_SETTLE_LIMIT", default_settle_limit_seconds);
   const steady::time_point started = steady::now();
   const std::vector<component_snapshot> at_start = take_snapshot(head);
-  std::unique_ptr<traffic_window> traffic;  // made once run-all has waited a second
+  traffic_window traffic;
   for (;;) {
     const std::vector<component_snapshot> snapshot = take_snapshot(head);
     const auto give_up = [&] {
       const steady::time_point now = steady::now();
-      if (now - started >= std::chrono::seconds(1)) {
-        if (!traffic) {
-          traffic.reset(new traffic_window);
-        }
-        traffic->refresh(now);
-      }
+      traffic.refresh(now);
       if (!limit.reached(now - started)) {
         return false;
       }
-      if (!traffic) {
-        traffic.reset(new traffic_window);
-      }
-      warn_gave_up(limit, at_start, snapshot, *traffic);
+      warn_gave_up(limit, at_start, snapshot, traffic);
       return true;
     };
     while (!all_quiet(snapshot)) {

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <thread>
 
+#include "HLS/internal/diagnostic_hooks.h"
 #include "symbol_names.h"
 
 namespace qrn_runtime {
@@ -35,7 +36,9 @@ qrn::stream_report report_of(stream_info& stream) {
   qrn::stream_report report;
   report.name = stream_name(stream);
   report.type = qrn::internal::demangled(stream.type().name());
-  const bool held = stream_held_by_this_thread() == &stream;
+  // A thread reporting a fatal misuse holds that stream's mutex.
+  const bool held =
+      stream_held_by_this_thread() == &stream || qrn::internal::fatal_stream_use() == &stream;
   if (!held && !try_lock_briefly(stream.mutex())) {
     report.busy = true;
     return report;

@@ -26,13 +26,11 @@ namespace {
 
 constexpr int words_per_packet = 4;
 
-// Named for diagnostics and traces: these variables have internal linkage,
-// so the runtime cannot find their names in the program's symbols.
-qrn::stream_in<std::uint16_t> words_in("words_in");
+qrn::stream_in<std::uint16_t> words_in;
 // Written by the packetizer, read by the checksummer. A stream is one channel
 // whatever its declared direction; `stream_out` names the packetizer's view.
-qrn::stream_out<std::uint16_t> packets("packets");
-qrn::stream_out<std::uint16_t> checksums_out("checksums_out");
+qrn::stream_out<std::uint16_t> packets;
+qrn::stream_out<std::uint16_t> checksums_out;
 
 void packetizer() {
   static int position = 0;  // of the next word within its packet

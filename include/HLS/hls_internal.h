@@ -449,7 +449,9 @@ class stream : public stream_abstract_base {
     trace_thread(&info_, trace_thread_state::asleep);
     do {
       ++sleepers_;
-      note_reader_sleeps(info_);
+      note_reader_sleeps(info_, std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                    watch.asleep_since.time_since_epoch())
+                                    .count());
       sleep_on_cv(lock, watch);
       --sleepers_;
       const bool signalled = woken_ > 0;

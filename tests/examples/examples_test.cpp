@@ -5,9 +5,12 @@
 // a sideband that did not travel with its element.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
+#include <vector>
 
 #include "support/expect_runs.h"
+#include "support/report_table.h"
 #include "support/run_process.h"
 
 namespace {
@@ -58,11 +61,52 @@ TEST(Examples, BlockingReaderAveragesEverySampleAcrossRounds) {
                         "average 30\n");
 }
 
+// The end-of-run table of the pipeline: every element through every stream,
+// each stage's moving calls, and the names of streams in an anonymous
+// namespace and of their components.
+TEST(Examples, PipelineTableAccountsForEveryElement) {
+  const qrn_test::process_result result =
+      qrn_test::run_process({QRN_EXAMPLE_PIPELINE}, std::chrono::seconds(30), {"QRN_REPORT=table"});
+  ASSERT_EQ(result.exit_status, 0);
+  const auto rows = qrn_test::table_rows(result.err);
+  // A stream row ends with written, read, peak, now, asleep.
+  const auto written_read = [&](const std::string& stream) {
+    const std::vector<std::string>& fields = rows.at(stream);
+    return fields[fields.size() - 5] + "/" + fields[fields.size() - 4];
+  };
+  EXPECT_EQ(written_read("words_in"), "12/12");
+  EXPECT_EQ(written_read("packets"), "12/12");
+  EXPECT_EQ(written_read("checksums_out"), "3/3");
+  EXPECT_NE(result.err.find("words_in       qrn::stream_in<unsigned short>"), std::string::npos)
+      << result.err;
+  EXPECT_EQ(rows.at("packetizer").at(1), "12");
+  EXPECT_EQ(rows.at("checksummer").at(1), "12");
+}
+
+// A bench that writes its samples to the wrong stream hangs; the report says
+// who waits where and where the data went, and QRN_ON_HANG=exit ends the run.
+TEST(Examples, MisroutedPipelineHangIsExplained) {
+  const qrn_test::process_result result =
+      qrn_test::run_process({QRN_EXAMPLE_MISROUTED_PIPELINE}, std::chrono::seconds(30),
+                            {"QRN_HANG_AFTER=0.2", "QRN_ON_HANG=exit"});
+  EXPECT_EQ(result.exit_status, 1);
+  EXPECT_EQ(result.out, "wrote the gain and 4 samples\n");
+  for (const char* line :
+       {"qrn:   the test bench waits in a blocking read of averages_out (qrn::stream_out<int>)",
+        "qrn:   component averager waits in a blocking read of scaled (qrn::stream_out<int>)",
+        "qrn:   component scaler keeps polling; the last stream it found empty: samples_in "
+        "(qrn::stream_in<int>)\n",
+        "qrn:   stream gains_in (qrn::stream_in<int>) holds 4 element(s) that no one reads: 10, "
+        "20, 30, 40\n"}) {
+    EXPECT_NE(result.err.find(line), std::string::npos) << line << "\n" << result.err;
+  }
+}
+
 // The emulation runtime refers to the enqueue marker through the program's
 // dynamic symbol table, so every example must export it.
 TEST(Examples, EveryExampleExportsTheEnqueueMarker) {
-  for (const char* program :
-       {QRN_EXAMPLE_COSIM_CLIENT, QRN_EXAMPLE_PIPELINE, QRN_EXAMPLE_BLOCKING_READER}) {
+  for (const char* program : {QRN_EXAMPLE_COSIM_CLIENT, QRN_EXAMPLE_PIPELINE,
+                              QRN_EXAMPLE_BLOCKING_READER, QRN_EXAMPLE_MISROUTED_PIPELINE}) {
     SCOPED_TRACE(program);
     const qrn_test::process_result symbols =
         qrn_test::run_process({QRN_NM, "--dynamic", "--defined-only", program});

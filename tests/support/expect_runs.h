@@ -47,16 +47,17 @@ class short_tsan_exit_watch {
 // Runs `argv` `runs` times, each within `limit`, and expects each run to exit
 // with `status`, print exactly `out` and leave no sanitizer report on standard
 // error. Stops at the first run that differs. The first run keeps
-// ThreadSanitizer's full watch at exit; the others shorten it.
+// ThreadSanitizer's full watch at exit; the others shorten it. `env` is passed
+// to run_process.
 inline void expect_runs(const std::vector<std::string>& argv, int runs, const std::string& out,
-                        int status = 0,
-                        std::chrono::milliseconds limit = std::chrono::seconds(30)) {
+                        int status = 0, std::chrono::milliseconds limit = std::chrono::seconds(30),
+                        const std::vector<std::string>& env = {}) {
   std::unique_ptr<short_tsan_exit_watch> short_watch;
   for (int run = 0; run < runs; ++run) {
     if (run == 1) {
       short_watch.reset(new short_tsan_exit_watch);
     }
-    const process_result result = run_process(argv, limit);
+    const process_result result = run_process(argv, limit, env);
     SCOPED_TRACE("run " + std::to_string(run) + " of " + argv[0]);
     EXPECT_FALSE(result.timed_out);
     EXPECT_EQ(result.term_signal, 0);

@@ -7,7 +7,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <sstream>
 #include <stdexcept>
+
+extern char** environ;
 
 namespace qrn_test {
 namespace {
@@ -23,9 +26,28 @@ void drain(int& fd, std::string& into) {
   }
 }
 
+// This process's environment with `extra` ("NAME=VALUE") added or replacing.
+std::vector<std::string> child_environment(const std::vector<std::string>& extra) {
+  std::vector<std::string> entries;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    const std::string current = *entry;
+    bool replaced = false;
+    for (const std::string& added : extra) {
+      const std::string name = added.substr(0, added.find('=') + 1);  // "NAME="
+      replaced = replaced || current.compare(0, name.size(), name) == 0;
+    }
+    if (!replaced) {
+      entries.push_back(current);
+    }
+  }
+  entries.insert(entries.end(), extra.begin(), extra.end());
+  return entries;
+}
+
 }  // namespace
 
-process_result run_process(const std::vector<std::string>& argv, std::chrono::milliseconds limit) {
+process_result run_process(const std::vector<std::string>& argv, std::chrono::milliseconds limit,
+                           const std::vector<std::string>& env) {
   int out_pipe[2];
   int err_pipe[2];
   if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(err_pipe, O_CLOEXEC) != 0) {
@@ -36,6 +58,13 @@ process_result run_process(const std::vector<std::string>& argv, std::chrono::mi
     args.push_back(const_cast<char*>(arg.c_str()));
   }
   args.push_back(nullptr);
+  // Built before fork(): the child only calls async-signal-safe functions.
+  const std::vector<std::string> environment = child_environment(env);
+  std::vector<char*> envp;
+  for (const std::string& entry : environment) {
+    envp.push_back(const_cast<char*>(entry.c_str()));
+  }
+  envp.push_back(nullptr);
 
   const pid_t pid = fork();
   if (pid < 0) {
@@ -46,7 +75,7 @@ process_result run_process(const std::vector<std::string>& argv, std::chrono::mi
     dup2(null_fd, STDIN_FILENO);
     dup2(out_pipe[1], STDOUT_FILENO);
     dup2(err_pipe[1], STDERR_FILENO);
-    execv(args[0], args.data());
+    execve(args[0], args.data(), envp.data());
     _exit(127);
   }
   close(out_pipe[1]);
@@ -90,6 +119,15 @@ process_result run_process(const std::vector<std::string>& argv, std::chrono::mi
     result.term_signal = WTERMSIG(status);
   }
   return result;
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream stream(text);
+  for (std::string line; std::getline(stream, line);) {
+    lines.push_back(line);
+  }
+  return lines;
 }
 
 }  // namespace qrn_test

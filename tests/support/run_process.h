@@ -19,8 +19,14 @@ struct process_result {
 
 // Runs `argv` (argv[0] is the program's path) with no standard input and
 // waits at most `limit` for it to end; a child still running then is killed.
+// The child gets this process's environment with the "NAME=VALUE" entries of
+// `env` added, each replacing a variable of the same name.
 process_result run_process(const std::vector<std::string>& argv,
-                           std::chrono::milliseconds limit = std::chrono::seconds(30));
+                           std::chrono::milliseconds limit = std::chrono::seconds(30),
+                           const std::vector<std::string>& env = {});
+
+// The lines of `text`, without their line ends.
+std::vector<std::string> lines_of(const std::string& text);
 
 }  // namespace qrn_test
 

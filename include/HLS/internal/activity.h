@@ -18,6 +18,9 @@
 #ifndef QRN_HLS_INTERNAL_ACTIVITY_H
 #define QRN_HLS_INTERNAL_ACTIVITY_H
 
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <cstdint>
 
@@ -47,11 +50,16 @@ struct always_run_record {
   std::atomic<std::uint64_t> asleep_ns{0};
   std::atomic<const stream_info*> waiting_on{nullptr};
   std::atomic<const stream_info*> last_empty{nullptr};
+  std::atomic<std::int64_t> asleep_since_ns{0};  // steady clock, while waiting_on is set
 };
 
 struct activity_state {
   std::atomic<always_run_record*> always_run_head{nullptr};  // push-only list, records live forever
   std::atomic<long> pending_wakeups{0};  // signalled sleepers not yet running again
+  // For the diagnostics: the stream the test bench's main thread sleeps on
+  // now, if any, and since when (steady clock, ns); written by that thread.
+  std::atomic<const stream_info*> bench_waiting_on{nullptr};
+  std::atomic<std::int64_t> bench_asleep_since_ns{0};
 };
 
 inline activity_state& activity() {
@@ -81,13 +89,24 @@ inline void publish_always_run_record(always_run_record& record) {
   }
 }
 
+// True on the process's main thread (the test bench's).
+inline bool on_main_thread() {
+  static thread_local const bool main = ::syscall(SYS_gettid) == ::getpid();
+  return main;
+}
+
 // Called by a blocking read, with the stream's mutex held, just before the
-// calling thread sleeps on the condition variable of `stream`.
-inline void note_reader_sleeps(const stream_info& stream) {
+// calling thread sleeps on the condition variable of `stream`; it has been
+// waiting since `since_ns` (steady clock).
+inline void note_reader_sleeps(const stream_info& stream, std::int64_t since_ns) {
   if (always_run_record* record = current_always_run_record()) {
+    record->asleep_since_ns.store(since_ns, std::memory_order_relaxed);
     record->waiting_on.store(&stream, std::memory_order_relaxed);
     record->moved.store(moved_elements(), std::memory_order_relaxed);
     record->asleep.store(true, std::memory_order_seq_cst);
+  } else if (on_main_thread()) {
+    activity().bench_asleep_since_ns.store(since_ns, std::memory_order_relaxed);
+    activity().bench_waiting_on.store(&stream, std::memory_order_relaxed);
   }
 }
 
@@ -97,6 +116,8 @@ inline void note_reader_woke(bool was_signalled) {
   if (always_run_record* record = current_always_run_record()) {
     record->asleep.store(false, std::memory_order_seq_cst);
     record->waiting_on.store(nullptr, std::memory_order_relaxed);
+  } else if (on_main_thread()) {
+    activity().bench_waiting_on.store(nullptr, std::memory_order_relaxed);
   }
   if (was_signalled) {
     activity().pending_wakeups.fetch_sub(1, std::memory_order_seq_cst);

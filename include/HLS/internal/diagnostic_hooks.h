@@ -30,6 +30,9 @@ struct diagnostic_hook_table {
   // Looks for a hang, with the caller's stream mutex held; may report it and
   // may end the process (QRN_ON_HANG=exit).
   std::atomic<void (*)(const hang_watch&)> look_for_hang{nullptr};
+  // Finds and keeps the name of a stream that has none of its own (its
+  // variable's); requires the registry's mutex.
+  std::atomic<void (*)(stream_info&)> find_stream_name{nullptr};
   // One line on standard error naming the stream and thread of a fatal
   // misuse, before the error line is printed.
   std::atomic<void (*)(const stream_info&)> describe_fatal_use{nullptr};

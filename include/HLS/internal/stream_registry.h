@@ -25,6 +25,7 @@
 #include <utility>
 #include <vector>
 
+#include "HLS/internal/diagnostic_hooks.h"
 #include "HLS/internal/names.h"
 #include "HLS/internal/process_exit.h"
 #include "HLS/internal/trace.h"
@@ -212,6 +213,9 @@ class stream_info {
     }
     try {
       std::lock_guard<std::mutex> stream_lock(*mutex_, std::adopt_lock);
+      if (void (*find_name)(stream_info&) = diagnostic_hooks().find_stream_name.load()) {
+        find_name(*this);
+      }
       if (registry.retired == nullptr) {
         registry.retired = new std::vector<retired_stream>;
       }

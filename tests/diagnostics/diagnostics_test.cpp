@@ -1,0 +1,178 @@
+// The diagnostics seen from whole runs of programs/diagnosed_run.cpp: names
+// and counts in the table, the end-of-run report on every way a process
+// ends, leftover warnings, hang reports (and no false ones), the line beside
+// a fatal error, and bad settings.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/report_table.h"
+#include "support/run_process.h"
+
+namespace {
+
+using qrn_test::process_result;
+using qrn_test::run_process;
+
+process_result run(const std::vector<std::string>& args, const std::vector<std::string>& env,
+                   std::chrono::milliseconds limit = std::chrono::seconds(60)) {
+  std::vector<std::string> argv{QRN_PROGRAM_DIAGNOSED_RUN};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return run_process(argv, limit, env);
+}
+
+std::size_t count(const std::string& text, const std::string& part) {
+  std::size_t found = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+    ++found;
+  }
+  return found;
+}
+
+TEST(Diagnostics, NamesStreamsAndComponentsAndCountsWhatTheyDid) {
+  const process_result result = run({"names"}, {"QRN_REPORT=off"});
+  ASSERT_EQ(result.exit_status, 0) << result.err;
+  const auto rows = qrn_test::table_rows(result.out);
+  using row = std::vector<std::string>;
+  const auto counts = [&](const std::string& name) {  // type, written, read, peak, now
+    const row& fields = rows.at(name);
+    return row(fields.begin(), fields.begin() + 5);
+  };
+  EXPECT_EQ(counts("adc_samples"), (row{"qrn::stream_in<int>", "1", "1", "1", "0"}));
+  EXPECT_EQ(counts("mid"), (row{"qrn::internal::stream<int>", "1", "1", "1", "0"}));
+  EXPECT_EQ(counts("dut::samples"), (row{"qrn::stream_in<int>", "1", "1", "1", "0"}));
+  EXPECT_EQ(counts("local_results"), (row{"qrn::stream_out<int>", "0", "0", "0", "0"}));
+  EXPECT_EQ(rows.at("in").at(1), "5");
+  EXPECT_EQ(rows.at("out").at(2), "5");
+  bool unnamed_local = false;
+  for (const auto& entry : rows) {
+    if (entry.first.rfind("stream<int>#", 0) == 0) {
+      unnamed_local = counts(entry.first) == row{"qrn::internal::stream<int>", "2", "1", "2", "1"};
+    }
+  }
+  EXPECT_TRUE(unnamed_local) << result.out;
+  EXPECT_NE(result.out.find("\ndoubler "), std::string::npos) << result.out;
+  EXPECT_NE(result.out.find("\ndut::stage<3> "), std::string::npos) << result.out;
+  EXPECT_EQ(result.err, "");
+}
+
+TEST(Diagnostics, EveryWayOfEndingWritesTheTableOnce) {
+  struct ending {
+    std::vector<std::string> args;
+    std::vector<std::string> env;
+    int status;
+  };
+  const std::vector<ending> endings{
+      {{"names", "return"}, {}, 0}, {{"names", "exit"}, {}, 3},
+      {{"fatal"}, {}, 1},           {{"hang"}, {"QRN_HANG_AFTER=0.1", "QRN_ON_HANG=exit"}, 1},
+      {{"leftover"}, {}, 0},
+  };
+  for (const ending& e : endings) {
+    std::vector<std::string> env = e.env;
+    env.push_back("QRN_REPORT=table");
+    const process_result result = run(e.args, env);
+    SCOPED_TRACE(e.args[0] + " " + (e.args.size() > 1 ? e.args[1] : ""));
+    EXPECT_EQ(result.exit_status, e.status) << result.err;
+    EXPECT_EQ(count(result.err, "qrn: run report\n"), e.args[0] == "hang" ? 2u : 1u) << result.err;
+  }
+}
+
+TEST(Diagnostics, WarnsOfStreamsLeftHoldingElements) {
+  const process_result result = run({"leftover"}, {});
+  EXPECT_EQ(result.exit_status, 0);
+  EXPECT_EQ(result.out, "done\n");
+  EXPECT_NE(result.err.find("qrn: warning: stream kept (qrn::internal::stream<int>) was left "
+                            "holding 5 elements; 1 of 6 written were read: 10, 20, 30, 40, ...\n"),
+            std::string::npos)
+      << result.err;
+  EXPECT_NE(result.err.find("qrn: warning: stream misrouted (qrn::stream_in<int>) was left "
+                            "holding 1 element; nobody ever read it: 5\n"),
+            std::string::npos)
+      << result.err;
+  EXPECT_NE(result.err.find("holding 1 element; nobody ever read it\n"), std::string::npos)
+      << "the element type without operator<< gets no values: " << result.err;
+  EXPECT_EQ(count(result.err, "qrn: warning:"), 3u) << result.err;
+}
+
+TEST(Diagnostics, ReportsAHangByNameAndExitsWhenAsked) {
+  const process_result result = run({"hang"}, {"QRN_HANG_AFTER=0.1", "QRN_ON_HANG=exit"});
+  EXPECT_EQ(result.exit_status, 1);
+  EXPECT_EQ(result.out, "");
+  for (const char* part :
+       {"qrn: hang: no stream element has moved for ",
+        "qrn:   the test bench waits in a blocking read of out (qrn::stream_out<int>) for ",
+        "qrn:   component offset waits in a blocking read of mid (qrn::internal::stream<int>) "
+        "for ",
+        "qrn:   component dut::stage<3> keeps polling; the last stream it found empty: "
+        "dut::samples (qrn::stream_in<int>)\n",
+        "qrn:   stream misrouted (qrn::stream_in<int>) holds 1 element(s) that no one reads: 4\n",
+        "qrn: ending the process with status 1 (QRN_ON_HANG=exit)\n"}) {
+    EXPECT_NE(result.err.find(part), std::string::npos) << part << "\n" << result.err;
+  }
+  // Without QRN_ON_HANG=exit the reader keeps waiting, and the report comes once.
+  const process_result waiting =
+      run({"hang"}, {"QRN_HANG_AFTER=0.1"}, std::chrono::milliseconds(1500));
+  EXPECT_TRUE(waiting.timed_out);
+  EXPECT_EQ(count(waiting.err, "qrn: hang:"), 1u) << waiting.err;
+}
+
+TEST(Diagnostics, NoHangReportWhileWorkGoesOn) {
+  const process_result slow = run({"slow_writer"}, {"QRN_HANG_AFTER=0.1"});
+  EXPECT_EQ(slow.exit_status, 0);
+  EXPECT_EQ(slow.out, "result 42\n");
+  const process_result busy = run({"busy"}, {"QRN_HANG_AFTER=0.05", "QRN_ON_HANG=exit"});
+  EXPECT_EQ(busy.exit_status, 0) << busy.err;
+  EXPECT_EQ(busy.out, "result 9\n");
+  EXPECT_EQ(busy.err.find("qrn: hang"), std::string::npos) << busy.err;
+}
+
+TEST(Diagnostics, AFatalErrorNamesItsStreamAndCaller) {
+  const process_result result = run({"fatal"}, {"QRN_REPORT=off"});
+  EXPECT_EQ(result.exit_status, 1);
+  EXPECT_EQ(result.out, "Error: Cannot do a blocking read from an empty stream on an x86 target\n");
+  EXPECT_EQ(result.err,
+            "qrn: the error below was a read of empty stream in (qrn::stream_in<int>) that "
+            "cannot wait, made by component reads_without_waiting\n");
+}
+
+TEST(Diagnostics, WritesTheTableAsJsonOrCsvAndRejectsBadSettings) {
+  const std::string dir = ::testing::TempDir();
+  const std::string json = dir + "qrn_report_" + std::to_string(::getpid()) + ".json";
+  const std::string csv = dir + "qrn_report_" + std::to_string(::getpid()) + ".csv";
+  EXPECT_EQ(run({"names"}, {"QRN_REPORT=" + json}).exit_status, 0);
+  EXPECT_EQ(run({"names"}, {"QRN_REPORT=" + csv}).exit_status, 0);
+  std::stringstream json_text;
+  json_text << std::ifstream(json).rdbuf();
+  EXPECT_NE(json_text.str().find("{\"name\": \"adc_samples\", \"type\": \"qrn::stream_in<int>\", "
+                                 "\"written\": 1, \"read\": 1, \"peak\": 1, \"occupancy\": 0"),
+            std::string::npos)
+      << json_text.str();
+  std::stringstream csv_text;
+  csv_text << std::ifstream(csv).rdbuf();
+  EXPECT_EQ(csv_text.str().rfind("kind,name,type,written,read,peak,occupancy,", 0), 0u);
+  EXPECT_NE(csv_text.str().find("\nstream,adc_samples,qrn::stream_in<int>,1,1,1,0,"),
+            std::string::npos)
+      << csv_text.str();
+  std::remove(json.c_str());
+  std::remove(csv.c_str());
+
+  for (const std::string& bad :
+       {std::string("QRN_REPORT=tabel"), std::string("QRN_REPORT=/nonexistent/dir/r.json"),
+        std::string("QRN_HANG_AFTER=soon"), std::string("QRN_ON_HANG=abort")}) {
+    const process_result result = run({"names"}, {bad});
+    SCOPED_TRACE(bad);
+    EXPECT_EQ(result.exit_status, 0);
+    ASSERT_GE(result.out.size(), 5u);
+    EXPECT_EQ(result.out.substr(result.out.size() - 5), "done\n");
+    EXPECT_EQ(count(result.err, "qrn: ignoring ") + count(result.err, "qrn: could not "), 1u)
+        << result.err;
+    EXPECT_NE(result.err.find(bad.substr(0, bad.find('='))), std::string::npos) << result.err;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,149 @@
+// A small test bench whose run the diagnostics describe. Usage:
+//   diagnosed_run MODE [END]
+// MODE chooses the run:
+//   names       streams named every way, two components; prints the table
+//   leftover    streams left holding elements, read and never read
+//   hang        a two-stage pipeline whose bench writes to the wrong stream
+//   slow_writer a bench thread that sleeps, then writes what main waits for
+//   busy        a component that moves elements for a while before it answers
+//   fatal       a component reads an empty stream without waiting
+// END chooses how a `names` run ends: return (default), exit, or running
+// (exit while a component still runs; the default for the others).
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <string>
+#include <thread>
+
+#include "HLS/diagnostics.h"
+#include "HLS/hls.h"
+#include "HLS/runtime.h"
+
+qrn::stream_in<int> in;
+qrn::stream_out<int> out;
+namespace dut {
+qrn::stream_in<int> samples;
+}
+qrn::stream_in<int> named{"adc_samples"};
+qrn::internal::stream<int> mid;
+qrn::stream_in<int> misrouted;
+
+struct opaque {  // has no operator<<
+  int value;
+};
+
+void doubler() {
+  bool ok = false;
+  const int x = in.tryRead(ok);
+  if (ok) {
+    out.write(2 * x);
+  }
+}
+
+namespace dut {
+template <int N>
+void stage() {
+  bool ok = false;
+  const int x = samples.tryRead(ok);
+  if (ok) {
+    mid.write(x + N);
+  }
+}
+}  // namespace dut
+
+void offset() { out.write(mid.read() + 1); }
+
+// Moves one element around a loop 200,000 times, then answers.
+void busy_answerer() {
+  static int rounds = 0;
+  bool ok = false;
+  const int x = mid.tryRead(ok);
+  if (ok) {
+    if (++rounds < 200000) {
+      mid.write(x);
+    } else {
+      out.write(x);
+    }
+  }
+}
+
+void reads_without_waiting() { out.write(in.read(false)); }
+
+void entry() {}
+
+int run_names(const std::string& end) {
+  qrn::launch_always_run<doubler>();
+  qrn::launch_always_run<dut::stage<3>>();
+  qrn::internal::stream<int> local;
+  qrn::stream_out<int> renamed;
+  renamed.set_name("local_results");
+  for (int i = 0; i < 5; ++i) {
+    in.write(i);
+  }
+  dut::samples.write(1);
+  named.write(7);
+  (void)named.read();
+  local.write(1);
+  local.write(2);
+  (void)local.read();
+  __qrn_hls_component_run_all(entry);
+  for (int i = 0; i < 5; ++i) {
+    (void)out.read();
+  }
+  (void)mid.read();
+  qrn::print_run_table(std::cout);
+  std::cout << "done\n";
+  if (end == "exit") {
+    std::exit(3);
+  }
+  return 0;
+}
+
+int run_leftover() {
+  qrn::internal::stream<opaque> unprintable;
+  unprintable.write(opaque{1});
+  static qrn::internal::stream<int> kept;  // destroyed holding elements
+  kept.set_name("kept");
+  for (int i = 0; i < 6; ++i) {
+    kept.write(10 * i);
+  }
+  (void)kept.read();
+  misrouted.write(5);
+  std::cout << "done\n";
+  return 0;
+}
+
+int main(int argc, char** argv) {
+  const std::string mode = argc > 1 ? argv[1] : "";
+  const std::string end = argc > 2 ? argv[2] : "return";
+  if (mode == "names") {
+    return run_names(end);
+  }
+  if (mode == "leftover") {
+    return run_leftover();
+  }
+  if (mode == "hang") {
+    qrn::launch_always_run<dut::stage<3>>();
+    qrn::launch_always_run<offset>();
+    misrouted.write(4);
+    const int result = out.read();
+    std::cout << "result " << result << std::endl;
+  } else if (mode == "slow_writer") {
+    std::thread writer([] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(600));
+      out.write(42);
+    });
+    std::cout << "result " << out.read() << std::endl;
+    writer.join();
+  } else if (mode == "busy") {
+    qrn::launch_always_run<busy_answerer>();
+    mid.write(9);
+    std::cout << "result " << out.read() << std::endl;
+  } else if (mode == "fatal") {
+    qrn::launch_always_run<reads_without_waiting>();
+    const int result = out.read();
+    std::cout << "result " << result << std::endl;
+  }
+  return 0;
+}

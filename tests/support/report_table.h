@@ -1,0 +1,38 @@
+// Reads the rows of a run table (qrn::print_run_table) back, for tests.
+#ifndef QRN_TESTS_SUPPORT_REPORT_TABLE_H
+#define QRN_TESTS_SUPPORT_REPORT_TABLE_H
+
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace qrn_test {
+
+// The whitespace-separated fields after the name, keyed by the first field,
+// of every line in `text` with at least `min_fields` of them. Stream rows
+// hold type, written, read, peak, now, asleep; component rows calls, moving
+// calls, asleep, waiting on.
+inline std::map<std::string, std::vector<std::string>> table_rows(const std::string& text,
+                                                                  std::size_t min_fields = 4) {
+  std::map<std::string, std::vector<std::string>> rows;
+  std::istringstream lines(text);
+  std::string line;
+  while (std::getline(lines, line)) {
+    std::istringstream fields(line);
+    std::string name;
+    std::vector<std::string> values;
+    fields >> name;
+    for (std::string value; fields >> value;) {
+      values.push_back(value);
+    }
+    if (values.size() >= min_fields) {
+      rows[name] = values;
+    }
+  }
+  return rows;
+}
+
+}  // namespace qrn_test
+
+#endif  // QRN_TESTS_SUPPORT_REPORT_TABLE_H
