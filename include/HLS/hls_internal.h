@@ -441,12 +441,17 @@ class stream : public stream_abstract_base {
     if (!wait) {
       fail_empty_read();
     }
-    trace_thread(&info_, trace_thread_state::polling);
+    const bool traced = tracing();  // the whole wait is traced, or none of it
+    if (traced) {
+      trace_thread_entered(&info_, trace_thread_state::polling);
+    }
     if (poll_for_element(lock)) {
       return;
     }
     const hang_watch watch{std::chrono::steady_clock::now(), &info_};
-    trace_thread(&info_, trace_thread_state::asleep);
+    if (traced) {
+      trace_thread_entered(&info_, trace_thread_state::asleep);
+    }
     do {
       ++sleepers_;
       note_reader_sleeps(info_, std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -460,7 +465,9 @@ class stream : public stream_abstract_base {
       }
       note_reader_woke(signalled);
     } while (_internal_cosim_empty());
-    trace_thread(nullptr, trace_thread_state::running);
+    if (traced) {
+      trace_thread_entered(nullptr, trace_thread_state::running);
+    }
     const std::chrono::nanoseconds slept = std::chrono::steady_clock::now() - watch.asleep_since;
     info_.note_slept(static_cast<std::uint64_t>(slept.count()));
     note_reader_slept(static_cast<std::uint64_t>(slept.count()));

@@ -71,14 +71,20 @@ inline void trace_occupancy(const stream_info& stream, std::uint64_t occupancy, 
   }
 }
 
-// Called when the calling thread starts polling `stream`, falls asleep on
-// it, or (with `stream` null) runs again after a sleep.
+// Reports that the calling thread starts polling `stream`, falls asleep on
+// it, or (with `stream` null) runs again after a sleep. Call it only when
+// tracing() was true: a blocking read tests the flag once for its whole wait.
+inline void trace_thread_entered(const stream_info* stream, trace_thread_state state) {
+  if (void (*hook)(const stream_info*, trace_thread_state) =
+          trace_hooks().thread_state.load(std::memory_order_acquire)) {
+    hook(stream, state);
+  }
+}
+
+// As trace_thread_entered(), when a trace is recorded.
 inline void trace_thread(const stream_info* stream, trace_thread_state state) {
   if (tracing()) {
-    if (void (*hook)(const stream_info*, trace_thread_state) =
-            trace_hooks().thread_state.load(std::memory_order_acquire)) {
-      hook(stream, state);
-    }
+    trace_thread_entered(stream, state);
   }
 }
 
