@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Renders docs/pipeline_trace.png: a trace of examples/pipeline opened in
 # GTKWave on a virtual screen (Xvfb), every stream's occupancy and every
-# thread's state, the whole run in view.
+# thread's state, zoomed on the first round (until the test bench has taken
+# the round's checksums).
 #
 #   docs/render_trace_picture.sh [build dir] [output png]
 #
@@ -21,12 +22,21 @@ QRN_TRACE=$work/pipeline.vcd "$build/examples/pipeline/pipeline" >/dev/null
 signals=$(awk '$1 == "$scope" { scope = $3 } $1 == "$var" { printf "%s.%s ", scope, $5 }' \
   "$work/pipeline.vcd")
 streams=$(tr ' ' '\n' <<<"$signals" | grep '^streams\.' | tr '\n' ' ')
+# The first round ends when checksums_out falls back to 0; show a fifth more.
+read -r first round_end < <(awk '
+  $1 == "$var" && $5 == "checksums_out" { code = $4 }
+  /^#/ { now = substr($1, 2); if (first == "") first = now }
+  $1 ~ /^b/ && $2 == code && code != "" {
+    if ($1 != "b0") seen = 1; else if (seen && end == "") end = now
+  }
+  END { print first, (end == "" ? now : end) }' "$work/pipeline.vcd")
+last=$((round_end + (round_end - first) / 5))
 cat >"$work/view.tcl" <<EOF
 gtkwave::addSignalsFromList [list $signals]
 gtkwave::highlightSignalsFromList [list $streams]
 gtkwave::/Edit/Data_Format/Decimal
 gtkwave::/Edit/UnHighlight_All
-gtkwave::/Time/Zoom/Zoom_Best_Fit
+gtkwave::setZoomRangeTimes $first $last
 EOF
 
 # GTKWave runs until its window has been captured; xvfb-run ends the screen.
