@@ -183,11 +183,13 @@ void enter_state(thread_trace& t, std::uint64_t ns, trace_thread_state state,
            tag(trace_event_kind::thread_state, 0)});
 }
 
-// Starts a change of the published burst; end it with end_burst_change().
+// A change of the published burst: the sequence count is odd from
+// begin_burst_change() to end_burst_change(). Every store in between is a
+// release, so a reader that loads (with acquire) any value stored in between
+// also sees the odd count, and tries again (see events_of).
 void begin_burst_change(thread_trace& t) {
   t.burst_sequence.store(t.burst_sequence.load(std::memory_order_relaxed) + 1,
                          std::memory_order_relaxed);
-  std::atomic_thread_fence(std::memory_order_release);
 }
 
 void end_burst_change(thread_trace& t) {
@@ -197,10 +199,10 @@ void end_burst_change(thread_trace& t) {
 
 void publish_open_burst(thread_trace& t) {
   begin_burst_change(t);
-  t.open_start.store(t.burst_start, std::memory_order_relaxed);
-  t.open_end.store(t.burst_end, std::memory_order_relaxed);
-  t.open_calls.store(t.burst_calls, std::memory_order_relaxed);
-  t.open_moved.store(t.burst_moved, std::memory_order_relaxed);
+  t.open_start.store(t.burst_start, std::memory_order_release);
+  t.open_end.store(t.burst_end, std::memory_order_release);
+  t.open_calls.store(t.burst_calls, std::memory_order_release);
+  t.open_moved.store(t.burst_moved, std::memory_order_release);
   end_burst_change(t);
 }
 
@@ -208,7 +210,7 @@ void publish_open_burst(thread_trace& t) {
 void close_burst(thread_trace& t, std::uint64_t end) {
   begin_burst_change(t);
   push(t, {t.burst_start, t.burst_calls, end, tag(trace_event_kind::burst, t.burst_moved)});
-  t.open_start.store(0, std::memory_order_relaxed);
+  t.open_start.store(0, std::memory_order_release);
   end_burst_change(t);
   t.burst_open = false;
 }
@@ -332,11 +334,10 @@ std::vector<trace_event> events_of(thread_trace& t, std::uint64_t end) {
   for (int attempt = 0; attempt < 10000; ++attempt) {
     const std::uint64_t before = t.burst_sequence.load(std::memory_order_acquire);
     count = t.published.load(std::memory_order_acquire);
-    open[0] = t.open_start.load(std::memory_order_relaxed);
-    open[1] = t.open_end.load(std::memory_order_relaxed);
-    open[2] = t.open_calls.load(std::memory_order_relaxed);
-    open[3] = t.open_moved.load(std::memory_order_relaxed);
-    std::atomic_thread_fence(std::memory_order_acquire);
+    open[0] = t.open_start.load(std::memory_order_acquire);
+    open[1] = t.open_end.load(std::memory_order_acquire);
+    open[2] = t.open_calls.load(std::memory_order_acquire);
+    open[3] = t.open_moved.load(std::memory_order_acquire);
     if (before % 2 == 0 && t.burst_sequence.load(std::memory_order_relaxed) == before) {
       break;
     }
