@@ -3,10 +3,13 @@
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <mutex>
 #include <sstream>
 #include <string>
 
 #include "HLS/diagnostics.h"
+#include "HLS/internal/diagnostic_hooks.h"
+#include "HLS/internal/stream_registry.h"
 #include "report_formats.h"
 
 namespace qrn_runtime {
@@ -30,6 +33,31 @@ report_setting& setting() {
 bool ends_with(const std::string& text, const std::string& suffix) {
   return text.size() > suffix.size() &&
          text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+// True when a live or destroyed stream holds elements, or when one cannot be
+// looked at; cheap: no names are looked up.
+bool any_stream_left_holding_elements() {
+  qrn::internal::stream_registry_state& registry = qrn::internal::stream_registry();
+  std::lock_guard<std::mutex> lock(registry.mutex);
+  if (registry.retired != nullptr && !registry.retired->empty()) {
+    return true;
+  }
+  for (const qrn::internal::stream_info* stream = registry.head; stream != nullptr;
+       stream = stream->next()) {
+    const bool held = stream == qrn::internal::fatal_stream_use();
+    if (!held && !stream->mutex().try_lock()) {
+      return true;
+    }
+    const bool holds = stream->stats().written != stream->stats().read;
+    if (!held) {
+      stream->mutex().unlock();
+    }
+    if (holds) {
+      return true;
+    }
+  }
+  return false;
 }
 
 }  // namespace
@@ -58,7 +86,8 @@ void configure_end_of_run_report() {
 
 void write_end_of_run_report(int) {
   const report_setting& current = setting();
-  if (current.kind == report_kind::off) {
+  if (current.kind == report_kind::off ||
+      (current.kind == report_kind::summary && !any_stream_left_holding_elements())) {
     return;
   }
   const qrn::run_report report = qrn::snapshot_run();

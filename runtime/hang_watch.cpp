@@ -41,7 +41,7 @@ struct hang_state {
 };
 
 hang_state& state() {
-  static hang_state* current = new hang_state;  // never destroyed: looks may run at exit
+  static auto* current = new hang_state;  // never destroyed: looks may run at exit
   return *current;
 }
 

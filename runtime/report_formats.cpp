@@ -1,6 +1,7 @@
 #include "report_formats.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <iomanip>
 #include <string>
@@ -16,9 +17,9 @@ std::string json_string(const std::string& text) {
       quoted += '\\';
       quoted += c;
     } else if (static_cast<unsigned char>(c) < 0x20) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-      quoted += escaped;
+      std::array<char, 8> escaped{};
+      std::snprintf(escaped.data(), escaped.size(), "\\u%04x", c);
+      quoted += escaped.data();
     } else {
       quoted += c;
     }

@@ -97,7 +97,7 @@ std::string live_stream_name(const stream_info* stream) {
       return stream_name(*live);
     }
   }
-  return std::string();
+  return {};
 }
 
 std::string component_name(const always_run_record& record) {

@@ -8,12 +8,14 @@
 #include <elf.h>
 #include <link.h>
 
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
-#include <fstream>
-#include <iterator>
-#include <map>
-#include <mutex>
-#include <vector>
 
 #include "HLS/internal/names.h"
 
@@ -38,65 +40,79 @@ ElfW(Addr) program_load_bias() {
   return bias;
 }
 
-// The objects and functions of .symtab, by run-time address.
-std::map<std::uintptr_t, symbol> read_symbol_table() {
-  std::map<std::uintptr_t, symbol> symbols;
-  std::ifstream file("/proc/self/exe", std::ios::binary);
-  const std::vector<char> image((std::istreambuf_iterator<char>(file)),
-                                std::istreambuf_iterator<char>());
-  if (image.size() < sizeof(ElfW(Ehdr)) || std::memcmp(image.data(), ELFMAG, SELFMAG) != 0) {
-    return symbols;
+// The program's file, mapped read-only for the life of the process; empty
+// when it cannot be read.
+struct program_image {
+  const char* data = nullptr;
+  std::size_t size = 0;
+};
+
+const program_image& program_file() {
+  static const program_image image = [] {
+    program_image mapped;
+    const int fd = ::open("/proc/self/exe", O_RDONLY | O_CLOEXEC);
+    struct stat status {};
+    if (fd >= 0 && ::fstat(fd, &status) == 0 && status.st_size > 0) {
+      void* data =
+          ::mmap(nullptr, static_cast<std::size_t>(status.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+      if (data != MAP_FAILED) {
+        mapped.data = static_cast<const char*>(data);
+        mapped.size = static_cast<std::size_t>(status.st_size);
+      }
+    }
+    if (fd >= 0) {
+      ::close(fd);
+    }
+    return mapped;
+  }();
+  return image;
+}
+
+// Looks up `address` in the program's .symtab (objects and functions).
+bool program_symbol_at(std::uintptr_t address, symbol& found) {
+  const program_image& image = program_file();
+  ElfW(Ehdr) header{};
+  if (image.size < sizeof header || std::memcmp(image.data, ELFMAG, SELFMAG) != 0) {
+    return false;
   }
-  ElfW(Ehdr) header;
-  std::memcpy(&header, image.data(), sizeof header);
+  std::memcpy(&header, image.data, sizeof header);
   const auto section = [&](std::size_t index) {
     ElfW(Shdr) entry{};
     const std::size_t at = header.e_shoff + index * sizeof(ElfW(Shdr));
-    if (at + sizeof entry <= image.size()) {
-      std::memcpy(&entry, image.data() + at, sizeof entry);
+    if (at + sizeof entry <= image.size) {
+      std::memcpy(&entry, image.data + at, sizeof entry);
     }
     return entry;
   };
-  const ElfW(Addr) bias = program_load_bias();
+  static const ElfW(Addr) bias = program_load_bias();
   for (std::size_t i = 0; i < header.e_shnum; ++i) {
     const ElfW(Shdr) table = section(i);
     if (table.sh_type != SHT_SYMTAB || table.sh_link >= header.e_shnum) {
       continue;
     }
     const ElfW(Shdr) strings = section(table.sh_link);
-    for (std::size_t at = table.sh_offset;
-         at + sizeof(ElfW(Sym)) <= table.sh_offset + table.sh_size &&
-         at + sizeof(ElfW(Sym)) <= image.size();
-         at += sizeof(ElfW(Sym))) {
-      ElfW(Sym) entry;
-      std::memcpy(&entry, image.data() + at, sizeof entry);
+    const std::size_t end = std::min<std::size_t>(table.sh_offset + table.sh_size, image.size);
+    for (std::size_t at = table.sh_offset; at + sizeof(ElfW(Sym)) <= end; at += sizeof(ElfW(Sym))) {
+      ElfW(Sym) entry{};
+      std::memcpy(&entry, image.data + at, sizeof entry);
       const int type = ELF64_ST_TYPE(entry.st_info);
       const std::size_t name_at = strings.sh_offset + entry.st_name;
       if ((type != STT_OBJECT && type != STT_FUNC) || entry.st_value == 0 ||
-          name_at >= image.size()) {
+          bias + entry.st_value != address || name_at >= image.size) {
         continue;
       }
-      const char* name = image.data() + name_at;
-      const std::size_t length = strnlen(name, image.size() - name_at);
-      symbols[bias + entry.st_value] = symbol{entry.st_size, std::string(name, length)};
+      const char* name = image.data + name_at;
+      found = symbol{entry.st_size, std::string(name, strnlen(name, image.size - name_at))};
+      return true;
     }
   }
-  return symbols;
-}
-
-const std::map<std::uintptr_t, symbol>& program_symbols() {
-  static const std::map<std::uintptr_t, symbol>* symbols =
-      new std::map<std::uintptr_t, symbol>(read_symbol_table());  // never freed: used at exit
-  return *symbols;
+  return false;
 }
 
 // The mangled name of the symbol that starts exactly at `address`, with its
 // size; false if there is none.
 bool symbol_at(const void* address, symbol& found) {
-  const auto& symbols = program_symbols();
-  const auto entry = symbols.find(reinterpret_cast<std::uintptr_t>(address));
-  if (entry != symbols.end()) {
-    found = entry->second;
+  if (program_symbol_at(reinterpret_cast<std::uintptr_t>(address), found)) {
     return true;
   }
   Dl_info info{};
@@ -146,7 +162,7 @@ std::string without_anonymous_namespaces(std::string name) {
 std::string variable_name(const void* address, std::size_t size) {
   symbol found;
   if (!symbol_at(address, found) || found.size != size) {
-    return std::string();
+    return {};
   }
   return without_anonymous_namespaces(qrn::internal::demangled(found.mangled.c_str()));
 }
@@ -154,7 +170,7 @@ std::string variable_name(const void* address, std::size_t size) {
 std::string function_name(void (*function)()) {
   symbol found;
   if (!symbol_at(reinterpret_cast<const void*>(function), found)) {
-    return std::string();
+    return {};
   }
   return without_signature(
       without_anonymous_namespaces(qrn::internal::demangled(found.mangled.c_str())));

@@ -519,7 +519,7 @@ class stream : public stream_abstract_base {
   }
   // Fills `into` for the diagnostics; requires the stream's mutex.
   static void contents_of(const stream_abstract_base& base, stream_contents& into) {
-    const stream& self = static_cast<const stream&>(base);
+    const auto& self = static_cast<const stream&>(base);
     into.occupancy = self.q_.size();
     into.sleepers = self.sleepers_;
     into.printable = element_printer<T>::printable;

@@ -36,7 +36,7 @@ inline std::string component_name_from_signature(const char* signature) {
   if (marker == nullptr || signature[length - 1] != ']') {
     return signature;
   }
-  return std::string(marker + std::strlen(" = "), signature + length - 1);
+  return {marker + std::strlen(" = "), signature + length - 1};
 }
 
 // `mangled` demangled, or unchanged when it is no mangled C++ name.

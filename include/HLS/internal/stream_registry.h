@@ -58,7 +58,7 @@ struct element_printer {
   static constexpr bool printable = false;
   template <typename Queue>
   static std::string first(const Queue&, std::size_t) {
-    return std::string();
+    return {};
   }
 };
 
