@@ -26,7 +26,7 @@ struct report_setting {
 // Never destroyed: in a program that launches no component the exit handler
 // that writes the report runs after the static destructors.
 report_setting& setting() {
-  static report_setting* current = new report_setting;
+  static auto* current = new report_setting;
   return *current;
 }
 

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cinttypes>
 #include <cstdio>
 #include <map>
@@ -42,16 +43,16 @@ class file_sink {
     return spill();
   }
   file_sink& operator<<(std::uint64_t number) {
-    char digits[24];
-    std::snprintf(digits, sizeof digits, "%" PRIu64, number);
-    text_ += digits;
+    std::array<char, 24> digits{};
+    std::snprintf(digits.data(), digits.size(), "%" PRIu64, number);
+    text_ += digits.data();
     return spill();
   }
   // Nanoseconds as microseconds with three decimals.
   file_sink& microseconds(std::uint64_t ns) {
-    char digits[32];
-    std::snprintf(digits, sizeof digits, "%" PRIu64 ".%03" PRIu64, ns / 1000, ns % 1000);
-    text_ += digits;
+    std::array<char, 32> digits{};
+    std::snprintf(digits.data(), digits.size(), "%" PRIu64 ".%03" PRIu64, ns / 1000, ns % 1000);
+    text_ += digits.data();
     return spill();
   }
   bool finish() {
@@ -264,9 +265,9 @@ std::string json_string(const std::string& text) {
       quoted += '\\';
       quoted += c;
     } else if (static_cast<unsigned char>(c) < 0x20) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-      quoted += escaped;
+      std::array<char, 8> escaped{};
+      std::snprintf(escaped.data(), escaped.size(), "\\u%04x", c);
+      quoted += escaped.data();
     } else {
       quoted += c;
     }
@@ -282,21 +283,21 @@ bool write_json(file_sink& out, const recorded_trace& trace) {
       << trace.start_ns << ",\"end_ns\":" << trace.end_ns << ",\"events\":" << trace.events
       << ",\"limit\":" << trace.limit << ",\"cut\":" << (trace.cut ? "true" : "false")
       << "},\n\"traceEvents\":[\n";
-  out << "{\"ph\":\"M\",\"name\":\"process_name\",\"pid\":" << pid
-      << ",\"tid\":0,\"args\":{\"name\":\"qrn streams\"}}";
+  out << R"({"ph":"M","name":"process_name","pid":)" << pid
+      << R"(,"tid":0,"args":{"name":"qrn streams"}})";
   for (const traced_thread& thread : trace.threads) {
     const std::string tid = std::to_string(thread.ordinal);
     out << ",\n{\"ph\":\"M\",\"name\":\"thread_name\",\"pid\":" << pid << ",\"tid\":" << tid
-        << ",\"args\":{\"name\":" << json_string(thread.name) << "}}";
+        << R"(,"args":{"name":)" << json_string(thread.name) << "}}";
     out << ",\n{\"ph\":\"M\",\"name\":\"thread_sort_index\",\"pid\":" << pid << ",\"tid\":" << tid
-        << ",\"args\":{\"sort_index\":" << tid << "}}";
+        << R"(,"args":{"sort_index":)" << tid << "}}";
     const trace_event* asleep = nullptr;
     const auto end_sleep = [&](std::uint64_t at) {
       const std::string stream = stream_name_of(trace, asleep->subject);
       out << ",\n{\"ph\":\"X\",\"cat\":\"sleep\",\"name\":" << json_string("asleep on " + stream)
           << ",\"pid\":" << pid << ",\"tid\":" << tid << ",\"ts\":";
       out.microseconds(asleep->ns) << ",\"dur\":";
-      out.microseconds(at - asleep->ns) << ",\"args\":{\"stream\":" << json_string(stream) << "}}";
+      out.microseconds(at - asleep->ns) << R"(,"args":{"stream":)" << json_string(stream) << "}}";
       asleep = nullptr;
     };
     for (const trace_event& event : thread.events) {
@@ -312,29 +313,28 @@ bool write_json(file_sink& out, const recorded_trace& trace) {
             << ",\"tid\":" << tid << ",\"ts\":";
         out.microseconds(event.ns) << ",\"dur\":";
         out.microseconds(event.value - event.ns)
-            << ",\"args\":{\"calls\":" << event.subject << ",\"moved\":" << event.payload() << "}}";
+            << R"(,"args":{"calls":)" << event.subject << ",\"moved\":" << event.payload() << "}}";
       }
     }
     if (asleep != nullptr) {
       end_sleep(std::max(trace.end_ns, asleep->ns));
     }
   }
-  for (std::size_t i = 0; i < signals.streams.size(); ++i) {
-    out << ",\n{\"ph\":\"C\",\"name\":" << json_string(signals.streams[i].name)
-        << ",\"pid\":" << pid << ",\"ts\":";
-    out.microseconds(trace.start_ns)
-        << ",\"args\":{\"occupancy\":" << signals.streams[i].initial << "}}";
+  for (const auto& stream : signals.streams) {
+    out << ",\n{\"ph\":\"C\",\"name\":" << json_string(stream.name) << ",\"pid\":" << pid
+        << ",\"ts\":";
+    out.microseconds(trace.start_ns) << R"(,"args":{"occupancy":)" << stream.initial << "}}";
   }
   for (const change& c : signals.changes) {
     if (c.signal < signals.streams.size()) {
       out << ",\n{\"ph\":\"C\",\"name\":" << json_string(signals.streams[c.signal].name)
           << ",\"pid\":" << pid << ",\"ts\":";
-      out.microseconds(c.ns) << ",\"args\":{\"occupancy\":" << c.value << "}}";
+      out.microseconds(c.ns) << R"(,"args":{"occupancy":)" << c.value << "}}";
     }
   }
   if (trace.cut) {
     out << ",\n{\"ph\":\"i\",\"s\":\"g\",\"name\":\"trace cut: QRN_TRACE_LIMIT=" << trace.limit
-        << " events reached\",\"pid\":" << pid << ",\"tid\":0,\"ts\":";
+        << R"( events reached","pid":)" << pid << R"(,"tid":0,"ts":)";
     out.microseconds(trace.end_ns) << "}";
   }
   out << "\n]}\n";

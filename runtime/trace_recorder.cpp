@@ -23,6 +23,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -67,8 +68,8 @@ std::uint64_t tag(trace_event_kind kind, std::uint64_t payload) {
 }
 
 struct chunk {
-  explicit chunk(std::uint64_t size) : events(new trace_event[size]), capacity(size) {}
-  std::unique_ptr<trace_event[]> events;  // written by the owner before it publishes them
+  explicit chunk(std::uint64_t size) : events(size), capacity(size) {}
+  std::vector<trace_event> events;  // written by the owner before it publishes them
   std::uint64_t capacity;
   std::atomic<chunk*> next{nullptr};
 };
@@ -127,7 +128,7 @@ struct recorder {
 };
 
 recorder& rec() {
-  static recorder* current = new recorder;  // never destroyed: threads record during exit
+  static auto* current = new recorder;  // never destroyed: threads record during exit
   return *current;
 }
 
@@ -162,7 +163,7 @@ bool push(thread_trace& t, const trace_event& event) {
       note_cut(event.ns);
       return false;
     }
-    chunk* fresh = new chunk(size);
+    auto* fresh = new chunk(size);
     if (t.last == nullptr) {
       t.first.store(fresh, std::memory_order_release);
     } else {
@@ -330,7 +331,7 @@ std::uint64_t relative(std::uint64_t ns) {
 // progress, closed at `end` at the latest.
 std::vector<trace_event> events_of(thread_trace& t, std::uint64_t end) {
   std::uint64_t count = 0;
-  std::uint64_t open[4] = {0, 0, 0, 0};
+  std::array<std::uint64_t, 4> open{};
   for (int attempt = 0; attempt < 10000; ++attempt) {
     const std::uint64_t before = t.burst_sequence.load(std::memory_order_acquire);
     count = t.published.load(std::memory_order_acquire);
@@ -370,7 +371,7 @@ std::vector<trace_event> events_of(thread_trace& t, std::uint64_t end) {
 
 std::string thread_name(const thread_trace& t) {
   if (t.record != nullptr) {
-    const std::string name = component_name(*t.record);
+    std::string name = component_name(*t.record);
     if (!name.empty()) {
       return name;
     }
@@ -395,9 +396,9 @@ const char* extension_of(const std::string& path, trace_format& format) {
 }
 
 std::string seconds_text(std::uint64_t ns) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.6f", static_cast<double>(ns) / 1e9);
-  return text;
+  std::array<char, 32> text{};
+  std::snprintf(text.data(), text.size(), "%.6f", static_cast<double>(ns) / 1e9);
+  return text.data();
 }
 
 }  // namespace
