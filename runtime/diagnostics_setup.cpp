@@ -5,6 +5,7 @@
 #include "end_of_run_report.h"
 #include "hang_watch.h"
 #include "run_snapshot.h"
+#include "trace_recorder.h"
 
 extern "C" {
 // Referenced by the link options of qrn::runtime; its value is not used.
@@ -13,14 +14,22 @@ __attribute__((visibility("default"))) int qrn_runtime_diagnostics_anchor = 0;
 
 namespace {
 
+// The one ending of the process (see report_end_of_run): the report, then
+// the trace file.
+void end_of_run(int status) {
+  qrn_runtime::write_end_of_run_report(status);
+  qrn_runtime::finish_trace();
+}
+
 bool install_diagnostics() {
   qrn_runtime::configure_end_of_run_report();
   qrn_runtime::configure_hang_watch();
+  qrn_runtime::configure_trace();
   qrn::internal::diagnostic_hook_table& hooks = qrn::internal::diagnostic_hooks();
   hooks.describe_fatal_use.store(&qrn_runtime::describe_fatal_use);
   hooks.find_stream_name.store(
       [](qrn::internal::stream_info& stream) { (void)qrn_runtime::stream_name(stream); });
-  hooks.end_of_run.store(&qrn_runtime::write_end_of_run_report);
+  hooks.end_of_run.store(&end_of_run);
   return true;
 }
 

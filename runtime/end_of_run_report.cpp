@@ -23,9 +23,11 @@ struct report_setting {
   std::string path;
 };
 
+// Never destroyed: in a program that launches no component the exit handler
+// that writes the report runs after the static destructors.
 report_setting& setting() {
-  static report_setting current;
-  return current;
+  static auto* current = new report_setting;
+  return *current;
 }
 
 bool ends_with(const std::string& text, const std::string& suffix) {

@@ -8,8 +8,10 @@
 //   elements, and with QRN_REPORT=table|PATH.json|PATH.csv the whole table;
 // - when every thread waits and nothing can move, a hang report
 //   (QRN_HANG_AFTER, QRN_ON_HANG);
-// - beside a fatal error, the stream and the thread that made the call.
-// See docs/api.md ("Diagnostics") for the settings and formats.
+// - beside a fatal error, the stream and the thread that made the call;
+// - with QRN_TRACE=PATH.vcd|PATH.json (or trace_to), a trace of the stream
+//   traffic, written when the process ends.
+// See docs/api.md ("Diagnostics", "Tracing") for the settings and formats.
 #ifndef QRN_HLS_DIAGNOSTICS_H
 #define QRN_HLS_DIAGNOSTICS_H
 
@@ -61,6 +63,16 @@ void print_run_table(std::ostream& out, const run_report& report);
 
 // Writes the table of snapshot_run().
 void print_run_table(std::ostream& out);
+
+// Records the stream traffic from now on and writes it to `path` when the
+// process ends, however it ends: `PATH.vcd` as a Value Change Dump (GTKWave),
+// `PATH.json` as Chrome trace events (Perfetto, chrome://tracing). Call it
+// before the first stream operation of interest. Returns false, with one
+// line on standard error and nothing traced, when the extension is neither
+// or the file cannot be created. A second call (or one after QRN_TRACE
+// started a trace) moves the destination and keeps what was recorded.
+// Thread-safe.
+bool trace_to(const std::string& path);
 
 }  // namespace qrn
 

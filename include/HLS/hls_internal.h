@@ -18,6 +18,10 @@
 //   empty logs it, and a write wakes every component parked until the stream
 //   gets an element (see HLS/internal/parking.h); a write to a stream that no
 //   component is parked on pays one test of `parked_pollers_`.
+// - While a trace is recorded (see HLS/internal/trace.h), every change of
+//   the occupancy is reported with `m_` held, and a reader reports when it
+//   starts polling an empty stream, falls asleep and wakes; with tracing off
+//   each of these costs one test of a flag.
 // - Operations that reuse another virtual operation call it through the
 //   dispatch table, so that a derived class's override is the one used.
 // - `_internal_cosim_empty()`, `get_size()` and the timing model take no lock;
@@ -47,6 +51,7 @@
 #include "HLS/internal/process_exit.h"
 #include "HLS/internal/spin.h"
 #include "HLS/internal/stream_registry.h"
+#include "HLS/internal/trace.h"
 
 // Enqueue marker of the emulation runtime. Every translation unit that
 // includes this header carries a weak definition; the linker keeps one.
@@ -377,6 +382,7 @@ class stream : public stream_abstract_base {
     qp_.pop_front();
     qpe_.pop_front();
     info_.note_read();
+    trace_occupancy(info_, q_.size(), false);
     ++moved_elements();
   }
   // Requires `m_` held and an element present. Assigns count, then flags.
@@ -411,6 +417,7 @@ class stream : public stream_abstract_base {
     lock.unlock();
     note_empty_poll(info_);
     log_empty_poll(this, poll_ops());
+    trace_thread(&info_, trace_thread_state::polling);
     back_off_after_empty_poll();
     return T();
   }
@@ -464,10 +471,17 @@ class stream : public stream_abstract_base {
     if (!wait) {
       fail_empty_read();
     }
+    const bool traced = tracing();  // the whole wait is traced, or none of it
+    if (traced) {
+      trace_thread_entered(&info_, trace_thread_state::polling);
+    }
     if (poll_for_element(lock)) {
       return;
     }
     const hang_watch watch{std::chrono::steady_clock::now(), &info_};
+    if (traced) {
+      trace_thread_entered(&info_, trace_thread_state::asleep);
+    }
     do {
       ++sleepers_;
       note_reader_sleeps(info_, std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -481,6 +495,9 @@ class stream : public stream_abstract_base {
       }
       note_reader_woke(signalled);
     } while (_internal_cosim_empty());
+    if (traced) {
+      trace_thread_entered(nullptr, trace_thread_state::running);
+    }
     const std::chrono::nanoseconds slept = std::chrono::steady_clock::now() - watch.asleep_since;
     info_.note_slept(static_cast<std::uint64_t>(slept.count()));
     note_reader_slept(static_cast<std::uint64_t>(slept.count()));
@@ -522,6 +539,7 @@ class stream : public stream_abstract_base {
         throw;
       }
       info_.note_written();
+      trace_occupancy(info_, q_.size(), true);
       if (sleepers_ > woken_) {
         ++woken_;
         note_wakeup_sent();

@@ -20,6 +20,7 @@
 #include "HLS/internal/idle_worker.h"
 #include "HLS/internal/names.h"
 #include "HLS/internal/process_exit.h"
+#include "HLS/internal/trace.h"
 
 namespace qrn {
 namespace internal {
@@ -60,8 +61,9 @@ idle_worker& idle_worker_of() {
 
 // Calls `f` back to back and never returns. After each call it publishes
 // the call and, when the call moved stream elements, the worker thread's
-// moved count; then it tells the idle worker, which parks the thread for a
-// while when calls keep moving nothing (see idle_worker.h).
+// moved count, and tells a trace being recorded (see trace.h); then it tells
+// the idle worker, which parks the thread for a while when calls keep moving
+// nothing (see idle_worker.h).
 //
 // The call count is a release store (a plain store on x86-64, where a
 // sequentially consistent one is a locked exchange per call). That is enough:
@@ -86,6 +88,7 @@ template <VoidFuncTy& f>
       record.moving_calls.store(++moving_calls, std::memory_order_relaxed);
     }
     record.calls.store(calls, std::memory_order_release);
+    trace_call_returned(moved);
     if (moved_any) {
       idle.busy_call();
     } else {

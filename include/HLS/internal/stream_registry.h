@@ -28,6 +28,7 @@
 #include "HLS/internal/diagnostic_hooks.h"
 #include "HLS/internal/names.h"
 #include "HLS/internal/process_exit.h"
+#include "HLS/internal/trace.h"
 
 namespace qrn {
 namespace internal {
@@ -141,6 +142,7 @@ class stream_info {
   // short, for the end-of-run report. Runs before the stream's queues are
   // destroyed (this is the stream's last member).
   ~stream_info() {
+    trace_stream_destroyed(*this);
     stream_registry_state& registry = stream_registry();
     std::lock_guard<std::mutex> lock(registry.mutex);
     (prev_ != nullptr ? prev_->next_ : registry.head) = next_;
