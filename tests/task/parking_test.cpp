@@ -135,7 +135,8 @@ TEST(Parking, ADestroyedStreamIsNotEnlisted) {
   stream kept;
   {
     logging_polls polls(log);
-    std::unique_ptr<stream> gone(new stream);
+    struct heap_stream final : stream {};  // final: deleting it needs no virtual destructor
+    std::unique_ptr<heap_stream> gone(new heap_stream);
     poll_empty(*gone);
     poll_empty(kept);
   }
