@@ -11,6 +11,7 @@
 #include "HLS/internal/diagnostic_hooks.h"
 #include "HLS/internal/stream_registry.h"
 #include "report_formats.h"
+#include "run_snapshot.h"
 
 namespace qrn_runtime {
 
@@ -45,15 +46,8 @@ bool any_stream_left_holding_elements() {
   }
   for (const qrn::internal::stream_info* stream = registry.head; stream != nullptr;
        stream = stream->next()) {
-    const bool held = stream == qrn::internal::fatal_stream_use();
-    if (!held && !stream->mutex().try_lock()) {
-      return true;
-    }
-    const bool holds = stream->stats().written != stream->stats().read;
-    if (!held) {
-      stream->mutex().unlock();
-    }
-    if (holds) {
+    const stream_access access(*stream, stream_access::attempt::once);
+    if (!access.granted() || stream->stats().written != stream->stats().read) {
       return true;
     }
   }

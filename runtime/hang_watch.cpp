@@ -52,14 +52,11 @@ bool total_moves(std::uint64_t& moves) {
   std::lock_guard<std::mutex> lock(registry.mutex);
   moves = 0;
   for (const stream_info* stream = registry.head; stream != nullptr; stream = stream->next()) {
-    const bool held = stream_held_by_this_thread() == stream;
-    if (!held && !stream->mutex().try_lock()) {
+    const stream_access access(*stream, stream_access::attempt::once);
+    if (!access.granted()) {
       return false;
     }
     moves += stream->stats().written + stream->stats().read;
-    if (!held) {
-      stream->mutex().unlock();
-    }
   }
   return true;
 }

@@ -10,6 +10,21 @@ namespace qrn_runtime {
 
 namespace {
 
+std::string csv_field(const std::string& text) {
+  if (text.find_first_of(",\"\n") == std::string::npos) {
+    return text;
+  }
+  std::string quoted = "\"";
+  for (const char c : text) {
+    quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+  }
+  return quoted + "\"";
+}
+
+std::string or_dash(const std::string& text) { return text.empty() ? "-" : text; }
+
+}  // namespace
+
 std::string json_string(const std::string& text) {
   std::string quoted = "\"";
   for (const char c : text) {
@@ -26,21 +41,6 @@ std::string json_string(const std::string& text) {
   }
   return quoted + "\"";
 }
-
-std::string csv_field(const std::string& text) {
-  if (text.find_first_of(",\"\n") == std::string::npos) {
-    return text;
-  }
-  std::string quoted = "\"";
-  for (const char c : text) {
-    quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
-  }
-  return quoted + "\"";
-}
-
-std::string or_dash(const std::string& text) { return text.empty() ? "-" : text; }
-
-}  // namespace
 
 void write_json(std::ostream& out, const qrn::run_report& report) {
   out << "{\n  \"streams\": [";

@@ -4,10 +4,15 @@
 #define QRN_RUNTIME_REPORT_FORMATS_H
 
 #include <ostream>
+#include <string>
 
 #include "HLS/diagnostics.h"
 
 namespace qrn_runtime {
+
+// `text` as a quoted JSON string, with quotes, backslashes and control
+// characters escaped.
+std::string json_string(const std::string& text);
 
 // {"streams": [...], "components": [...]}; see docs/api.md for the fields.
 void write_json(std::ostream& out, const qrn::run_report& report);

@@ -116,13 +116,9 @@ stream_traffic traffic_now() {
   std::lock_guard<std::mutex> lock(registry.mutex);
   for (const qrn::internal::stream_info* stream = registry.head; stream != nullptr;
        stream = stream->next()) {
-    for (int attempt = 0; attempt < 1000; ++attempt) {  // a busy stream is free now and then
-      if (stream->mutex().try_lock()) {
-        traffic.moves[stream->serial()] = stream->stats().written + stream->stats().read;
-        stream->mutex().unlock();
-        break;
-      }
-      std::this_thread::yield();
+    const qrn_runtime::stream_access access(*stream, qrn_runtime::stream_access::attempt::briefly);
+    if (access.granted()) {
+      traffic.moves[stream->serial()] = stream->stats().written + stream->stats().read;
     }
   }
   return traffic;

@@ -18,8 +18,6 @@ using qrn::internal::stream_info;
 
 namespace {
 
-// Tries the stream's mutex for a moment: the snapshot must not wait for a
-// thread that holds it for good (one parked while the process ends).
 bool try_lock_briefly(std::mutex& mutex) {
   for (int attempt = 0; attempt < 100; ++attempt) {
     if (mutex.try_lock()) {
@@ -36,18 +34,16 @@ qrn::stream_report report_of(stream_info& stream) {
   qrn::stream_report report;
   report.name = stream_name(stream);
   report.type = qrn::internal::demangled(stream.type().name());
-  // A thread reporting a fatal misuse holds that stream's mutex.
-  const bool held =
-      stream_held_by_this_thread() == &stream || qrn::internal::fatal_stream_use() == &stream;
-  if (!held && !try_lock_briefly(stream.mutex())) {
-    report.busy = true;
-    return report;
-  }
-  const qrn::internal::stream_stats stats = stream.stats();
+  qrn::internal::stream_stats stats;
   qrn::internal::stream_contents contents;
-  stream.contents(contents);
-  if (!held) {
-    stream.mutex().unlock();
+  {
+    const stream_access access(stream, stream_access::attempt::briefly);
+    if (!access.granted()) {
+      report.busy = true;
+      return report;
+    }
+    stats = stream.stats();
+    stream.contents(contents);
   }
   report.written = stats.written;
   report.read = stats.read;
@@ -76,6 +72,24 @@ qrn::stream_report report_of(const qrn::internal::retired_stream& stream) {
 }
 
 }  // namespace
+
+stream_access::stream_access(const stream_info& stream, attempt how) {
+  if (stream_held_by_this_thread() == &stream || qrn::internal::fatal_stream_use() == &stream) {
+    granted_ = true;
+    return;
+  }
+  std::mutex& mutex = stream.mutex();
+  granted_ = how == attempt::briefly ? try_lock_briefly(mutex) : mutex.try_lock();
+  if (granted_) {
+    locked_ = &mutex;
+  }
+}
+
+stream_access::~stream_access() {
+  if (locked_ != nullptr) {
+    locked_->unlock();
+  }
+}
 
 const stream_info*& stream_held_by_this_thread() {
   static thread_local const stream_info* stream = nullptr;

@@ -3,6 +3,7 @@
 #ifndef QRN_RUNTIME_RUN_SNAPSHOT_H
 #define QRN_RUNTIME_RUN_SNAPSHOT_H
 
+#include <mutex>
 #include <string>
 
 #include "HLS/diagnostics.h"
@@ -12,9 +13,31 @@
 namespace qrn_runtime {
 
 // The stream whose mutex the calling thread holds while it builds a report
-// (a sleeping reader looking for a hang), or null. A snapshot reads that
+// (a sleeping reader looking for a hang), or null. stream_access reads that
 // stream without locking it.
 const qrn::internal::stream_info*& stream_held_by_this_thread();
+
+// Access to a stream's statistics and contents: holds its mutex for the
+// lifetime of this object, unless the calling thread holds it already (a
+// reader looking for a hang, a thread reporting a fatal misuse of it).
+class stream_access {
+ public:
+  // try_lock() once, or tries for about a millisecond: a report must neither
+  // wait for a thread that holds the mutex for good (one parked while the
+  // process ends) nor give up on a stream that is merely busy.
+  enum class attempt { once, briefly };
+  stream_access(const qrn::internal::stream_info& stream, attempt how);
+  ~stream_access();
+  stream_access(const stream_access&) = delete;
+  stream_access& operator=(const stream_access&) = delete;
+
+  // False when the mutex stayed taken: the stream must not be read.
+  bool granted() const { return granted_; }
+
+ private:
+  std::mutex* locked_ = nullptr;  // the mutex this object must release
+  bool granted_ = false;
+};
 
 // The display name of `stream`: its own name, its variable's name, or
 // `stream<T>#N`. Requires the registry's mutex.

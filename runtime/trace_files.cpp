@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "HLS/internal/trace.h"
+#include "report_formats.h"
 
 namespace qrn_runtime {
 
@@ -257,23 +258,6 @@ bool write_vcd(file_sink& out, const recorded_trace& trace) {
 }
 
 // ---- Chrome trace-event JSON -------------------------------------------------
-
-std::string json_string(const std::string& text) {
-  std::string quoted = "\"";
-  for (const char c : text) {
-    if (c == '"' || c == '\\') {
-      quoted += '\\';
-      quoted += c;
-    } else if (static_cast<unsigned char>(c) < 0x20) {
-      std::array<char, 8> escaped{};
-      std::snprintf(escaped.data(), escaped.size(), "\\u%04x", c);
-      quoted += escaped.data();
-    } else {
-      quoted += c;
-    }
-  }
-  return quoted + "\"";
-}
 
 bool write_json(file_sink& out, const recorded_trace& trace) {
   const signal_changes signals = collect_changes(trace);

@@ -103,17 +103,16 @@ TEST(Diagnostics, ReportsAHangByNameAndExitsWhenAsked) {
   const process_result result = run({"hang"}, {"QRN_HANG_AFTER=0.1", "QRN_ON_HANG=exit"});
   EXPECT_EQ(result.exit_status, 1);
   EXPECT_EQ(result.out, "");
-  for (const char* part :
-       {"qrn: hang: no stream element has moved for ",
-        "qrn:   the test bench waits in a blocking read of out (qrn::stream_out<int>) for ",
-        "qrn:   component offset waits in a blocking read of mid (qrn::internal::stream<int>) "
-        "for ",
-        "qrn:   component dut::stage<3> keeps polling; the last stream it found empty: "
-        "dut::samples (qrn::stream_in<int>)\n",
-        "qrn:   stream misrouted (qrn::stream_in<int>) holds 1 element(s) that no one reads: 4\n",
-        "qrn: ending the process with status 1 (QRN_ON_HANG=exit)\n"}) {
-    EXPECT_NE(result.err.find(part), std::string::npos) << part << "\n" << result.err;
-  }
+  qrn_test::expect_contains_all(
+      result.err,
+      {"qrn: hang: no stream element has moved for ",
+       "qrn:   the test bench waits in a blocking read of out (qrn::stream_out<int>) for ",
+       "qrn:   component offset waits in a blocking read of mid (qrn::internal::stream<int>) "
+       "for ",
+       "qrn:   component dut::stage<3> keeps polling; the last stream it found empty: "
+       "dut::samples (qrn::stream_in<int>)\n",
+       "qrn:   stream misrouted (qrn::stream_in<int>) holds 1 element(s) that no one reads: 4\n",
+       "qrn: ending the process with status 1 (QRN_ON_HANG=exit)\n"});
   // Without QRN_ON_HANG=exit the reader keeps waiting, and the report comes once.
   const process_result waiting =
       run({"hang"}, {"QRN_HANG_AFTER=0.1"}, std::chrono::milliseconds(1500));

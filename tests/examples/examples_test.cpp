@@ -91,15 +91,14 @@ TEST(Examples, MisroutedPipelineHangIsExplained) {
                             {"QRN_HANG_AFTER=0.2", "QRN_ON_HANG=exit"});
   EXPECT_EQ(result.exit_status, 1);
   EXPECT_EQ(result.out, "wrote the gain and 4 samples\n");
-  for (const char* line :
-       {"qrn:   the test bench waits in a blocking read of averages_out (qrn::stream_out<int>)",
-        "qrn:   component averager waits in a blocking read of scaled (qrn::stream_out<int>)",
-        "qrn:   component scaler keeps polling; the last stream it found empty: samples_in "
-        "(qrn::stream_in<int>)\n",
-        "qrn:   stream gains_in (qrn::stream_in<int>) holds 4 element(s) that no one reads: 10, "
-        "20, 30, 40\n"}) {
-    EXPECT_NE(result.err.find(line), std::string::npos) << line << "\n" << result.err;
-  }
+  qrn_test::expect_contains_all(
+      result.err,
+      {"qrn:   the test bench waits in a blocking read of averages_out (qrn::stream_out<int>)",
+       "qrn:   component averager waits in a blocking read of scaled (qrn::stream_out<int>)",
+       "qrn:   component scaler keeps polling; the last stream it found empty: samples_in "
+       "(qrn::stream_in<int>)\n",
+       "qrn:   stream gains_in (qrn::stream_in<int>) holds 4 element(s) that no one reads: 10, "
+       "20, 30, 40\n"});
 }
 
 // The emulation runtime refers to the enqueue marker through the program's

@@ -1,7 +1,11 @@
-// Reads the rows of a run table (qrn::print_run_table) back, for tests.
+// Reads the library's reports back, for tests: the rows of a run table
+// (qrn::print_run_table) and the lines a report must contain.
 #ifndef QRN_TESTS_SUPPORT_REPORT_TABLE_H
 #define QRN_TESTS_SUPPORT_REPORT_TABLE_H
 
+#include <gtest/gtest.h>
+
+#include <initializer_list>
 #include <map>
 #include <sstream>
 #include <string>
@@ -31,6 +35,14 @@ inline std::map<std::string, std::vector<std::string>> table_rows(const std::str
     }
   }
   return rows;
+}
+
+// Expects every one of `parts` somewhere in `report`.
+inline void expect_contains_all(const std::string& report,
+                                std::initializer_list<const char*> parts) {
+  for (const char* part : parts) {
+    EXPECT_NE(report.find(part), std::string::npos) << part << "\n" << report;
+  }
 }
 
 }  // namespace qrn_test
