@@ -22,6 +22,11 @@
 //   the occupancy is reported with `m_` held, and a reader reports when it
 //   starts polling an empty stream, falls asleep and wakes; with tracing off
 //   each of these costs one test of a flag.
+// - A write with sop, eop or a nonzero empty count notes it in the stream's
+//   registry entry, which keeps it only when the stream declared interface
+//   properties that would drop it (see HLS/internal/properties.h).
+// - Each stream records the file and line that constructed it (a defaulted
+//   constructor argument), for its diagnostic name.
 // - Operations that reuse another virtual operation call it through the
 //   dispatch table, so that a derived class's override is the one used.
 // - `_internal_cosim_empty()`, `get_size()` and the timing model take no lock;
