@@ -1,8 +1,5 @@
-// A test bench whose streams declare interface properties (see
-// properties_test.cpp): property values, a body written against
-// stream_in<int>& / stream_out<int>& given streams with properties, sideband
-// that the declared interfaces would drop, and streams named after their
-// declarations. Prints the run table and the lines it checks on stdout.
+// A test bench with declared interface properties, run by properties_test.cpp;
+// prints what it checks and the run table on stdout.
 #include <iostream>
 
 #include "HLS/diagnostics.h"
@@ -74,7 +71,7 @@ int main() {
   sideband_round_trip(counts_dropped);
   sideband_round_trip(carried);
   sideband_round_trip(undeclared);
-  std::cout << "local line " << local_line << ", member line " << front_end_line << '\n';
+  std::cout << "lines " << local_line << ' ' << front_end_line << '\n';
   qrn::print_run_table(std::cout);
   return 0;
 }
