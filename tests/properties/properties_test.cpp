@@ -41,7 +41,8 @@ TEST(DeclaredProperties, ChangeNoBehaviourAndNameStreamsAfterTheirDeclarations) 
   // A member of an object with an implicit constructor: the class head, which
   // names no stream. Explicit and symbol names keep precedence.
   EXPECT_EQ(rows.at(file + std::to_string(member_line)).at(0), "qrn::stream_in<int>");
-  EXPECT_EQ(rows.count("counts_dropped") + rows.count("flags_dropped"), 2u) << result.out;
+  EXPECT_EQ(rows.at("counts_dropped").at(0).rfind("qrn::stream_out<int,", 0), 0u) << result.out;
+  EXPECT_EQ(rows.at("flags_dropped").at(0).rfind("qrn::stream_out<int,", 0), 0u) << result.out;
   EXPECT_EQ(result.err, "");
 }
 
