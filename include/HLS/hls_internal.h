@@ -14,8 +14,8 @@
 // - `m_` is taken with a few try_lock attempts before an ordinary lock(), and
 //   a write notifies `cv_` only when a reader sleeps on it that no earlier
 //   write has woken yet, so an uncontended stream makes no system call.
-// - A tryRead on an always-running component's thread that finds the stream
-//   empty logs it, and a write wakes every component parked until the stream
+// - A tryRead or tryPeek on an always-running component's thread that finds
+//   the stream empty logs it, and a write wakes every component parked until the stream
 //   gets an element (see HLS/internal/parking.h); a write to a stream that no
 //   component is parked on pays one test of `parked_pollers_`.
 // - While a trace is recorded (see HLS/internal/trace.h), every change of
@@ -307,6 +307,40 @@ class stream : public stream_abstract_base {
     return elem;
   }
 
+  // ---- Non-blocking peeks: the head element, left in place -----------------
+  // Not virtual (the dispatch table does not change); stream_in and
+  // stream_out inherit them. On an empty stream they set `success` false,
+  // leave the sideband arguments alone, count as an empty poll as tryRead
+  // does (so a component that only peeks parks until a write) and return
+  // T(). A successful peek moves nothing. Never block. Thread-safe.
+  T tryPeek(bool& success) {
+    std::unique_lock<std::mutex> lock = lock_m();
+    success = !_internal_cosim_empty();
+    if (!success) {
+      return empty_poll_result(lock);
+    }
+    return q_.front();
+  }
+  T tryPeek(bool& success, bool& sop, bool& eop) {
+    std::unique_lock<std::mutex> lock = lock_m();
+    success = !_internal_cosim_empty();
+    if (!success) {
+      return empty_poll_result(lock);
+    }
+    sop = qp_.front().first;
+    eop = qp_.front().second;
+    return q_.front();
+  }
+  T tryPeek(bool& success, bool& sop, bool& eop, int& empty) {
+    std::unique_lock<std::mutex> lock = lock_m();
+    success = !_internal_cosim_empty();
+    if (!success) {
+      return empty_poll_result(lock);
+    }
+    assign_front_sideband(sop, eop, empty);
+    return q_.front();
+  }
+
   // One emulated cycle of the timing model: true while the drawn stall lasts,
   // then false for the drawn ready/valid window, after which the next period
   // is drawn. With the construction parameters it never stalls.
@@ -409,7 +443,7 @@ class stream : public stream_abstract_base {
     lock_spinning(lock);
     return lock;
   }
-  // The result of a tryRead that found the stream empty: releases `m_`,
+  // The result of a tryRead or tryPeek that found the stream empty: releases `m_`,
   // notes the stream for the diagnostics and, on a component's thread, in its
   // poll log (see parking.h), and backs off (see back_off_after_empty_poll)
   // before returning.
