@@ -27,16 +27,24 @@ using steady = std::chrono::steady_clock;
 namespace {
 
 constexpr double default_hang_after_seconds = 2;
+// A sleeping reader looks every QRN_HANG_AFTER / looks_per_hang_after
+// seconds, so a hang is reported at most that much later than
+// QRN_HANG_AFTER after the last move.
+constexpr double looks_per_hang_after = 8;
 
 // What the looks have seen; guarded by `mutex`, which a look only tries.
 struct hang_state {
   std::mutex mutex;
   double hang_after_seconds = default_hang_after_seconds;
   bool exit_on_hang = false;
-  bool seen = false;         // `moves` and `since` hold a look's findings
+  bool seen = false;         // `moves`, `since` and `last_look` hold looks' findings
   std::uint64_t moves = 0;   // elements written and read, all streams together
-  steady::time_point since;  // when a look first saw `moves`
-  bool reported = false;     // the state with `moves` has been reported
+  steady::time_point since;  // when a look first saw `moves`: the last move came before
+  // The moment after which the last move came: the look before `since`, or
+  // for the first look (nothing seen before) the start of its reader's sleep.
+  steady::time_point moved_after;
+  steady::time_point last_look;  // the latest look that counted the moves
+  bool reported = false;         // the state with `moves` has been reported
   std::map<const always_run_record*, std::uint64_t> calls_seen;  // at the last look
 };
 
@@ -91,7 +99,12 @@ struct sleeper {
   std::int64_t since_ns;
 };
 
-void write_hang_report(double stuck_seconds) {
+// The last line of a report after which the run goes on waiting.
+void write_how_to_fail(std::ostream& text) {
+  text << "qrn: the run keeps waiting; set QRN_ON_HANG=exit to end it with status 1 instead\n";
+}
+
+void write_hang_report(double stuck_seconds, bool exit_after) {
   const qrn::run_report report = qrn::snapshot_run();
   const std::int64_t now_ns =
       std::chrono::duration_cast<std::chrono::nanoseconds>(steady::now().time_since_epoch())
@@ -150,13 +163,17 @@ void write_hang_report(double stuck_seconds) {
   }
   text << "qrn: run report\n";
   qrn::print_run_table(text, report);
+  if (!exit_after) {
+    write_how_to_fail(text);
+  }
   std::cerr << text.str() << std::flush;
 }
 
 }  // namespace
 
 void configure_hang_watch() {
-  const seconds_setting hang_after("QRN_HANG_AFTER", default_hang_after_seconds);
+  const seconds_setting hang_after("QRN_HANG_AFTER", default_hang_after_seconds,
+                                   "0 turns hang checks off");
   hang_state& s = state();
   s.hang_after_seconds = hang_after.seconds();
   if (const char* on_hang = std::getenv("QRN_ON_HANG")) {
@@ -168,7 +185,7 @@ void configure_hang_watch() {
     }
   }
   const std::chrono::nanoseconds look = std::chrono::duration_cast<std::chrono::nanoseconds>(
-      std::chrono::duration<double>(s.hang_after_seconds));
+      std::chrono::duration<double>(s.hang_after_seconds / looks_per_hang_after));
   qrn::internal::diagnostic_hooks().look_for_hang.store(&look_for_hang);
   qrn::internal::diagnostic_hooks().hang_look_ns.store(look.count());
 }
@@ -185,15 +202,22 @@ void look_for_hang(const qrn::internal::hang_watch& watch) {
   if (qrn::internal::activity().pending_wakeups.load() != 0 || !total_moves(moves)) {
     // Something is on its way, or a stream is in use: no verdict this time.
   } else if (!s.seen || moves != s.moves) {
+    const steady::time_point now = steady::now();
+    s.moved_after = s.seen ? s.last_look : watch.asleep_since;
     s.seen = true;
     s.moves = moves;
-    s.since = steady::now();
+    s.since = now;
+    s.last_look = now;
     s.reported = false;
   } else {
-    const double stuck = std::chrono::duration<double>(steady::now() - s.since).count();
+    // Reported once nothing has surely moved for QRN_HANG_AFTER; the report
+    // gives the time since the last moment something surely could have.
+    const steady::time_point now = steady::now();
+    s.last_look = now;
+    const double stuck = std::chrono::duration<double>(now - s.since).count();
     if (quiet && !s.reported && stuck >= s.hang_after_seconds) {
       s.reported = true;
-      write_hang_report(stuck);
+      write_hang_report(std::chrono::duration<double>(now - s.moved_after).count(), s.exit_on_hang);
       if (s.exit_on_hang) {
         qrn::internal::claim_process_ending();
         std::cerr << "qrn: ending the process with status 1 (QRN_ON_HANG=exit)\n" << std::flush;

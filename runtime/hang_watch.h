@@ -1,5 +1,6 @@
-// Hang diagnosis: a reader asleep in a blocking read looks, every
-// QRN_HANG_AFTER seconds, whether the whole run is stuck, and reports it.
+// Hang diagnosis: a reader asleep in a blocking read looks, every eighth of
+// QRN_HANG_AFTER, whether the whole run is stuck, and reports it once
+// nothing has moved for QRN_HANG_AFTER.
 #ifndef QRN_RUNTIME_HANG_WATCH_H
 #define QRN_RUNTIME_HANG_WATCH_H
 
@@ -8,7 +9,7 @@
 
 namespace qrn_runtime {
 
-// Reads QRN_HANG_AFTER (seconds, default 2, 0 for off) and QRN_ON_HANG
+// Reads QRN_HANG_AFTER (seconds, default 2, 0 turns the checks off) and QRN_ON_HANG
 // (`wait`, the default, or `exit`) and turns the looks on. Called once,
 // while the runtime is initialised.
 void configure_hang_watch();
@@ -17,7 +18,8 @@ void configure_hang_watch();
 // no wake-up is pending, every always-running component is quiet (asleep in
 // a blocking read, or calling without moving anything), and no stream
 // element has moved for QRN_HANG_AFTER seconds. Reports each stuck state
-// once; with QRN_ON_HANG=exit it then ends the process with status 1.
+// once; with QRN_ON_HANG=exit it then ends the process with status 1,
+// otherwise the report's last line tells that option.
 void look_for_hang(const qrn::internal::hang_watch& watch);
 
 // One line on standard error naming the stream of a fatal misuse and the

@@ -6,6 +6,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -32,6 +33,12 @@ std::size_t count(const std::string& text, const std::string& part) {
     ++found;
   }
   return found;
+}
+
+// The number of seconds written after `prefix` in `text`, or -1.
+double seconds_after(const std::string& text, const std::string& prefix) {
+  const std::size_t at = text.find(prefix);
+  return at == std::string::npos ? -1 : std::stod(text.substr(at + prefix.size()));
 }
 
 TEST(Diagnostics, NamesStreamsAndComponentsAndCountsWhatTheyDid) {
@@ -113,11 +120,29 @@ TEST(Diagnostics, ReportsAHangByNameAndExitsWhenAsked) {
        "dut::samples (qrn::stream_in<int>)\n",
        "qrn:   stream misrouted (qrn::stream_in<int>) holds 1 element(s) that no one reads: 4\n",
        "qrn: ending the process with status 1 (QRN_ON_HANG=exit)\n"});
-  // Without QRN_ON_HANG=exit the reader keeps waiting, and the report comes once.
+  EXPECT_EQ(result.err.find("set QRN_ON_HANG=exit"), std::string::npos) << result.err;
+  // The durations agree: nothing moved for at least QRN_HANG_AFTER, the test
+  // bench has slept about as long, and the table counts sleeps in progress.
+  const double stuck = seconds_after(result.err, "no stream element has moved for ");
+  const double bench = seconds_after(result.err,
+                                     "the test bench waits in a blocking read of out "
+                                     "(qrn::stream_out<int>) for ");
+  EXPECT_GE(stuck, 0.1) << result.err;
+  EXPECT_LE(stuck, bench + 0.1) << result.err;
+  const auto rows = qrn_test::table_rows(result.err);
+  EXPECT_GT(std::stod(rows.at("offset").at(2)), 0.0) << result.err;  // asleep s
+  EXPECT_GT(std::stod(rows.at("mid").at(5)), 0.0) << result.err;
+  // Without QRN_ON_HANG=exit the reader keeps waiting, the report comes once
+  // and ends telling how to make the run fail instead.
   const process_result waiting =
       run({"hang"}, {"QRN_HANG_AFTER=0.1"}, std::chrono::milliseconds(1500));
   EXPECT_TRUE(waiting.timed_out);
   EXPECT_EQ(count(waiting.err, "qrn: hang:"), 1u) << waiting.err;
+  const std::string how_to_fail =
+      "\nqrn: the run keeps waiting; set QRN_ON_HANG=exit to end it with status 1 instead\n";
+  EXPECT_EQ(
+      waiting.err.substr(waiting.err.size() - std::min(waiting.err.size(), how_to_fail.size())),
+      how_to_fail);
 }
 
 TEST(Diagnostics, NoHangReportWhileWorkGoesOn) {
@@ -171,6 +196,9 @@ TEST(Diagnostics, WritesTheTableAsJsonOrCsvAndRejectsBadSettings) {
     EXPECT_EQ(count(result.err, "qrn: ignoring ") + count(result.err, "qrn: could not "), 1u)
         << result.err;
     EXPECT_NE(result.err.find(bad.substr(0, bad.find('='))), std::string::npos) << result.err;
+    if (bad == "QRN_HANG_AFTER=soon") {
+      EXPECT_NE(result.err.find("(0 turns hang checks off)"), std::string::npos) << result.err;
+    }
   }
 }
 
