@@ -132,7 +132,16 @@ const stream_info*& stream_held_by_this_thread() {
 std::string stream_name(stream_info& stream) {
   if (stream.name().empty() && !stream.name_searched()) {
     stream.mark_name_searched();
-    stream.set_found_name(variable_name(&stream.stream(), stream.object_size()));
+    const auto same_kind = [&stream](const void* address) {
+      for (const stream_info* live = qrn::internal::stream_registry().head; live != nullptr;
+           live = live->next()) {
+        if (&live->stream() == address) {
+          return live->type() == stream.type();
+        }
+      }
+      return false;
+    };
+    stream.set_found_name(variable_name(&stream.stream(), stream.object_size(), same_kind));
   }
   return stream.display_name();
 }

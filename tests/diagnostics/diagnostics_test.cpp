@@ -54,6 +54,19 @@ TEST(Diagnostics, NamesStreamsAndComponentsAndCountsWhatTheyDid) {
   EXPECT_EQ(counts("mid"), (row{"qrn::internal::stream<int>", "1", "1", "1", "0"}));
   EXPECT_EQ(counts("dut::samples"), (row{"qrn::stream_in<int>", "1", "1", "1", "0"}));
   EXPECT_EQ(counts("local_results"), (row{"qrn::stream_out<int>", "0", "0", "0", "0"}));
+  // Parts of global variables: array elements from the symbol table alone,
+  // members and the indices of a 2-D array from debug information.
+  EXPECT_EQ(counts("lanes[2]"), (row{"qrn::stream_in<int>", "2", "2", "2", "0"}));
+  EXPECT_EQ(rows.at("lanes[0]").at(1), "0");
+  if (QRN_RUNTIME_READS_DEBUG_INFO) {
+    EXPECT_EQ(counts("grid[1][2]"), (row{"qrn::internal::stream<int>", "3", "3", "3", "0"}));
+    EXPECT_EQ(counts("fe.stage.results"), (row{"qrn::stream_out<int>", "4", "4", "4", "0"}));
+    EXPECT_EQ(counts("fe.samples"), (row{"qrn::stream_out<int>", "5", "5", "5", "0"}));
+    EXPECT_EQ(counts("fe.taps[1]"), (row{"qrn::stream_in<int>", "6", "6", "6", "0"}));
+    EXPECT_EQ(rows.count("fe.stage.samples"), 1u);
+  } else {
+    EXPECT_EQ(counts("grid[5]"), (row{"qrn::internal::stream<int>", "3", "3", "3", "0"}));
+  }
   EXPECT_EQ(rows.at("in").at(1), "5");
   EXPECT_EQ(rows.at("out").at(2), "5");
   bool unnamed_local = false;
