@@ -42,7 +42,7 @@ bool static_address(Dwarf_Die& variable, Dwarf_Addr& address) {
 }
 
 // Indexes the variables with a static address among `scope`'s children and,
-// recursively, in its namespaces.
+// recursively, in its namespaces, functions and blocks (static locals).
 void index_variables(Dwarf_Die& scope, std::map<Dwarf_Addr, Dwarf_Off>& into) {
   Dwarf_Die child;
   if (dwarf_child(&scope, &child) != 0) {
@@ -50,9 +50,10 @@ void index_variables(Dwarf_Die& scope, std::map<Dwarf_Addr, Dwarf_Off>& into) {
   }
   do {
     Dwarf_Addr address = 0;
-    if (dwarf_tag(&child) == DW_TAG_namespace) {
+    const int tag = dwarf_tag(&child);
+    if (tag == DW_TAG_namespace || tag == DW_TAG_subprogram || tag == DW_TAG_lexical_block) {
       index_variables(child, into);
-    } else if (dwarf_tag(&child) == DW_TAG_variable && static_address(child, address)) {
+    } else if (tag == DW_TAG_variable && static_address(child, address)) {
       into.emplace(address, dwarf_dieoffset(&child));
     }
   } while (dwarf_siblingof(&child, &child) == 0);
