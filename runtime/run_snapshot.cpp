@@ -7,6 +7,7 @@
 #include <chrono>
 #include <mutex>
 #include <thread>
+#include <unordered_set>
 
 #include "HLS/internal/diagnostic_hooks.h"
 #include "symbol_names.h"
@@ -132,14 +133,17 @@ const stream_info*& stream_held_by_this_thread() {
 std::string stream_name(stream_info& stream) {
   if (stream.name().empty() && !stream.name_searched()) {
     stream.mark_name_searched();
-    const auto same_kind = [&stream](const void* address) {
-      for (const stream_info* live = qrn::internal::stream_registry().head; live != nullptr;
-           live = live->next()) {
-        if (&live->stream() == address) {
-          return live->type() == stream.type();
+    std::unordered_set<const void*> alike;  // live streams of the same class, listed when asked
+    const auto same_kind = [&alike, &stream](const void* address) {
+      if (alike.empty()) {
+        for (const stream_info* live = qrn::internal::stream_registry().head; live != nullptr;
+             live = live->next()) {
+          if (live->type() == stream.type()) {
+            alike.insert(&live->stream());
+          }
         }
       }
-      return false;
+      return alike.count(address) != 0;
     };
     stream.set_found_name(variable_name(&stream.stream(), stream.object_size(), same_kind));
   }
