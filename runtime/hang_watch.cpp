@@ -1,5 +1,6 @@
 #include "hang_watch.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <iomanip>
@@ -41,7 +42,7 @@ struct hang_state {
   std::uint64_t moves = 0;   // elements written and read, all streams together
   steady::time_point since;  // when a look first saw `moves`: the last move came before
   // The moment after which the last move came: the look before `since`, or
-  // for the first look (nothing seen before) the start of its reader's sleep.
+  // for the first look (nothing seen before) the start of the latest sleep.
   steady::time_point moved_after;
   steady::time_point last_look;  // the latest look that counted the moves
   bool reported = false;         // the state with `moves` has been reported
@@ -84,6 +85,25 @@ bool components_quiet(hang_state& s) {
     seen = calls;
   }
   return quiet;
+}
+
+// When the last of the sleeping test bench, components and `watch`'s reader
+// fell asleep: none of them has moved an element since.
+steady::time_point latest_sleep_start(const qrn::internal::hang_watch& watch) {
+  std::int64_t latest_ns =
+      std::chrono::duration_cast<std::chrono::nanoseconds>(watch.asleep_since.time_since_epoch())
+          .count();
+  const qrn::internal::activity_state& activity = qrn::internal::activity();
+  if (activity.bench_waiting_on.load() != nullptr) {
+    latest_ns = std::max(latest_ns, activity.bench_asleep_since_ns.load());
+  }
+  for (const always_run_record* record = activity.always_run_head.load(std::memory_order_acquire);
+       record != nullptr; record = record->next) {
+    if (record->waiting_on.load() != nullptr) {
+      latest_ns = std::max(latest_ns, record->asleep_since_ns.load());
+    }
+  }
+  return steady::time_point(std::chrono::nanoseconds(latest_ns));
 }
 
 std::string seconds_text(double seconds) {
@@ -203,7 +223,7 @@ void look_for_hang(const qrn::internal::hang_watch& watch) {
     // Something is on its way, or a stream is in use: no verdict this time.
   } else if (!s.seen || moves != s.moves) {
     const steady::time_point now = steady::now();
-    s.moved_after = s.seen ? s.last_look : watch.asleep_since;
+    s.moved_after = s.seen ? s.last_look : latest_sleep_start(watch);
     s.seen = true;
     s.moves = moves;
     s.since = now;
