@@ -71,6 +71,7 @@ void try_peek(benchmark::State& state) {
   if (!ok) {
     state.SkipWithError("tryPeek found the stream empty");
   }
+  (void)stream.tryRead(ok);  // leaves nothing for the end-of-run warnings
   report_per_unit(state, "ns_per_peek", 1);
 }
 

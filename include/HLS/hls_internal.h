@@ -516,12 +516,13 @@ class stream : public stream_abstract_base {
     if (traced) {
       trace_thread_entered(&info_, trace_thread_state::asleep);
     }
+    bool ran_out = false;  // the last sleep was timed and ended without a wake-up
     do {
       ++sleepers_;
       note_reader_sleeps(info_, std::chrono::duration_cast<std::chrono::nanoseconds>(
                                     watch.asleep_since.time_since_epoch())
                                     .count());
-      sleep_on_cv(lock, watch);
+      sleep_on_cv(lock, watch, ran_out);
       --sleepers_;
       const bool signalled = woken_ > 0;
       if (signalled) {
@@ -536,19 +537,19 @@ class stream : public stream_abstract_base {
     info_.note_slept(static_cast<std::uint64_t>(slept.count()));
     note_reader_slept(static_cast<std::uint64_t>(slept.count()));
   }
-  // One sleep on cv_; with hang detection on, at most one look period long,
-  // after which it looks for a hang (still counted as asleep).
-  void sleep_on_cv(std::unique_lock<std::mutex>& lock, const hang_watch& watch) {
-    const std::chrono::nanoseconds look(diagnostic_hooks().hang_look_ns.load());
-    if (look.count() == 0) {
+  // One sleep on cv_. With hang checks on, it first looks for a hang, which
+  // tells how long to sleep until the next look (still counted as asleep);
+  // sets `ran_out` when that time passed without a wake-up.
+  void sleep_on_cv(std::unique_lock<std::mutex>& lock, const hang_watch& watch, bool& ran_out) {
+    std::chrono::nanoseconds::rep (*look_for_hang)(const hang_watch&, bool) =
+        diagnostic_hooks().look_for_hang.load();
+    if (look_for_hang == nullptr) {
       cv_.wait(lock);
+      ran_out = false;
       return;
     }
-    if (cv_.wait_for(lock, look) == std::cv_status::timeout && woken_ == 0) {
-      if (void (*look_for_hang)(const hang_watch&) = diagnostic_hooks().look_for_hang.load()) {
-        look_for_hang(watch);
-      }
-    }
+    const std::chrono::nanoseconds until_next_look(look_for_hang(watch, ran_out));
+    ran_out = cv_.wait_for(lock, until_next_look) == std::cv_status::timeout && woken_ == 0;
   }
   // Appends one element to all three queues, or to none if an append throws,
   // and wakes one sleeping reader that no earlier write has woken yet and
