@@ -174,16 +174,16 @@ std::string without_anonymous_namespaces(std::string name) {
   return name;
 }
 
-// "[i]" when the object of `size` bytes at `offset` in `variable` is
-// element i of an array of such objects, judged by sizes and by
-// `same_kind` at every element; else empty.
-std::string array_element(const symbol& variable, std::size_t offset, std::size_t size,
-                          const std::function<bool(const void*)>& same_kind) {
-  if (size == 0 || variable.size % size != 0 || offset % size != 0) {
+// "[i]" when the object of `size` bytes at `offset` in the variable of
+// `variable_size` bytes at `first` is element i of an array of such
+// objects, judged by sizes and by `same_kind` at every element; else empty.
+std::string array_element(const char* first, std::size_t variable_size, std::size_t offset,
+                          std::size_t size, const std::function<bool(const void*)>& same_kind) {
+  if (size == 0 || variable_size % size != 0 || offset % size != 0) {
     return {};
   }
-  for (std::size_t at = 0; at < variable.size; at += size) {
-    if (!same_kind(reinterpret_cast<const void*>(variable.start + at))) {
+  for (std::size_t at = 0; at < variable_size; at += size) {
+    if (!same_kind(first + at)) {
       return {};
     }
   }
@@ -203,7 +203,8 @@ std::string variable_name(const void* address, std::size_t size,
   if (offset != 0 || found.size != size) {
     part = found.link_address != 0 ? part_of_variable(found.link_address, offset, size) : "";
     if (part.empty()) {
-      part = array_element(found, offset, size, same_kind);
+      part = array_element(static_cast<const char*>(address) - offset, found.size, offset, size,
+                           same_kind);
     }
     if (part.empty()) {
       return {};
