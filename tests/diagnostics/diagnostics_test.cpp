@@ -135,8 +135,8 @@ TEST(Diagnostics, ReportsAHangByNameAndExitsWhenAsked) {
        "qrn: ending the process with status 1 (QRN_ON_HANG=exit)\n"});
   EXPECT_EQ(result.err.find("set QRN_ON_HANG=exit"), std::string::npos) << result.err;
   // The durations agree: nothing moved for at least QRN_HANG_AFTER, counted
-  // from the start of a sleep at the earliest, and the table counts sleeps
-  // in progress.
+  // from the start of the last sleep, and the table counts sleeps in
+  // progress.
   const double stuck = seconds_after(result.err, "no stream element has moved for ");
   const double bench = seconds_after(result.err,
                                      "the test bench waits in a blocking read of out "
@@ -146,6 +146,7 @@ TEST(Diagnostics, ReportsAHangByNameAndExitsWhenAsked) {
                                       "mid (qrn::internal::stream<int>) for ");
   EXPECT_GE(stuck, 0.1) << result.err;
   EXPECT_LE(stuck, std::max(bench, offset) + 0.05) << result.err;
+  EXPECT_GE(stuck, std::min(bench, offset) - 0.05) << result.err;
   const auto rows = qrn_test::table_rows(result.err);
   EXPECT_GT(std::stod(rows.at("offset").at(2)), 0.0) << result.err;  // asleep s
   EXPECT_GT(std::stod(rows.at("mid").at(5)), 0.0) << result.err;
