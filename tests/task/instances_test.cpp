@@ -1,6 +1,8 @@
 // Components with arguments and tasks that end, seen from whole programs.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "support/expect_runs.h"
@@ -33,12 +35,22 @@ TEST(TasksThatEnd, RunAllWaitsForThemAndEndedTasksCostNothing) {
 }
 
 TEST(TasksThatEnd, ReportAndTraceShowEachRun) {
-  const qrn_test::process_result run =
-      qrn_test::run_process({QRN_PROGRAM_TASKS}, std::chrono::seconds(30), {"QRN_REPORT=table"});
+  const std::string trace = testing::TempDir() + "tasks_that_end_trace.json";
+  const qrn_test::process_result run = qrn_test::run_process(
+      {QRN_PROGRAM_TASKS}, std::chrono::seconds(30), {"QRN_REPORT=table", "QRN_TRACE=" + trace});
   EXPECT_EQ(run.exit_status, 0);
-  EXPECT_NE(run.err.find("consumer"), std::string::npos) << run.err;
-  EXPECT_NE(run.err.find("(ended)"), std::string::npos) << run.err;
-  EXPECT_NE(run.err.find("(task)"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("produce(between, 1, 1000)               1             1"),
+            std::string::npos)
+      << run.err;
+  EXPECT_NE(run.err.find("  -  (ended)\n"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("  never_written  (task)\n"), std::string::npos) << run.err;
+  std::ifstream file(trace);
+  const std::string events((std::istreambuf_iterator<char>(file)),
+                           std::istreambuf_iterator<char>());
+  for (const char* name :
+       {"\"consumer\"", "\"produce(between, 1, 1000)\"", "\"compute(results)\""}) {
+    EXPECT_NE(events.find(name), std::string::npos) << name;
+  }
 }
 
 TEST(TasksThatEnd, AnExceptionEndsTheProcessLikeOneFromAnyComponent) {
