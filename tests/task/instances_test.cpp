@@ -27,7 +27,7 @@ TEST(TasksThatEnd, RunAllWaitsForThemAndEndedTasksCostNothing) {
               "results sum 500507; counted 10\n"
               "consumer: calls 1, ended\n"
               "produce(between, 1, 1000): calls 1, ended\n"
-              "compute(results): calls 1, ended\n"
+              "compute(results, 20000000): calls 1, ended\n"
               "produce(counted, 0, 5): calls 1, ended\n"
               "produce(counted, 0, 5): calls 1, ended\n"
               "wait_forever(never_written): calls 0, running\n"
@@ -48,7 +48,7 @@ TEST(TasksThatEnd, ReportAndTraceShowEachRun) {
   const std::string events((std::istreambuf_iterator<char>(file)),
                            std::istreambuf_iterator<char>());
   for (const char* name :
-       {"\"consumer\"", "\"produce(between, 1, 1000)\"", "\"compute(results)\""}) {
+       {"\"consumer\"", "\"produce(between, 1, 1000)\"", "\"compute(results, 20000000)\""}) {
     EXPECT_NE(events.find(name), std::string::npos) << name;
   }
 }
