@@ -86,7 +86,7 @@ bool components_quiet(hang_state& s) {
        record != nullptr; record = record->next) {
     const std::uint64_t calls = record->calls.load();
     std::uint64_t& seen = s.calls_seen[record];
-    if (!record->asleep.load() && calls < seen + 2) {
+    if (!record->ended.load() && !record->asleep.load() && calls < seen + 2) {
       quiet = false;
     }
     seen = calls;
@@ -144,6 +144,9 @@ void write_hang_report(double stuck_seconds, bool exit_after) {
   }
   for (const always_run_record* record = activity.always_run_head.load(std::memory_order_acquire);
        record != nullptr; record = record->next) {
+    if (record->ended.load()) {
+      continue;
+    }
     const std::string who = "component " + component_name(*record);
     if (const stream_info* stream = record->waiting_on.load()) {
       sleepers.push_back({who, stream, record->asleep_since_ns.load()});
