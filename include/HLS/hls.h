@@ -17,6 +17,10 @@
 #include "HLS/hls_internal.h"
 #include "HLS/task.h"
 
+// No virtual destructor, as for the streams of hls_internal.h.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
+
 namespace qrn {
 namespace internal {
 
@@ -162,5 +166,7 @@ class stream_out : public internal::directional_stream<_T> {
 };
 
 }  // namespace qrn
+
+#pragma GCC diagnostic pop
 
 #endif  // QRN_HLS_HLS_H

@@ -117,13 +117,13 @@ class stream_info {
 
   stream_info(const stream_abstract_base& stream, std::mutex& stream_mutex,
               const std::type_info& type, const std::type_info& element_type,
-              std::size_t object_size, contents_fn contents)
+              std::size_t object_size, contents_fn fill_contents)
       : stream_(&stream),
         mutex_(&stream_mutex),
         type_(&type),
         element_type_(&element_type),
         object_size_(object_size),
-        contents_(contents) {
+        contents_(fill_contents) {
     // The end-of-run report runs from the exit handler, also in programs
     // that launch no component.
     static const bool exit_handler_installed = install_exit_handler();
