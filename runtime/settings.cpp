@@ -6,14 +6,16 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 
 namespace qrn_runtime {
 
 namespace {
 
 // The library's settings. A new setting is added here, or its users are
-// told at start-up that it does not exist.
-constexpr const char* library_settings[] = {
+// told at start-up that it does not exist. Both lists are constant-initialised:
+// the check runs during static initialisation.
+constexpr std::initializer_list<const char*> library_settings = {
     "QRN_DEPTH",   "QRN_DEPTH_DEFAULT", "QRN_DEPTH_OVERRIDE", "QRN_HANG_AFTER",
     "QRN_ON_HANG", "QRN_PARK_LIMIT_US", "QRN_REPORT",         "QRN_SETTLE_LIMIT",
     "QRN_TRACE",   "QRN_TRACE_LIMIT",
@@ -22,13 +24,12 @@ constexpr const char* library_settings[] = {
 // Read by the project's scripts and test programs (tests/run_all.sh,
 // tests/consumer/check_consumer.sh, sys_launch_always_run/run.sh, the stream
 // model test), which pass them on to every program they start.
-constexpr const char* project_tool_settings[] = {
+constexpr std::initializer_list<const char*> project_tool_settings = {
     "QRN_CHECK_DIR",        "QRN_CXX",       "QRN_CXXFLAGS",           "QRN_GENERATOR",
     "QRN_SAMPLE_BUILD_DIR", "QRN_TEST_JOBS", "QRN_STREAM_MODEL_BYTES", "QRN_STREAM_MODEL_SEEDS",
 };
 
-template <std::size_t N>
-bool listed(const char* const (&names)[N], const std::string& name) {
+bool listed(std::initializer_list<const char*> names, const std::string& name) {
   for (const char* known : names) {
     if (name == known) {
       return true;

@@ -60,7 +60,7 @@ stage() {
     failures=$(sed -n 's/.*, \([0-9]*\) tests failed out of .*/\1/p' "$log" | tail -n 1)
     passed=$((passed + ${total:-0} - ${failures:-0}))
     failed=$((failed + ${failures:-0}))
-    counts="${total:-0} tests, "
+    counts="${total:-0} test$( ((${total:-0} == 1)) || echo s), "
   fi
   if ((status == 0)); then
     echo "ok ($counts$took)"
