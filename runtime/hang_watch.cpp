@@ -18,6 +18,7 @@
 #include "report_formats.h"
 #include "run_snapshot.h"
 #include "seconds_setting.h"
+#include "settings.h"
 
 namespace qrn_runtime {
 
@@ -210,9 +211,9 @@ void configure_hang_watch() {
   s.soon = s.hang_after / looks_while_moving;
   if (const char* on_hang = std::getenv("QRN_ON_HANG")) {
     const std::string value(on_hang);
-    if (value == "exit") {
+    if (is_word(value, "exit")) {
       s.exit_on_hang = true;
-    } else if (value != "wait") {
+    } else if (!is_word(value, "wait")) {
       std::cerr << "qrn: ignoring QRN_ON_HANG=" << value << ": expected wait or exit; using wait\n";
     }
   }
