@@ -10,6 +10,7 @@
 #include "HLS/diagnostics.h"
 #include "HLS/internal/diagnostic_hooks.h"
 #include "HLS/internal/stream_registry.h"
+#include "depth_growth.h"
 #include "report_formats.h"
 #include "run_snapshot.h"
 
@@ -80,13 +81,21 @@ void configure_end_of_run_report() {
 
 void write_end_of_run_report(int) {
   const report_setting& current = setting();
-  if (current.kind == report_kind::off ||
-      (current.kind == report_kind::summary && !any_stream_left_holding_elements())) {
+  if (current.kind == report_kind::off) {
+    return;
+  }
+  if (current.kind == report_kind::summary && !any_stream_left_holding_elements()) {
+    if (depth_report_wanted()) {
+      std::ostringstream text;
+      write_depth_report(text, qrn::snapshot_run());
+      std::cerr << text.str() << std::flush;
+    }
     return;
   }
   const qrn::run_report report = qrn::snapshot_run();
   std::ostringstream text;
   write_leftover_warnings(text, report);
+  write_depth_report(text, report);
   if (current.kind == report_kind::table) {
     text << "qrn: run report\n";
     qrn::print_run_table(text, report);

@@ -14,6 +14,8 @@
 #include "HLS/diagnostics.h"
 #include "HLS/internal/activity.h"
 #include "HLS/internal/process_exit.h"
+#include "depth_growth.h"
+#include "depth_settings.h"
 #include "report_formats.h"
 #include "run_snapshot.h"
 #include "seconds_setting.h"
@@ -84,12 +86,27 @@ std::string seconds_text(double seconds) {
   return text.str();
 }
 
-// A sleeping thread as the report shows it: where it waits, and how long.
+// A sleeping thread as the report shows it: where it waits (to read an
+// element, or for room to write one), and how long.
 struct sleeper {
   std::string who;
   const stream_info* stream;
   std::int64_t since_ns;
+  bool writing;
 };
+
+// The kind of deadlock, after the report's first line.
+std::string deadlock_kind(const std::vector<sleeper>& sleepers) {
+  std::size_t writers = 0;
+  for (const sleeper& s : sleepers) {
+    writers += s.writing ? 1 : 0;
+  }
+  if (writers == 0) {
+    return "qrn: hang: a deadlock on data: every waiting thread waits for an element\n";
+  }
+  return "qrn: hang: a deadlock on depth: " + std::to_string(writers) +
+         (writers == 1 ? " writer waits" : " writers wait") + " for room in a full stream\n";
+}
 
 void write_hang_report(double stuck_seconds) {
   const qrn::run_report report = qrn::snapshot_run();
@@ -100,35 +117,55 @@ void write_hang_report(double stuck_seconds) {
   std::vector<std::pair<std::string, const stream_info*>> pollers;
   const qrn::internal::activity_state& activity = qrn::internal::activity();
   if (const stream_info* stream = activity.bench_waiting_on.load()) {
-    sleepers.push_back({"the test bench", stream, activity.bench_asleep_since_ns.load()});
+    sleepers.push_back({"the test bench", stream, activity.bench_asleep_since_ns.load(), false});
+  } else if (const stream_info* full = activity.bench_waiting_to_write.load()) {
+    sleepers.push_back({"the test bench", full, activity.bench_asleep_since_ns.load(), true});
   }
   for (const always_run_record* record = activity.always_run_head.load(std::memory_order_acquire);
        record != nullptr; record = record->next) {
     const std::string who = "component " + component_name(*record);
     if (const stream_info* stream = record->waiting_on.load()) {
-      sleepers.push_back({who, stream, record->asleep_since_ns.load()});
+      sleepers.push_back({who, stream, record->asleep_since_ns.load(), false});
+    } else if (const stream_info* full = record->waiting_to_write.load()) {
+      sleepers.push_back({who, full, record->asleep_since_ns.load(), true});
     } else {
       pollers.emplace_back(who, record->last_empty.load());
     }
   }
-  std::map<std::string, std::string> types;  // stream name -> type
+  std::map<std::string, const qrn::stream_report*> reports;  // by stream name
   for (const qrn::stream_report& s : report.streams) {
-    types[s.name] = s.type;
+    reports[s.name] = &s;
   }
   std::map<std::string, unsigned int> named_sleepers;
   std::ostringstream text;
   text << "qrn: hang: no stream element has moved for " << seconds_text(stuck_seconds)
-       << " s, and no thread can move one\n";
+       << " s, and no thread can move one\n"
+       << deadlock_kind(sleepers);
   {
     std::lock_guard<std::mutex> lock(qrn::internal::stream_registry().mutex);
     const auto described = [&](const stream_info* stream) {
       const std::string name = live_stream_name(stream);
-      return name.empty() ? std::string("none") : name + " (" + types[name] + ")";
+      const auto found = reports.find(name);
+      return name.empty() || found == reports.end() ? std::string("none")
+                                                    : name + " (" + found->second->type + ")";
+    };
+    const auto described_full = [&](const stream_info* stream) {
+      const std::string name = live_stream_name(stream);
+      const auto found = reports.find(name);
+      if (name.empty() || found == reports.end()) {
+        return std::string("none");
+      }
+      return name + " (" + found->second->type + ", depth " + std::to_string(found->second->depth) +
+             ", full)";
     };
     for (const sleeper& s : sleepers) {
-      text << "qrn:   " << s.who << " waits in a blocking read of " << described(s.stream)
-           << " for " << seconds_text(static_cast<double>(now_ns - s.since_ns) / 1e9) << " s\n";
-      ++named_sleepers[live_stream_name(s.stream)];
+      const std::string waits = s.writing ? " waits to write " + described_full(s.stream)
+                                          : " waits in a blocking read of " + described(s.stream);
+      text << "qrn:   " << s.who << waits << " for "
+           << seconds_text(static_cast<double>(now_ns - s.since_ns) / 1e9) << " s\n";
+      if (!s.writing) {
+        ++named_sleepers[live_stream_name(s.stream)];
+      }
     }
     for (const auto& poller : pollers) {
       text << "qrn:   " << poller.first
@@ -192,6 +229,11 @@ void look_for_hang(const qrn::internal::hang_watch& watch) {
   } else {
     const double stuck = std::chrono::duration<double>(steady::now() - s.since).count();
     if (quiet && !s.reported && stuck >= s.hang_after_seconds) {
+      if (depth_mode_setting() == qrn::internal::depth_mode::grow && grow_a_held_stream()) {
+        s.seen = false;  // the run goes on; a new stuck state is timed afresh
+        stream_held_by_this_thread() = nullptr;
+        return;
+      }
       s.reported = true;
       write_hang_report(stuck);
       if (s.exit_on_hang) {

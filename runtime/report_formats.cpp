@@ -23,6 +23,14 @@ std::string csv_field(const std::string& text) {
 
 std::string or_dash(const std::string& text) { return text.empty() ? "-" : text; }
 
+// The stream a component waits on: to read it, or "NAME (to write)".
+std::string waiting_text(const qrn::component_report& component) {
+  if (component.waiting_on.empty() && !component.waiting_to_write.empty()) {
+    return component.waiting_to_write + " (to write)";
+  }
+  return component.waiting_on;
+}
+
 }  // namespace
 
 std::string json_string(const std::string& text) {
@@ -52,7 +60,12 @@ void write_json(std::ostream& out, const qrn::run_report& report) {
         << ", \"occupancy\": " << s.occupancy << ", \"asleep_seconds\": " << s.asleep_seconds
         << ", \"first_values\": " << json_string(s.first_values)
         << ", \"destroyed\": " << (s.destroyed ? "true" : "false")
-        << ", \"busy\": " << (s.busy ? "true" : "false") << "}";
+        << ", \"busy\": " << (s.busy ? "true" : "false") << ", \"depth\": ";
+    if (s.depth == 0) {
+      out << "null}";
+    } else {
+      out << s.depth << "}";
+    }
     separator = ",\n";
   }
   out << "\n  ],\n  \"components\": [";
@@ -61,7 +74,8 @@ void write_json(std::ostream& out, const qrn::run_report& report) {
     out << separator << "    {\"name\": " << json_string(c.name) << ", \"calls\": " << c.calls
         << ", \"moving_calls\": " << c.moving_calls << ", \"asleep_seconds\": " << c.asleep_seconds
         << ", \"waiting_on\": " << json_string(c.waiting_on)
-        << ", \"last_empty\": " << json_string(c.last_empty) << "}";
+        << ", \"last_empty\": " << json_string(c.last_empty)
+        << ", \"waiting_to_write\": " << json_string(c.waiting_to_write) << "}";
     separator = ",\n";
   }
   out << "\n  ]\n}\n";
@@ -69,14 +83,15 @@ void write_json(std::ostream& out, const qrn::run_report& report) {
 
 void write_csv(std::ostream& out, const qrn::run_report& report) {
   out << "kind,name,type,written,read,peak,occupancy,asleep_seconds,calls,moving_calls,"
-         "waiting_on\n";
+         "waiting_on,depth\n";
   for (const qrn::stream_report& s : report.streams) {
     out << "stream," << csv_field(s.name) << ',' << csv_field(s.type) << ',' << s.written << ','
-        << s.read << ',' << s.peak << ',' << s.occupancy << ',' << s.asleep_seconds << ",,,\n";
+        << s.read << ',' << s.peak << ',' << s.occupancy << ',' << s.asleep_seconds << ",,,,"
+        << (s.depth == 0 ? std::string() : std::to_string(s.depth)) << '\n';
   }
   for (const qrn::component_report& c : report.components) {
     out << "component," << csv_field(c.name) << ",,,,,," << c.asleep_seconds << ',' << c.calls
-        << ',' << c.moving_calls << ',' << csv_field(c.waiting_on) << '\n';
+        << ',' << c.moving_calls << ',' << csv_field(c.waiting_on) << ",\n";
   }
 }
 
@@ -117,7 +132,7 @@ void print_run_table(std::ostream& out, const run_report& report) {
   out << std::left << std::setw(static_cast<int>(name_width)) << "stream"
       << "  " << std::setw(static_cast<int>(type_width)) << "type" << std::right << std::setw(12)
       << "written" << std::setw(12) << "read" << std::setw(10) << "peak" << std::setw(10) << "now"
-      << std::setw(12) << "asleep s" << '\n';
+      << std::setw(12) << "asleep s" << std::setw(8) << "depth" << '\n';
   out << std::fixed << std::setprecision(3);
   for (const stream_report& s : report.streams) {
     out << std::left << std::setw(static_cast<int>(name_width)) << s.name << "  "
@@ -127,7 +142,8 @@ void print_run_table(std::ostream& out, const run_report& report) {
       continue;
     }
     out << std::setw(12) << s.written << std::setw(12) << s.read << std::setw(10) << s.peak
-        << std::setw(10) << s.occupancy << std::setw(12) << s.asleep_seconds
+        << std::setw(10) << s.occupancy << std::setw(12) << s.asleep_seconds << std::setw(8)
+        << (s.depth == 0 ? std::string("-") : std::to_string(s.depth))
         << (s.destroyed ? "  (destroyed)" : "") << '\n';
   }
   if (!report.components.empty()) {
@@ -138,7 +154,7 @@ void print_run_table(std::ostream& out, const run_report& report) {
     for (const component_report& c : report.components) {
       out << std::left << std::setw(static_cast<int>(name_width)) << c.name << std::right
           << std::setw(14) << c.calls << std::setw(14) << c.moving_calls << std::setw(12)
-          << c.asleep_seconds << "  " << qrn_runtime::or_dash(c.waiting_on) << '\n';
+          << c.asleep_seconds << "  " << qrn_runtime::or_dash(qrn_runtime::waiting_text(c)) << '\n';
     }
   }
   out.flags(flags);

@@ -44,6 +44,7 @@ qrn::stream_report report_of(stream_info& stream) {
     }
     stats = stream.stats();
     stream.contents(contents);
+    report.depth = stream.depth().configured;
   }
   report.written = stats.written;
   report.read = stats.read;
@@ -159,6 +160,7 @@ run_report snapshot_run() {
       component.asleep_seconds = qrn_runtime::seconds(record->asleep_ns.load());
       component.waiting_on = qrn_runtime::live_stream_name(record->waiting_on.load());
       component.last_empty = qrn_runtime::live_stream_name(record->last_empty.load());
+      component.waiting_to_write = qrn_runtime::live_stream_name(record->waiting_to_write.load());
       report.components.insert(report.components.begin(), component);
     }
   }

@@ -36,6 +36,7 @@ struct stream_report {
   std::string first_values;     // the oldest few elements it holds, when printable
   bool destroyed = false;       // destroyed before the snapshot, holding elements
   bool busy = false;            // its lock was held throughout the snapshot: counts unknown
+  std::uint64_t depth = 0;  // its depth (declared, QRN_DEPTH_OVERRIDE, QRN_DEPTH_DEFAULT); 0: none
 };
 
 // One always-running component.
@@ -46,6 +47,7 @@ struct component_report {
   double asleep_seconds = 0;       // total time it slept in blocking reads
   std::string waiting_on;          // the stream it sleeps on now, or empty
   std::string last_empty;          // the stream its last empty tryRead found, or empty
+  std::string waiting_to_write;    // the full stream it waits to write to now, or empty
 };
 
 struct run_report {

@@ -4,7 +4,8 @@
 // Both are `qrn::internal::stream<T>` channels (see HLS/hls_internal.h for the
 // blocking and thread-safety rules): each read, write and tryRead calls the
 // same-shaped `stream<T>` operation directly, and each tryWrite calls the
-// interface's own write directly and returns true. On top of that,
+// interface's own write directly and returns true, or false when a full
+// stream refused it (see HLS/internal/depth.h). On top of that,
 // `setStallCycles` rejects a stall spread larger than the average stall.
 //
 // The interface properties (`_Params`) are carried as constants and select
@@ -35,11 +36,8 @@ class directional_stream : public stream<T> {
   void write(const T& arg) override { base::write(arg); }
   T tryRead(bool& success) override { return base::tryRead(success); }
   bool tryWrite(const T& arg) override {
-    bool success = true;
-    if (success) {
-      directional_stream::write(arg);
-    }
-    return success;
+    return internal::write_unless_full(static_cast<base*>(this),
+                                       [&] { directional_stream::write(arg); });
   }
 
   T read(bool& sop, bool& eop, bool wait = true) override { return base::read(sop, eop, wait); }
@@ -57,18 +55,12 @@ class directional_stream : public stream<T> {
     return base::tryRead(success, sop, eop, empty);
   }
   bool tryWrite(const T& arg, bool sop, bool eop) override {
-    bool success = true;
-    if (success) {
-      directional_stream::write(arg, sop, eop);
-    }
-    return success;
+    return internal::write_unless_full(static_cast<base*>(this),
+                                       [&] { directional_stream::write(arg, sop, eop); });
   }
   bool tryWrite(const T& arg, bool sop, bool eop, int empty) override {
-    bool success = true;
-    if (success) {
-      directional_stream::write(arg, sop, eop, empty);
-    }
-    return success;
+    return internal::write_unless_full(static_cast<base*>(this),
+                                       [&] { directional_stream::write(arg, sop, eop, empty); });
   }
 
   // Fatal when `stall_delta` exceeds `average_stall`; no lock, see stream<T>.

@@ -7,7 +7,9 @@
 // - Every operation that reads or changes the stored elements holds the
 //   stream's mutex `m_` from start to end; elements leave in the order in
 //   which their writers acquired `m_`.
-// - Writes never block. `tryRead` never blocks. `read(true)` on an empty
+// - Writes block only on a stream with a depth (see HLS/internal/depth.h):
+//   a full one makes a write wait for room and a tryWrite return false; by
+//   default every stream is unbounded. `tryRead` never blocks. `read(true)` on an empty
 //   stream polls for a few microseconds (`read_spin_limit`), then sleeps on
 //   `cv_` until an element is there; `read(false)` on an empty stream, a peek
 //   of an empty stream and a by-pointer read of an empty stream are fatal.
@@ -46,6 +48,7 @@
 #include <utility>
 
 #include "HLS/internal/activity.h"
+#include "HLS/internal/depth.h"
 #include "HLS/internal/diagnostic_hooks.h"
 #include "HLS/internal/parking.h"
 #include "HLS/internal/process_exit.h"
@@ -137,10 +140,13 @@ class stream_abstract_base {
 template <typename T, typename... Params>
 class stream : public stream_abstract_base {
  public:
-  stream() : stream_abstract_base(sizeof(T)) {}
+  stream() : stream_abstract_base(sizeof(T)) {
+    info_.depth().room_signal = &cv_;
+    configure_stream_depth(info_);
+  }
   // A stream shown as `name` in diagnostics (otherwise the name of its
   // variable when it has static storage duration, else `stream<T>#N`).
-  explicit stream(const char* name) : stream() { info_.set_name(name); }
+  explicit stream(const char* name) : stream() { set_name(name); }
   stream(const stream&) = delete;
   stream& operator=(const stream&) = delete;
   // A component thread that found this stream empty forgets it (see
@@ -148,7 +154,11 @@ class stream : public stream_abstract_base {
   ~stream() { forget_polled_stream(this); }
 
   // Sets the name diagnostics show for this stream. Thread-safe.
-  void set_name(const std::string& name) { info_.set_name(name); }
+  // A depth given to that name (QRN_DEPTH_OVERRIDE) applies from now on.
+  void set_name(const std::string& name) {
+    info_.set_name(name);
+    configure_stream_depth(info_);
+  }
 
   // ---- Co-simulation queries (no lock) --------------------------------------
   bool _internal_cosim_empty() override { return q_.empty(); }
@@ -206,7 +216,8 @@ class stream : public stream_abstract_base {
     await_element(lock, wait);
     return take_front();
   }
-  // Appends `arg` with sideband (false, false, 0). Never blocks. Thread-safe.
+  // Appends `arg` with sideband (false, false, 0); waits for room while the
+  // stream is full. Thread-safe.
   virtual void write(const T& arg) { append(arg, false, false, 0); }
   // Takes the oldest element if there is one; otherwise sets `success` false
   // and returns T(). Never blocks. Thread-safe.
@@ -218,13 +229,10 @@ class stream : public stream_abstract_base {
     }
     return take_front();
   }
-  // Writes through the dispatch table; always true. Thread-safe.
+  // Writes through the dispatch table and returns true; on a full stream
+  // changes nothing and returns false. Never blocks. Thread-safe.
   virtual bool tryWrite(const T& arg) {
-    bool success = true;
-    if (success) {
-      write(arg);
-    }
-    return success;
+    return write_unless_full(this, [&] { write(arg); });
   }
 
   // ---- Sideband operations ---------------------------------------------------
@@ -259,18 +267,10 @@ class stream : public stream_abstract_base {
     return take_front(sop, eop, empty);
   }
   virtual bool tryWrite(const T& arg, bool sop, bool eop) {
-    bool success = true;
-    if (success) {
-      write(arg, sop, eop);
-    }
-    return success;
+    return write_unless_full(this, [&] { write(arg, sop, eop); });
   }
   virtual bool tryWrite(const T& arg, bool sop, bool eop, int empty) {
-    bool success = true;
-    if (success) {
-      write(arg, sop, eop, empty);
-    }
-    return success;
+    return write_unless_full(this, [&] { write(arg, sop, eop, empty); });
   }
 
   // ---- Timing model (no lock; see the file comment) --------------------------
@@ -382,6 +382,9 @@ class stream : public stream_abstract_base {
     qp_.pop_front();
     qpe_.pop_front();
     info_.note_read();
+    if (info_.depth().writers_asleep != 0) {
+      wake_writers(info_.depth());
+    }
     trace_occupancy(info_, q_.size(), false);
     ++moved_elements();
   }
@@ -392,6 +395,8 @@ class stream : public stream_abstract_base {
     sop = flags.first;
     eop = flags.second;
   }
+  // Requires `m_` held.
+  bool is_full() const { return info_.depth().full(q_.size()); }
   // Requires `m_` held. Peeks never wait.
   void require_element() {
     if (_internal_cosim_empty()) {
@@ -516,14 +521,18 @@ class stream : public stream_abstract_base {
       }
     }
   }
-  // Appends one element to all three queues, or to none if an append throws,
-  // and wakes one sleeping reader that no earlier write has woken yet and
-  // every parked poller. The wake-ups are sent before `m_` is released: once
-  // a reader can take the element (and perhaps destroy the stream), the write
-  // touches nothing.
+  // Waits for room while the stream is full (or returns at once, unchanged,
+  // when a tryWrite is refused); then appends one element to all three
+  // queues, or to none if an append throws, and wakes one sleeping reader that no earlier write has
+  // woken yet and every parked poller. The wake-ups are sent before `m_` is released: once a reader
+  // can take the element (and perhaps destroy the stream), the write touches nothing.
   void append(const T& arg, bool sop, bool eop, int empty) {
     {
       std::unique_lock<std::mutex> lock = lock_m();
+      if (info_.depth().full(q_.size()) &&
+          !await_room(lock, info_.depth(), info_, this, [this] { return is_full(); })) {
+        return;
+      }
       q_.push_back(arg);
       try {
         qp_.emplace_back(sop, eop);

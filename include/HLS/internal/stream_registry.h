@@ -25,6 +25,7 @@
 #include <utility>
 #include <vector>
 
+#include "HLS/internal/depth.h"
 #include "HLS/internal/diagnostic_hooks.h"
 #include "HLS/internal/names.h"
 #include "HLS/internal/process_exit.h"
@@ -165,6 +166,9 @@ class stream_info {
   }
   void note_read() { ++stats_.read; }
   void note_slept(std::uint64_t ns) { stats_.asleep_ns += ns; }
+  // The stream's depth (see depth.h); requires the stream's mutex.
+  stream_depth& depth() { return depth_; }
+  const stream_depth& depth() const { return depth_; }
 
   // ---- Names -----------------------------------------------------------------
   // Sets the display name. Thread-safe.
@@ -240,6 +244,7 @@ class stream_info {
   std::string name_;             // guarded by the registry's mutex; empty: not named yet
   bool name_searched_ = false;   // guarded by the registry's mutex
   stream_stats stats_;           // guarded by the stream's mutex
+  stream_depth depth_;           // guarded by the stream's mutex
 };
 
 }  // namespace internal
