@@ -1,7 +1,8 @@
 // Test bench for bounded stream depths; the first argument picks the scenario
 // and the QRN_DEPTH* settings of the test pick the depths.
 //   cycle  two components that each write three elements to the other before
-//          reading the other's three: a cycle that deadlocks at depth 2
+//          reading the other's three: a cycle that deadlocks at depth 2; the
+//          bench lets them settle (run-all) before it reads their sums
 //   try    tryWrite on a stream with room and on a full one, plain and with
 //          sideband, through the base and through an interface
 //   byptr  a by-pointer write to a full stream, which waits for the reader
@@ -10,6 +11,7 @@
 #include <thread>
 
 #include "HLS/hls.h"
+#include "HLS/runtime.h"
 #include "HLS/task.h"
 
 namespace {
@@ -46,6 +48,8 @@ void run_cycle() {
   for (int round = 1; round <= 2; ++round) {
     go_ping.write(100 * round);
     go_pong.write(10 * round);
+    // Returns once both components are quiet: done, or held by full streams.
+    __qrn_hls_component_run_all(ping);
     std::cout << "round " << round << ": ping got " << ping_sums.read() << ", pong got "
               << pong_sums.read() << '\n';
   }
