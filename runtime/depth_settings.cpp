@@ -105,7 +105,8 @@ void read_overrides(depth_setting_state& s) {
 void apply_depth(stream_info& stream, const std::string& name) {
   depth_setting_state& s = state();
   qrn::internal::stream_depth& depth = stream.depth();
-  depth.configured = depth.declared != 0 ? depth.declared : s.default_depth;
+  const int declared = stream.declared().buffer;
+  depth.configured = declared > 0 ? static_cast<std::uint64_t>(declared) : s.default_depth;
   const auto override = s.overrides.find(name);
   if (override != s.overrides.end()) {
     depth.configured = override->second;

@@ -592,8 +592,11 @@ class stream : public stream_abstract_base {
   // Records the interface properties a derived interface declares, for the
   // diagnostics; called by its constructor. Not virtual. Thread-safe.
   void declare_properties(const declared_properties& declared) {
-    std::unique_lock<std::mutex> lock = lock_m();
-    info_.declare(declared);
+    {
+      std::unique_lock<std::mutex> lock = lock_m();
+      info_.declare(declared);
+    }
+    configure_stream_depth(info_);  // its depth follows buffer<N>
   }
 
   // Registry entry and statistics (stats guarded by m_). Last member with a

@@ -47,10 +47,11 @@ constexpr std::size_t unbounded_capacity = SIZE_MAX;
 // Depth of one stream; guarded by the stream's mutex.
 struct stream_depth {
   std::size_t capacity = unbounded_capacity;  // most elements it holds in a bounded mode
-  std::uint64_t declared = 0;                 // declared by the interface's properties; 0: none
-  std::uint64_t configured = 0;               // declared, overridden by name or defaulted; 0: none
-  unsigned int writers_asleep = 0;            // writers sleeping until a read makes room
-  unsigned int writers_woken = 0;             // of those, signalled and not yet awake
+  // From the interface's buffer<N> (N > 0), overridden by name or defaulted;
+  // 0: none.
+  std::uint64_t configured = 0;
+  unsigned int writers_asleep = 0;                 // writers sleeping until a read makes room
+  unsigned int writers_woken = 0;                  // of those, signalled and not yet awake
   std::condition_variable* room_signal = nullptr;  // the stream's; set at construction
 
   bool full(std::size_t held) const { return held >= capacity; }
