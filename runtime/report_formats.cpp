@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <iomanip>
 #include <string>
+#include <vector>
 
 namespace qrn_runtime {
 
@@ -22,6 +23,23 @@ std::string csv_field(const std::string& text) {
 }
 
 std::string or_dash(const std::string& text) { return text.empty() ? "-" : text; }
+
+// "a, b and c"
+std::string listed(const std::vector<std::string>& names) {
+  std::string text;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    text += (i == 0 ? "" : i + 1 == names.size() ? " and " : ", ") + names[i];
+  }
+  return text;
+}
+
+void warn_if_shared(std::ostream& out, const qrn::stream_report& s,
+                    const std::vector<std::string>& users, const char* role) {
+  if (users.size() > 1) {
+    out << "qrn: warning: stream " << s.name << " (" << s.type << ") has " << users.size() << ' '
+        << role << "s, where one is expected: " << listed(users) << '\n';
+  }
+}
 
 }  // namespace
 
@@ -96,6 +114,13 @@ void write_leftover_warnings(std::ostream& out, const qrn::run_report& report) {
       out << ": " << s.first_values << (s.occupancy > 4 ? ", ..." : "");
     }
     out << '\n';
+  }
+}
+
+void write_shared_stream_warnings(std::ostream& out, const qrn::run_report& report) {
+  for (const qrn::stream_report& s : report.streams) {
+    warn_if_shared(out, s, s.readers, "reader");
+    warn_if_shared(out, s, s.writers, "writer");
   }
 }
 

@@ -24,6 +24,10 @@ void write_csv(std::ostream& out, const qrn::run_report& report);
 // One warning line for each stream that holds elements.
 void write_leftover_warnings(std::ostream& out, const qrn::run_report& report);
 
+// One warning line for each stream read by more than one user, and one for
+// each written by more than one.
+void write_shared_stream_warnings(std::ostream& out, const qrn::run_report& report);
+
 }  // namespace qrn_runtime
 
 #endif  // QRN_RUNTIME_REPORT_FORMATS_H

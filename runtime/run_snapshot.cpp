@@ -30,12 +30,32 @@ bool try_lock_briefly(std::mutex& mutex) {
 
 double seconds(std::uint64_t ns) { return static_cast<double>(ns) / 1e9; }
 
+std::string user_name(const always_run_record* user) {
+  return user == nullptr ? "the test bench" : "component " + component_name(*user);
+}
+
+void name_users(const qrn::internal::stream_users& users, qrn::stream_report& report) {
+  if (users.reader_seen) {
+    report.readers.push_back(user_name(users.reader));
+  }
+  for (const always_run_record* reader : users.extra_readers) {
+    report.readers.push_back(user_name(reader));
+  }
+  if (users.writer_seen) {
+    report.writers.push_back(user_name(users.writer));
+  }
+  for (const always_run_record* writer : users.extra_writers) {
+    report.writers.push_back(user_name(writer));
+  }
+}
+
 qrn::stream_report report_of(stream_info& stream) {
   qrn::stream_report report;
   report.name = stream_name(stream);
   report.type = qrn::internal::demangled(stream.type().name());
   qrn::internal::stream_stats stats;
   qrn::internal::stream_contents contents;
+  qrn::internal::stream_users users;
   {
     const stream_access access(stream, stream_access::attempt::briefly);
     if (!access.granted()) {
@@ -44,7 +64,9 @@ qrn::stream_report report_of(stream_info& stream) {
     }
     stats = stream.stats();
     stream.contents(contents);
+    users = stream.endpoints();
   }
+  name_users(users, report);
   report.written = stats.written;
   report.read = stats.read;
   report.peak = stats.peak;
@@ -68,6 +90,7 @@ qrn::stream_report report_of(const qrn::internal::retired_stream& stream) {
   report.printable = stream.contents.printable;
   report.first_values = stream.contents.first_values;
   report.destroyed = true;
+  name_users(stream.users, report);
   return report;
 }
 
