@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <iomanip>
 #include <string>
+#include <vector>
 
 namespace qrn_runtime {
 
@@ -29,6 +30,23 @@ std::string waiting_text(const qrn::component_report& component) {
     return component.waiting_to_write + " (to write)";
   }
   return component.waiting_on;
+}
+
+// "a, b and c"
+std::string listed(const std::vector<std::string>& names) {
+  std::string text;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    text += (i == 0 ? "" : i + 1 == names.size() ? " and " : ", ") + names[i];
+  }
+  return text;
+}
+
+void warn_if_shared(std::ostream& out, const qrn::stream_report& s,
+                    const std::vector<std::string>& users, const char* role) {
+  if (users.size() > 1) {
+    out << "qrn: warning: stream " << s.name << " (" << s.type << ") has " << users.size() << ' '
+        << role << "s, where one is expected: " << listed(users) << '\n';
+  }
 }
 
 }  // namespace
@@ -128,6 +146,13 @@ void write_dropped_sideband_warnings(std::ostream& out, const qrn::run_report& r
       out << "nonzero empty counts without qrn::usesEmpty<true>";
     }
     out << "; its hardware interface would drop them\n";
+  }
+}
+
+void write_shared_stream_warnings(std::ostream& out, const qrn::run_report& report) {
+  for (const qrn::stream_report& s : report.streams) {
+    warn_if_shared(out, s, s.readers, "reader");
+    warn_if_shared(out, s, s.writers, "writer");
   }
 }
 

@@ -31,12 +31,32 @@ bool try_lock_briefly(std::mutex& mutex) {
 
 double seconds(std::uint64_t ns) { return static_cast<double>(ns) / 1e9; }
 
+std::string user_name(const always_run_record* user) {
+  return user == nullptr ? "the test bench" : "component " + component_name(*user);
+}
+
+void name_users(const qrn::internal::stream_users& users, qrn::stream_report& report) {
+  if (users.reader_seen) {
+    report.readers.push_back(user_name(users.reader));
+  }
+  for (const always_run_record* reader : users.extra_readers) {
+    report.readers.push_back(user_name(reader));
+  }
+  if (users.writer_seen) {
+    report.writers.push_back(user_name(users.writer));
+  }
+  for (const always_run_record* writer : users.extra_writers) {
+    report.writers.push_back(user_name(writer));
+  }
+}
+
 qrn::stream_report report_of(stream_info& stream) {
   qrn::stream_report report;
   report.name = stream_name(stream);
   report.type = qrn::internal::demangled(stream.type().name());
   qrn::internal::stream_stats stats;
   qrn::internal::stream_contents contents;
+  qrn::internal::stream_users users;
   {
     const stream_access access(stream, stream_access::attempt::briefly);
     if (!access.granted()) {
@@ -48,7 +68,9 @@ qrn::stream_report report_of(stream_info& stream) {
     report.drops_packet_flags = stream.dropped().packet_flags;
     report.drops_empty_counts = stream.dropped().empty_counts;
     report.depth = stream.depth().configured;
+    users = stream.endpoints();
   }
+  name_users(users, report);
   report.written = stats.written;
   report.read = stats.read;
   report.peak = stats.peak;
@@ -74,6 +96,7 @@ qrn::stream_report report_of(const qrn::internal::retired_stream& stream) {
   report.destroyed = true;
   report.drops_packet_flags = stream.dropped.packet_flags;
   report.drops_empty_counts = stream.dropped.empty_counts;
+  name_users(stream.users, report);
   return report;
 }
 

@@ -427,6 +427,7 @@ class stream : public stream_abstract_base {
   // poll log (see parking.h), and backs off (see back_off_after_empty_poll)
   // before returning.
   T empty_poll_result(std::unique_lock<std::mutex>& lock) {
+    info_.note_reader();
     lock.unlock();
     note_empty_poll(info_);
     log_empty_poll(this, poll_ops());
@@ -484,6 +485,7 @@ class stream : public stream_abstract_base {
     if (!wait) {
       fail_empty_read();
     }
+    info_.note_reader();
     const bool traced = tracing();  // the whole wait is traced, or none of it
     if (traced) {
       trace_thread_entered(&info_, trace_thread_state::polling);
