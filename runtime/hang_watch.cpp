@@ -19,6 +19,7 @@
 #include "report_formats.h"
 #include "run_snapshot.h"
 #include "seconds_setting.h"
+#include "wait_cycles.h"
 
 namespace qrn_runtime {
 
@@ -137,6 +138,7 @@ void write_hang_report(double stuck_seconds) {
     reports[s.name] = &s;
   }
   std::map<std::string, unsigned int> named_sleepers;
+  std::vector<waiting_thread> waiting;
   std::ostringstream text;
   text << "qrn: hang: no stream element has moved for " << seconds_text(stuck_seconds)
        << " s, and no thread can move one\n"
@@ -166,6 +168,10 @@ void write_hang_report(double stuck_seconds) {
       if (!s.writing) {
         ++named_sleepers[live_stream_name(s.stream)];
       }
+      waiting.push_back({s.who, live_stream_name(s.stream), s.writing});
+    }
+    for (const std::string& cycle : wait_cycles(waiting, reports)) {
+      text << "qrn:   the waits form a cycle: " << cycle << "\n";
     }
     for (const auto& poller : pollers) {
       text << "qrn:   " << poller.first

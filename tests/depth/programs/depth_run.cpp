@@ -1,8 +1,8 @@
 // Test bench for bounded stream depths; the first argument picks the scenario
 // and the QRN_DEPTH* settings of the test pick the depths.
-//   cycle  two components that each write three elements to the other before
-//          reading the other's three: a cycle that deadlocks at depth 2; the
-//          bench lets them settle (run-all) before it reads their sums
+//   cycle  two components that each write a burst to the other before reading
+//          the other's: bursts of two, then of three, which deadlock at depth
+//          2; the bench lets them settle (run-all) before it reads their sums
 //   try    tryWrite on a stream with room and on a full one, plain and with
 //          sideband, through the base and through an interface
 //   byptr  a by-pointer write to a full stream, which waits for the reader
@@ -29,11 +29,12 @@ constexpr int burst = 3;
 void exchange(qrn::stream_in<int>& go, qrn::internal::stream<int>& to,
               qrn::internal::stream<int>& from, qrn::stream_out<int>& sums) {
   const int first = go.read();
-  for (int i = 0; i < burst; ++i) {
+  const int length = go.read();
+  for (int i = 0; i < length; ++i) {
     to.write(first + i);
   }
   int sum = 0;
-  for (int i = 0; i < burst; ++i) {
+  for (int i = 0; i < length; ++i) {
     sum += from.read();
   }
   sums.write(sum);
@@ -47,7 +48,9 @@ void run_cycle() {
   qrn::launch_always_run<pong>();
   for (int round = 1; round <= 2; ++round) {
     go_ping.write(100 * round);
+    go_ping.write(round + 1);
     go_pong.write(10 * round);
+    go_pong.write(round + 1);
     // Returns once both components are quiet: done, or held by full streams.
     __qrn_hls_component_run_all(ping);
     std::cout << "round " << round << ": ping got " << ping_sums.read() << ", pong got "
