@@ -6,6 +6,7 @@
 #include <iostream>
 #include <map>
 #include <mutex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -103,9 +104,9 @@ std::string deadlock_kind(const std::vector<sleeper>& sleepers) {
     writers += s.writing ? 1 : 0;
   }
   if (writers == 0) {
-    return "qrn: hang: a deadlock on data: every waiting thread waits for an element\n";
+    return "qrn:   a deadlock on data: every waiting thread waits for an element\n";
   }
-  return "qrn: hang: a deadlock on depth: " + std::to_string(writers) +
+  return "qrn:   a deadlock on depth: " + std::to_string(writers) +
          (writers == 1 ? " writer waits" : " writers wait") + " for room in a full stream\n";
 }
 
@@ -139,6 +140,7 @@ void write_hang_report(double stuck_seconds) {
   }
   std::map<std::string, unsigned int> named_sleepers;
   std::vector<waiting_thread> waiting;
+  std::set<std::string> full_and_held;  // full streams a writer waits on: their reader is named
   std::ostringstream text;
   text << "qrn: hang: no stream element has moved for " << seconds_text(stuck_seconds)
        << " s, and no thread can move one\n"
@@ -167,6 +169,8 @@ void write_hang_report(double stuck_seconds) {
            << seconds_text(static_cast<double>(now_ns - s.since_ns) / 1e9) << " s\n";
       if (!s.writing) {
         ++named_sleepers[live_stream_name(s.stream)];
+      } else {
+        full_and_held.insert(live_stream_name(s.stream));
       }
       waiting.push_back({s.who, live_stream_name(s.stream), s.writing});
     }
@@ -185,7 +189,7 @@ void write_hang_report(double stuck_seconds) {
       text << "qrn:   " << s.sleepers - named << " other thread(s) wait in a blocking read of "
            << s.name << " (" << s.type << ")\n";
     }
-    if (s.occupancy > 0) {
+    if (s.occupancy > 0 && full_and_held.count(s.name) == 0) {
       text << "qrn:   stream " << s.name << " (" << s.type << ") holds " << s.occupancy
            << " element(s) that no one reads" << (s.printable ? ": " + s.first_values : "")
            << (s.printable && s.occupancy > 4 ? ", ..." : "") << "\n";
