@@ -142,6 +142,10 @@ void configure_depths() {
   read_mode(s);
   read_default(s);
   read_overrides(s);
+  if (s.mode == depth_mode::grow && qrn::internal::diagnostic_hooks().hang_look_ns.load() == 0) {
+    std::cerr << "qrn: QRN_DEPTH=grow needs the hang looks (QRN_HANG_AFTER above 0) to see a "
+                 "stuck run; streams will not grow\n";
+  }
   qrn::internal::depth_settings().mode.store(static_cast<int>(s.mode));
   qrn::internal::depth_settings().configure.store(&configure_stream);
   qrn::internal::stream_registry_state& registry = qrn::internal::stream_registry();

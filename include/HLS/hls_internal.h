@@ -403,8 +403,6 @@ class stream : public stream_abstract_base {
     sop = flags.first;
     eop = flags.second;
   }
-  // Requires `m_` held.
-  bool is_full() const { return info_.depth().full(q_.size()); }
   // Requires `m_` held. Peeks never wait.
   void require_element() {
     if (_internal_cosim_empty()) {
@@ -539,8 +537,8 @@ class stream : public stream_abstract_base {
   void append(const T& arg, bool sop, bool eop, int empty) {
     {
       std::unique_lock<std::mutex> lock = lock_m();
-      if (info_.depth().full(q_.size()) &&
-          !await_room(lock, info_.depth(), info_, this, [this] { return is_full(); })) {
+      if (info_.full() &&
+          !await_room(lock, info_.depth(), info_, this, [this] { return info_.full(); })) {
         return;
       }
       q_.push_back(arg);

@@ -190,6 +190,9 @@ class stream_info {
   void note_slept(std::uint64_t ns) { stats_.asleep_ns += ns; }
   // The stream's depth (see depth.h); requires the stream's mutex.
   stream_depth& depth() { return depth_; }
+  // True when the stream holds as many elements as its depth allows (never
+  // when unbounded); requires the stream's mutex.
+  bool full() const { return depth_.full(stats_.written - stats_.read); }
   const stream_depth& depth() const { return depth_; }
 
   // An element was written with packet flags (`flags`: sop or eop true) or a
