@@ -108,6 +108,7 @@ TEST(Examples, FifoDepthInEachDepthMode) {
   const std::string frames = "frame of 2: sum 3\nframe of 4: sum 10\nframe of 4: sum 10\n";
   const std::string type = "qrn::stream_out<int, qrn::buffer<2> >";
   const auto run = [](const char* mode) {
+    const qrn_test::short_tsan_exit_watch short_watch;  // hang looks every 0.1 s
     return qrn_test::run_process({QRN_EXAMPLE_FIFO_DEPTH}, std::chrono::seconds(30),
                                  {mode, "QRN_HANG_AFTER=0.1", "QRN_ON_HANG=exit"});
   };
