@@ -2,7 +2,8 @@
 // and the QRN_DEPTH* settings of the test pick the depths.
 //   cycle  two components that each write a burst to the other before reading
 //          the other's: bursts of two, then of three, which deadlock at depth
-//          2; the bench lets them settle (run-all) before it reads their sums
+//          2. The bench lets them settle (run-all) before it lets them read,
+//          so each stream's peak is its burst.
 //   try    tryWrite on a stream with room and on a full one, plain and with
 //          sideband, through the base and through an interface
 //   byptr  a by-pointer write to a full stream, which waits for the reader
@@ -25,7 +26,8 @@ qrn::stream_out<int> pong_sums;
 
 constexpr int burst = 3;
 
-// Sends a burst to the other side, then sums the other side's burst.
+// Sends a burst to the other side, then, told to go on, sums the other
+// side's burst.
 void exchange(qrn::stream_in<int>& go, qrn::internal::stream<int>& to,
               qrn::internal::stream<int>& from, qrn::stream_out<int>& sums) {
   const int first = go.read();
@@ -33,6 +35,7 @@ void exchange(qrn::stream_in<int>& go, qrn::internal::stream<int>& to,
   for (int i = 0; i < length; ++i) {
     to.write(first + i);
   }
+  (void)go.read();
   int sum = 0;
   for (int i = 0; i < length; ++i) {
     sum += from.read();
@@ -51,8 +54,11 @@ void run_cycle() {
     go_ping.write(round + 1);
     go_pong.write(10 * round);
     go_pong.write(round + 1);
-    // Returns once both components are quiet: done, or held by full streams.
+    // Returns once both components are quiet: their bursts written, or held
+    // by full streams.
     __qrn_hls_component_run_all(ping);
+    go_ping.write(0);
+    go_pong.write(0);
     std::cout << "round " << round << ": ping got " << ping_sums.read() << ", pong got "
               << pong_sums.read() << '\n';
   }
