@@ -9,10 +9,11 @@
 //   which their writers acquired `m_`.
 // - Writes block only on a stream with a depth (see HLS/internal/depth.h):
 //   a full one makes a write wait for room and a tryWrite return false; by
-//   default every stream is unbounded. `tryRead` never blocks. `read(true)` on an empty
-//   stream polls for a few microseconds (`read_spin_limit`), then sleeps on
-//   `cv_` until an element is there; `read(false)` on an empty stream, a peek
-//   of an empty stream and a by-pointer read of an empty stream are fatal.
+//   default every stream is unbounded. `tryRead` never blocks.
+// - `read(true)` on an empty stream polls for a few microseconds
+//   (`read_spin_limit`), then sleeps on `cv_` until an element is there;
+//   `read(false)` on an empty stream, a peek of an empty stream and a
+//   by-pointer read of an empty stream are fatal.
 // - `m_` is taken with a few try_lock attempts before an ordinary lock(), and
 //   a write notifies `cv_` only when a reader sleeps on it that no earlier
 //   write has woken yet, so an uncontended stream makes no system call.
@@ -24,6 +25,11 @@
 //   the occupancy is reported with `m_` held, and a reader reports when it
 //   starts polling an empty stream, falls asleep and wakes; with tracing off
 //   each of these costs one test of a flag.
+// - A write with sop, eop or a nonzero empty count notes it in the stream's
+//   registry entry, which keeps it only when the stream declared interface
+//   properties that would drop it (see HLS/internal/properties.h).
+// - Each stream records the file and line that constructed it (a defaulted
+//   constructor argument), for its diagnostic name.
 // - Operations that reuse another virtual operation call it through the
 //   dispatch table, so that a derived class's override is the one used.
 // - `_internal_cosim_empty()`, `get_size()` and the timing model take no lock;
@@ -531,9 +537,10 @@ class stream : public stream_abstract_base {
   }
   // Waits for room while the stream is full (or returns at once, unchanged,
   // when a tryWrite is refused); then appends one element to all three
-  // queues, or to none if an append throws, and wakes one sleeping reader that no earlier write has
-  // woken yet and every parked poller. The wake-ups are sent before `m_` is released: once a reader
-  // can take the element (and perhaps destroy the stream), the write touches nothing.
+  // queues, or to none if an append throws, and wakes one sleeping reader
+  // that no earlier write has woken yet and every parked poller. The wake-ups
+  // are sent before `m_` is released: once a reader can take the element
+  // (and perhaps destroy the stream), the write touches nothing.
   void append(const T& arg, bool sop, bool eop, int empty) {
     {
       std::unique_lock<std::mutex> lock = lock_m();
@@ -590,7 +597,8 @@ class stream : public stream_abstract_base {
 
  protected:
   // Records the interface properties a derived interface declares, for the
-  // diagnostics; called by its constructor. Not virtual. Thread-safe.
+  // diagnostics and the stream's depth; called by its constructor. Not
+  // virtual. Thread-safe.
   void declare_properties(const declared_properties& declared) {
     {
       std::unique_lock<std::mutex> lock = lock_m();
