@@ -91,8 +91,7 @@ std::string declaration_name(const qrn::internal::declaration_site& site) {
     return {};
   }
   const std::string path(site.file);
-  const std::string where =
-      path.substr(path.find_last_of('/') + 1) + ":" + std::to_string(site.line);
+  std::string where = path.substr(path.find_last_of('/') + 1) + ":" + std::to_string(site.line);
   std::string line;
   if (!source_line(site.file, site.line, line)) {
     return where;

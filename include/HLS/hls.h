@@ -91,9 +91,8 @@ class directional_stream : public stream<T> {
 }  // namespace internal
 
 // A component input: the test bench (or an upstream component) writes, the
-// component reads. `_Params` are interface
-// properties (HLS/internal/properties.h), in any order; see
-// interface_properties for their values.
+// component reads. `_Params` are interface properties
+// (HLS/internal/properties.h), in any order; see interface_properties.
 template <typename _T, typename... _Params>
 class stream_in;
 
@@ -178,9 +177,8 @@ class stream_in : public stream_in<_T> {
 };
 
 // A component output: the component writes, the test bench (or a
-// downstream component) reads. `_Params` are interface
-// properties (HLS/internal/properties.h), in any order; see
-// interface_properties for their values.
+// downstream component) reads. `_Params` are interface properties
+// (HLS/internal/properties.h), in any order; see interface_properties.
 template <typename _T, typename... _Params>
 class stream_out;
 

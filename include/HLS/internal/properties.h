@@ -14,7 +14,6 @@
 #define QRN_HLS_INTERNAL_PROPERTIES_H
 
 #include <climits>
-#include <cstddef>
 
 namespace qrn {
 
@@ -103,28 +102,24 @@ struct property_of<usesValid<B>> : property_entry<property_kind::uses_valid, B> 
 template <bool B>
 struct property_of<usesReady<B>> : property_entry<property_kind::uses_ready, B> {};
 
-// How often a property of kind K occurs in Ps.
-template <property_kind K, typename... Ps>
+// How often a property of kind K occurs in the list.
+template <property_kind K>
 constexpr int count_of() {
-  const bool hits[] = {false, (property_of<Ps>::kind == K)...};
-  int count = 0;
-  for (const bool hit : hits) {
-    count += hit ? 1 : 0;
-  }
-  return count;
+  return 0;
+}
+template <property_kind K, typename P, typename... Ps>
+constexpr int count_of() {
+  return (property_of<P>::kind == K ? 1 : 0) + count_of<K, Ps...>();
 }
 
-// The value of the property of kind K in Ps, or `otherwise` when Ps has none.
-template <property_kind K, typename... Ps>
+// The value of the first property of kind K in the list, or `otherwise`.
+template <property_kind K>
 constexpr int value_of(int otherwise) {
-  const property_kind kinds[] = {property_kind::not_a_property, property_of<Ps>::kind...};
-  const int values[] = {0, property_of<Ps>::value...};
-  for (std::size_t i = 0; i < sizeof(kinds) / sizeof(kinds[0]); ++i) {
-    if (kinds[i] == K) {
-      return values[i];
-    }
-  }
   return otherwise;
+}
+template <property_kind K, typename P, typename... Ps>
+constexpr int value_of(int otherwise) {
+  return property_of<P>::kind == K ? property_of<P>::value : value_of<K, Ps...>(otherwise);
 }
 
 // The checked property list `Ps` of an interface with elements of type T.

@@ -216,8 +216,11 @@ class stream_info {
     name_ = std::move(name);
   }
   // The stream's type as the program spells it (`qrn::stream_in<int>`).
-  // Derived interfaces set theirs in their constructors.
-  void set_type(const std::type_info& type) { type_ = &type; }
+  // Derived interfaces set theirs in their constructors. Thread-safe.
+  void set_type(const std::type_info& type) {
+    std::lock_guard<std::mutex> lock(stream_registry().mutex);
+    type_ = &type;
+  }
 
   // ---- Readers (hold the registry's mutex) --------------------------------
   stream_info* next() const { return next_; }
@@ -281,7 +284,7 @@ class stream_info {
 
   const stream_abstract_base* stream_;
   std::mutex* mutex_;
-  const std::type_info* type_;
+  const std::type_info* type_;  // guarded by the registry's mutex
   const std::type_info* element_type_;
   std::size_t object_size_;
   contents_fn contents_;
