@@ -79,7 +79,8 @@ void write_json(std::ostream& out, const qrn::run_report& report) {
     out << separator << "    {\"name\": " << json_string(c.name) << ", \"calls\": " << c.calls
         << ", \"moving_calls\": " << c.moving_calls << ", \"asleep_seconds\": " << c.asleep_seconds
         << ", \"waiting_on\": " << json_string(c.waiting_on)
-        << ", \"last_empty\": " << json_string(c.last_empty) << "}";
+        << ", \"last_empty\": " << json_string(c.last_empty)
+        << ", \"stopped\": " << (c.stopped ? "true" : "false") << "}";
     separator = ",\n";
   }
   out << "\n  ]\n}\n";
@@ -163,7 +164,8 @@ void print_run_table(std::ostream& out, const run_report& report) {
     for (const component_report& c : report.components) {
       out << std::left << std::setw(static_cast<int>(name_width)) << c.name << std::right
           << std::setw(14) << c.calls << std::setw(14) << c.moving_calls << std::setw(12)
-          << c.asleep_seconds << "  " << qrn_runtime::or_dash(c.waiting_on) << '\n';
+          << c.asleep_seconds << "  " << qrn_runtime::or_dash(c.waiting_on)
+          << (c.stopped ? "  (stopped)" : "") << '\n';
     }
   }
   out.flags(flags);

@@ -182,6 +182,7 @@ run_report snapshot_run() {
       component.asleep_seconds = qrn_runtime::seconds(record->asleep_ns.load());
       component.waiting_on = qrn_runtime::live_stream_name(record->waiting_on.load());
       component.last_empty = qrn_runtime::live_stream_name(record->last_empty.load());
+      component.stopped = record->halted.load();
       report.components.insert(report.components.begin(), component);
     }
   }

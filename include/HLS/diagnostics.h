@@ -50,6 +50,7 @@ struct component_report {
   double asleep_seconds = 0;       // total time it slept in blocking reads
   std::string waiting_on;          // the stream it sleeps on now, or empty
   std::string last_empty;          // the stream its last empty tryRead found, or empty
+  bool stopped = false;            // stopped for good: a stream it used was destroyed
 };
 
 struct run_report {

@@ -57,6 +57,10 @@ struct always_run_record {
   std::atomic<std::int64_t> asleep_since_ns{0};  // steady clock, while waiting_on is set
   // The component's parker (see parking.h); set before publication.
   idle_parker* parker = nullptr;
+  // Set by the destructor of a stream the component used; the worker then
+  // halts at its next safe point and sets `halted` (see component_stop.h).
+  std::atomic<bool> stop_requested{false};
+  std::atomic<bool> halted{false};
 };
 
 struct activity_state {
