@@ -94,6 +94,7 @@ struct retired_stream {
   stream_stats stats;
   stream_contents contents;
   stream_users users;
+  std::uint64_t serial = 0;  // creation order, as stream_info::serial()
 };
 
 struct stream_registry_state {
@@ -235,8 +236,8 @@ class stream_info {
       if (registry.retired == nullptr) {
         registry.retired = new std::vector<retired_stream>;
       }
-      retired_stream account{
-          display_name(), demangled(type_->name()), stats_, {}, std::move(users)};
+      retired_stream account{display_name(), demangled(type_->name()), stats_, {}, std::move(users),
+                             serial_};
       contents(account.contents);
       registry.retired->push_back(std::move(account));
     } catch (...) {  // out of memory: the account is only lost

@@ -4,10 +4,16 @@
 //   sleeping  the component sleeps in read() on `in`
 //   polling   the component polls `in` with tryRead (and parks)
 //   writer    the component writes to `out` in every call
-// Each prints what the bench read and returns from main.
+//   pipeline  two components joined by a third local stream, both asleep
+// Each prints what the bench read and returns from main; the readers are
+// waiting on `in` (and `mid`) by then.
 #include <cstdio>
 #include <cstring>
 
+#include <string>
+#include <thread>
+
+#include "HLS/diagnostics.h"
 #include "HLS/hls.h"
 
 namespace {
@@ -15,6 +21,7 @@ namespace {
 struct channel_pair {
   qrn::stream_in<int> in{"pipe.in"};
   qrn::stream_out<int> out;  // unnamed: stream<int>#N
+  qrn::internal::stream<int> mid{"pipe.mid"};
 };
 
 channel_pair* current = nullptr;  // set before the launch, never changed
@@ -29,6 +36,9 @@ void polling_doubler() {
   }
 }
 
+void first_stage() { current->mid.write(current->in.read() + 1); }
+void second_stage() { current->out.write(2 * current->mid.read()); }
+
 int counted = 0;  // the counter component's own
 void counter() { current->out.write(++counted); }
 
@@ -41,6 +51,18 @@ void feed_and_print(channel_pair& p) {
   }
 }
 
+// Returns once `component` sleeps on, or last found empty, the stream `name`.
+void await_waiting(const std::string& component, const std::string& name) {
+  for (;;) {
+    for (const qrn::component_report& c : qrn::snapshot_run().components) {
+      if (c.name == component && (c.waiting_on == name || c.last_empty == name)) {
+        return;
+      }
+    }
+    std::this_thread::yield();
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -50,16 +72,24 @@ int main(int argc, char** argv) {
   if (std::strcmp(mode, "sleeping") == 0) {
     qrn::launch_always_run<doubler>();
     feed_and_print(p);
+    await_waiting("doubler", "pipe.in");
   } else if (std::strcmp(mode, "polling") == 0) {
     qrn::launch_always_run<polling_doubler>();
     feed_and_print(p);
+    await_waiting("polling_doubler", "pipe.in");
+  } else if (std::strcmp(mode, "pipeline") == 0) {
+    qrn::launch_always_run<first_stage>();
+    qrn::launch_always_run<second_stage>();
+    feed_and_print(p);
+    await_waiting("first_stage", "pipe.in");
+    await_waiting("second_stage", "pipe.mid");
   } else if (std::strcmp(mode, "writer") == 0) {
     qrn::launch_always_run<counter>();
     for (int i = 0; i < 3; ++i) {
       std::printf("%d\n", p.out.read());
     }
   } else {
-    std::fprintf(stderr, "usage: local_streams sleeping|polling|writer\n");
+    std::fprintf(stderr, "usage: local_streams sleeping|polling|writer|pipeline\n");
     return 2;
   }
   return 0;
