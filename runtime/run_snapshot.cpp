@@ -188,9 +188,11 @@ run_report snapshot_run() {
       component.calls = record->calls.load();
       component.moving_calls = record->moving_calls.load();
       component.asleep_seconds = qrn_runtime::seconds(record->asleep_ns.load());
-      component.waiting_on = qrn_runtime::live_stream_name(record->waiting_on.load());
-      component.last_empty = qrn_runtime::live_stream_name(record->last_empty.load());
       component.stopped = record->halted.load();
+      if (!component.stopped) {  // a stopped one may point at a stream destroyed since
+        component.waiting_on = qrn_runtime::live_stream_name(record->waiting_on.load());
+        component.last_empty = qrn_runtime::live_stream_name(record->last_empty.load());
+      }
       report.components.insert(report.components.begin(), component);
     }
   }

@@ -486,10 +486,16 @@ class stream : public stream_abstract_base {
   }
   // A safe point of a waiting reader, `m_` held: when the stream is being
   // destroyed or the reader's component is stopped, the reader leaves the
-  // stream and halts (see component_stop.h).
+  // stream and halts (see component_stop.h). A wake-up it may have taken for
+  // an element is passed on to another sleeper.
   void halt_if_stopped_while_waiting(std::unique_lock<std::mutex>& lock) {
     if (doomed_ || stop_requested_here()) {
       --waiters_;
+      if (!doomed_ && !_internal_cosim_empty() && sleepers_ > woken_) {
+        ++woken_;
+        note_wakeup_sent();
+        cv_.notify_one();
+      }
       lock.unlock();
       halt_this_thread(&info_);
     }
