@@ -6,6 +6,7 @@
 #include "end_of_run_report.h"
 #include "hang_watch.h"
 #include "run_snapshot.h"
+#include "stream_teardown.h"
 #include "trace_recorder.h"
 
 extern "C" {
@@ -29,6 +30,7 @@ bool install_diagnostics() {
   qrn_runtime::configure_depths();
   qrn::internal::diagnostic_hook_table& hooks = qrn::internal::diagnostic_hooks();
   hooks.describe_fatal_use.store(&qrn_runtime::describe_fatal_use);
+  hooks.stream_destroyed_while_waited.store(&qrn_runtime::describe_destroyed_while_waited);
   hooks.find_stream_name.store(
       [](qrn::internal::stream_info& stream) { (void)qrn_runtime::stream_name(stream); });
   hooks.end_of_run.store(&end_of_run);

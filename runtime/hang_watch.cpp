@@ -65,8 +65,9 @@ bool total_moves(std::uint64_t& moves) {
   return true;
 }
 
-// True when every component sleeps in a blocking read or has completed two
-// calls since the last look; records the calls seen.
+// True when every component sleeps in a blocking read, has halted (see
+// component_stop.h) or has completed two calls since the last look; records
+// the calls seen.
 bool components_quiet(hang_state& s) {
   bool quiet = true;
   for (const always_run_record* record =
@@ -74,7 +75,7 @@ bool components_quiet(hang_state& s) {
        record != nullptr; record = record->next) {
     const std::uint64_t calls = record->calls.load();
     std::uint64_t& seen = s.calls_seen[record];
-    if (!record->asleep.load() && calls < seen + 2) {
+    if (!record->asleep.load() && !record->halted.load() && calls < seen + 2) {
       quiet = false;
     }
     seen = calls;
@@ -117,6 +118,7 @@ void write_hang_report(double stuck_seconds) {
           .count();
   std::vector<sleeper> sleepers;
   std::vector<std::pair<std::string, const stream_info*>> pollers;
+  std::vector<std::string> stopped;
   const qrn::internal::activity_state& activity = qrn::internal::activity();
   if (const stream_info* stream = activity.bench_waiting_on.load()) {
     sleepers.push_back({"the test bench", stream, activity.bench_asleep_since_ns.load(), false});
@@ -126,7 +128,9 @@ void write_hang_report(double stuck_seconds) {
   for (const always_run_record* record = activity.always_run_head.load(std::memory_order_acquire);
        record != nullptr; record = record->next) {
     const std::string who = "component " + component_name(*record);
-    if (const stream_info* stream = record->waiting_on.load()) {
+    if (record->halted.load()) {
+      stopped.push_back(who);
+    } else if (const stream_info* stream = record->waiting_on.load()) {
       sleepers.push_back({who, stream, record->asleep_since_ns.load(), false});
     } else if (const stream_info* full = record->waiting_to_write.load()) {
       sleepers.push_back({who, full, record->asleep_since_ns.load(), true});
@@ -181,6 +185,9 @@ void write_hang_report(double stuck_seconds) {
       text << "qrn:   " << poller.first
            << " keeps polling; the last stream it found empty: " << described(poller.second)
            << "\n";
+    }
+    for (const std::string& who : stopped) {
+      text << "qrn:   " << who << " is stopped: a stream it used was destroyed\n";
     }
   }
   for (const qrn::stream_report& s : report.streams) {

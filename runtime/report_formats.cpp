@@ -93,7 +93,8 @@ void write_json(std::ostream& out, const qrn::run_report& report) {
         << ", \"moving_calls\": " << c.moving_calls << ", \"asleep_seconds\": " << c.asleep_seconds
         << ", \"waiting_on\": " << json_string(c.waiting_on)
         << ", \"last_empty\": " << json_string(c.last_empty)
-        << ", \"waiting_to_write\": " << json_string(c.waiting_to_write) << "}";
+        << ", \"waiting_to_write\": " << json_string(c.waiting_to_write)
+        << ", \"stopped\": " << (c.stopped ? "true" : "false") << "}";
     separator = ",\n";
   }
   out << "\n  ]\n}\n";
@@ -196,7 +197,8 @@ void print_run_table(std::ostream& out, const run_report& report) {
     for (const component_report& c : report.components) {
       out << std::left << std::setw(static_cast<int>(name_width)) << c.name << std::right
           << std::setw(14) << c.calls << std::setw(14) << c.moving_calls << std::setw(12)
-          << c.asleep_seconds << "  " << qrn_runtime::or_dash(qrn_runtime::waiting_text(c)) << '\n';
+          << c.asleep_seconds << "  " << qrn_runtime::or_dash(qrn_runtime::waiting_text(c))
+          << (c.stopped ? "  (stopped)" : "") << '\n';
     }
   }
   out.flags(flags);

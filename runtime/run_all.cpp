@@ -62,7 +62,8 @@ std::vector<component_snapshot> take_snapshot(const always_run_record* head) {
 }
 
 bool is_quiet(const component_snapshot& component) {
-  if (activity().pending_wakeups.load() == 0 && component.record->asleep.load()) {
+  if (component.record->halted.load() ||
+      (activity().pending_wakeups.load() == 0 && component.record->asleep.load())) {
     return true;
   }
   return component.record->calls.load() >= component.calls + (component.parked ? 2 : 3);

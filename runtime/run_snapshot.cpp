@@ -4,9 +4,12 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <mutex>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "HLS/internal/diagnostic_hooks.h"
 #include "declaration_names.h"
@@ -171,17 +174,22 @@ run_report snapshot_run() {
   {
     internal::stream_registry_state& registry = internal::stream_registry();
     std::lock_guard<std::mutex> lock(registry.mutex);
+    std::vector<std::pair<std::uint64_t, stream_report>> streams;  // by creation serial
     if (registry.retired != nullptr) {
       for (const internal::retired_stream& stream : *registry.retired) {
-        report.streams.push_back(qrn_runtime::report_of(stream));
+        streams.emplace_back(stream.serial, qrn_runtime::report_of(stream));
       }
     }
-    std::vector<stream_report> live;
     for (internal::stream_info* stream = registry.head; stream != nullptr;
          stream = stream->next()) {
-      live.push_back(qrn_runtime::report_of(*stream));
+      streams.emplace_back(stream->serial(), qrn_runtime::report_of(*stream));
     }
-    report.streams.insert(report.streams.end(), live.rbegin(), live.rend());
+    std::sort(streams.begin(), streams.end(),
+              [](const std::pair<std::uint64_t, stream_report>& a,
+                 const std::pair<std::uint64_t, stream_report>& b) { return a.first < b.first; });
+    for (std::pair<std::uint64_t, stream_report>& stream : streams) {
+      report.streams.push_back(std::move(stream.second));
+    }
     for (const internal::always_run_record* record =
              internal::activity().always_run_head.load(std::memory_order_acquire);
          record != nullptr; record = record->next) {
@@ -190,9 +198,12 @@ run_report snapshot_run() {
       component.calls = record->calls.load();
       component.moving_calls = record->moving_calls.load();
       component.asleep_seconds = qrn_runtime::seconds(record->asleep_ns.load());
-      component.waiting_on = qrn_runtime::live_stream_name(record->waiting_on.load());
-      component.last_empty = qrn_runtime::live_stream_name(record->last_empty.load());
-      component.waiting_to_write = qrn_runtime::live_stream_name(record->waiting_to_write.load());
+      component.stopped = record->halted.load();
+      if (!component.stopped) {  // a stopped one may point at a stream destroyed since
+        component.waiting_on = qrn_runtime::live_stream_name(record->waiting_on.load());
+        component.last_empty = qrn_runtime::live_stream_name(record->last_empty.load());
+        component.waiting_to_write = qrn_runtime::live_stream_name(record->waiting_to_write.load());
+      }
       report.components.insert(report.components.begin(), component);
     }
   }

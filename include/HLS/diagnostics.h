@@ -57,6 +57,7 @@ struct component_report {
   std::string waiting_on;          // the stream it sleeps on now, or empty
   std::string last_empty;          // the stream its last empty tryRead found, or empty
   std::string waiting_to_write;    // the full stream it waits to write to now, or empty
+  bool stopped = false;            // stopped for good: a stream it used was destroyed
 };
 
 struct run_report {

@@ -118,6 +118,8 @@ class stream_in<_T> : public internal::directional_stream<_T> {
   stream_in(const stream_in&&) = delete;
   stream_in& operator=(const stream_in&) = delete;
   stream_in& operator=(const stream_in&&) = delete;
+  // See stream<T>::stop_users().
+  ~stream_in() { this->stop_users(); }
 
   // Sets the valid period of the timing model (average and spread, in
   // cycles); fatal when the spread exceeds the average. No lock.
@@ -204,6 +206,8 @@ class stream_out<_T> : public internal::directional_stream<_T> {
   stream_out(const stream_out&&) = delete;
   stream_out& operator=(const stream_out&) = delete;
   stream_out& operator=(const stream_out&&) = delete;
+  // See stream<T>::stop_users().
+  ~stream_out() { this->stop_users(); }
 
   // Sets the ready period of the timing model (average and spread, in
   // cycles); fatal when the spread exceeds the average. No lock.

@@ -54,6 +54,7 @@
 #include <utility>
 
 #include "HLS/internal/activity.h"
+#include "HLS/internal/component_stop.h"
 #include "HLS/internal/depth.h"
 #include "HLS/internal/diagnostic_hooks.h"
 #include "HLS/internal/parking.h"
@@ -163,9 +164,13 @@ class stream : public stream_abstract_base {
   }
   stream(const stream&) = delete;
   stream& operator=(const stream&) = delete;
-  // A component thread that found this stream empty forgets it (see
-  // parking.h). Not virtual: the dispatch table does not change.
-  ~stream() { forget_polled_stream(this); }
+  // Stops the components that used this stream (see component_stop.h); a
+  // component thread that found it empty forgets it (see parking.h). Not
+  // virtual: the dispatch table does not change.
+  ~stream() {
+    stop_users();
+    forget_polled_stream(this);
+  }
 
   // Sets the name diagnostics show for this stream. Thread-safe.
   // A depth given to that name (QRN_DEPTH_OVERRIDE) applies from now on.
@@ -437,6 +442,7 @@ class stream : public stream_abstract_base {
     log_empty_poll(this, poll_ops());
     trace_thread(&info_, trace_thread_state::polling);
     back_off_after_empty_poll();
+    halt_if_stopped();
     return T();
   }
   // How a parking component's worker enlists in `parked_pollers_`.
@@ -476,6 +482,7 @@ class stream : public stream_abstract_base {
       if (!_internal_cosim_empty()) {
         return true;
       }
+      halt_if_stopped_while_waiting(lock);
       if (std::chrono::steady_clock::now() >= give_up) {
         return false;
       }
@@ -490,6 +497,38 @@ class stream : public stream_abstract_base {
       fail_empty_read();
     }
     info_.note_reader();
+    ++waiters_;
+    wait_for_element(lock);
+    --waiters_;
+  }
+  // A safe point of a waiting reader, `m_` held: when the stream is being
+  // destroyed or the reader's component is stopped, the reader leaves the
+  // stream and halts (see component_stop.h). A wake-up it may have taken for
+  // an element is passed on to another sleeper.
+  void halt_if_stopped_while_waiting(std::unique_lock<std::mutex>& lock) {
+    if (doomed_ || stop_requested_here()) {
+      --waiters_;
+      if (!doomed_ && !_internal_cosim_empty() && sleepers_ > woken_) {
+        ++woken_;
+        note_wakeup_sent();
+        cv_.notify_one();
+      }
+      lock.unlock();
+      halt_this_thread(&info_);
+    }
+  }
+  // Requires `lock` to hold `m_` and the stream to be full; waits, counted in
+  // `waiters_`, until it has room (true) or a tryWrite is refused (false).
+  bool wait_for_room(std::unique_lock<std::mutex>& lock) {
+    ++waiters_;
+    const bool room = await_room(
+        lock, info_.depth(), info_, this, [this] { return info_.full(); },
+        [this, &lock] { halt_if_stopped_while_waiting(lock); });
+    --waiters_;
+    return room;
+  }
+  // The waiting part of await_element, counted in `waiters_`.
+  void wait_for_element(std::unique_lock<std::mutex>& lock) {
     const bool traced = tracing();  // the whole wait is traced, or none of it
     if (traced) {
       trace_thread_entered(&info_, trace_thread_state::polling);
@@ -513,6 +552,7 @@ class stream : public stream_abstract_base {
         --woken_;
       }
       note_reader_woke(signalled);
+      halt_if_stopped_while_waiting(lock);
     } while (_internal_cosim_empty());
     if (traced) {
       trace_thread_entered(nullptr, trace_thread_state::running);
@@ -544,8 +584,7 @@ class stream : public stream_abstract_base {
   void append(const T& arg, bool sop, bool eop, int empty) {
     {
       std::unique_lock<std::mutex> lock = lock_m();
-      if (info_.full() &&
-          !await_room(lock, info_.depth(), info_, this, [this] { return info_.full(); })) {
+      if (info_.full() && !wait_for_room(lock)) {
         return;
       }
       q_.push_back(arg);
@@ -578,6 +617,60 @@ class stream : public stream_abstract_base {
     }
     ++moved_elements();
   }
+
+ protected:
+  // Stops the components that used this stream and waits until none of them
+  // can enter it again, and every thread waiting in it has left (see
+  // component_stop.h). Called first by the destructor of the most derived
+  // stream class, before its dispatch table pointer changes, so that a
+  // component still calling a virtual operation reads an unchanged one; later
+  // calls do nothing. Destroying thread only.
+  void stop_users() {
+    if (!users_stopped_) {
+      users_stopped_ = true;
+      if (invocations_outstanding()) {
+        stop_and_await_users();
+      }
+    }
+  }
+
+ private:
+  __attribute__((noinline)) void stop_and_await_users() {
+    std::unique_lock<std::mutex> lock = lock_m();
+    stopped_users users = stop_stream_users(info_.endpoints());
+    if (users.stopped.empty() && waiters_ == 0) {
+      return;
+    }
+    const bool waited_on = waiters_ > 0;
+    doomed_ = true;
+    cv_.notify_all();
+    for (unsigned int look = 0; waiters_ > 0 || !all_out_of_stream(users.stopped); ++look) {
+      lock.unlock();
+      pause_for_halting(look);
+      lock_spinning(lock);
+    }
+    lock.unlock();
+    for (always_run_record* record : users.stopped) {
+      if (record->waiting_on.load() == &info_ || record->last_empty.load() == &info_) {
+        users.waiting.push_back(record);
+      }
+    }
+    users.other_thread_waiting = waited_on && users.waiting.empty();
+    if (users.other_thread_waiting || !users.waiting.empty()) {
+      if (void (*report)(stream_info&, const stopped_users&) =
+              diagnostic_hooks().stream_destroyed_while_waited.load()) {
+        report(info_, users);
+      }
+    }
+  }
+  bool all_out_of_stream(const std::vector<always_run_record*>& records) const {
+    for (const always_run_record* record : records) {
+      if (!out_of_stream(*record, &info_)) {
+        return false;
+      }
+    }
+    return true;
+  }
   // Fills `into` for the diagnostics; requires the stream's mutex.
   static void contents_of(const stream_abstract_base& base, stream_contents& into) {
     const auto& self = static_cast<const stream&>(base);
@@ -594,6 +687,9 @@ class stream : public stream_abstract_base {
   std::condition_variable cv_;
   unsigned int sleepers_ = 0;  // guarded by m_: readers sleeping on cv_
   unsigned int woken_ = 0;     // guarded by m_: sleepers signalled and not yet awake; <= sleepers_
+  unsigned int waiters_ = 0;  // guarded by m_: readers and writers waiting in it, polling or asleep
+  bool doomed_ = false;       // guarded by m_: being destroyed; waiting threads halt
+  bool users_stopped_ = false;  // destroying thread only: stop_users() has run
 
  protected:
   // Records the interface properties a derived interface declares, for the

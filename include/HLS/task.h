@@ -17,6 +17,7 @@
 
 #include "HLS/internal/_task_X64.h"
 #include "HLS/internal/activity.h"
+#include "HLS/internal/component_stop.h"
 #include "HLS/internal/idle_worker.h"
 #include "HLS/internal/names.h"
 #include "HLS/internal/process_exit.h"
@@ -89,6 +90,9 @@ template <VoidFuncTy& f>
     }
     record.calls.store(calls, std::memory_order_release);
     trace_call_returned(moved);
+    if (record.stop_requested.load(std::memory_order_relaxed)) {
+      halt_this_thread();  // a stream it used is being destroyed
+    }
     if (moved_any) {
       idle.busy_call();
     } else {

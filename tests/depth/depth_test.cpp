@@ -121,4 +121,12 @@ TEST(Depth, ByPointerWriteToAFullStreamWaitsForTheReader) {
   EXPECT_EQ(rows.at("lane").at(6), "2") << result.err;
 }
 
+TEST(Depth, AStreamDestroyedWhileItsWriterWaitsForRoomStopsTheWriter) {
+  const process_result result = run("local", {"QRN_DEPTH=declared"});
+  EXPECT_EQ(result.exit_status, 0) << result.err;
+  EXPECT_EQ(result.out, "destroyed while its writer waited\n");
+  EXPECT_NE(result.err.find("lane_of_main"), std::string::npos) << result.err;
+  EXPECT_EQ(result.err.find("qrn: hang"), std::string::npos) << result.err;
+}
+
 }  // namespace

@@ -14,7 +14,7 @@ using qrn_test::run_process;
 TEST(SharedStreams, OneReaderAndOneWriterGetNoWarning) {
   const process_result result = run_process({QRN_PROGRAM_SHARED_STREAMS, "one_each"});
   EXPECT_EQ(result.exit_status, 0);
-  EXPECT_EQ(result.out, "sum 45\n");
+  EXPECT_EQ(result.out, "sum 90\n");
   EXPECT_EQ(result.err, "");
 }
 
@@ -32,8 +32,7 @@ TEST(SharedStreams, EachSharedStreamGetsOneLineNamingAllItsUsers) {
                             0),
               0U)
         << readers;
-    for (const char* user :
-         {"component worker<1000>", "component worker<2000>", "the test bench"}) {
+    for (const char* user : {"component worker<1>", "component worker<2>", "the test bench"}) {
       EXPECT_NE(readers.find(user), std::string::npos) << readers;
     }
     EXPECT_EQ(writers.rfind("qrn: warning: stream results (qrn::stream_out<int>) has 2 writers, "

@@ -61,6 +61,10 @@ struct always_run_record {
   // The full stream it sleeps on until a read makes room (see depth.h); while
   // set, `asleep` is true and asleep_since_ns tells since when.
   std::atomic<const stream_info*> waiting_to_write{nullptr};
+  // Set by the destructor of a stream the component used; the worker then
+  // halts at its next safe point and sets `halted` (see component_stop.h).
+  std::atomic<bool> stop_requested{false};
+  std::atomic<bool> halted{false};
 };
 
 struct activity_state {

@@ -166,10 +166,13 @@ inline void wake_writers(stream_depth& depth) {
 // (`is_full()` reads the stream under it). Returns with the mutex held: true
 // once there is room, false at once when a tryWrite of this stream is
 // refused. Polls for up to write_spin_limit, then sleeps on the stream's
-// condition variable, looking for a hang every look period.
-template <typename IsFull>
+// condition variable, looking for a hang every look period. After each poll
+// and each wake it calls `safe_point()` with the mutex held, which may halt
+// the thread (a stream being destroyed, a stopped component; see
+// component_stop.h).
+template <typename IsFull, typename SafePoint>
 bool await_room(std::unique_lock<std::mutex>& lock, stream_depth& depth, const stream_info& info,
-                const void* stream, IsFull is_full) {
+                const void* stream, IsFull is_full, SafePoint safe_point) {
   write_refusal& refusal = current_write_refusal();
   if (refusal.stream == stream) {
     refusal.refused = true;
@@ -188,6 +191,7 @@ bool await_room(std::unique_lock<std::mutex>& lock, stream_depth& depth, const s
     if (!is_full()) {
       return true;
     }
+    safe_point();
   }
   const hang_watch watch{std::chrono::steady_clock::now(), &info};
   do {
@@ -210,6 +214,7 @@ bool await_room(std::unique_lock<std::mutex>& lock, stream_depth& depth, const s
       --depth.writers_woken;
     }
     note_writer_woke(signalled);
+    safe_point();
   } while (is_full());
   return true;
 }

@@ -14,7 +14,6 @@
 #ifndef QRN_HLS_INTERNAL_STREAM_ENDPOINTS_H
 #define QRN_HLS_INTERNAL_STREAM_ENDPOINTS_H
 
-#include <cstddef>
 #include <memory>
 #include <vector>
 
@@ -26,13 +25,13 @@ namespace internal {
 // The users of one stream as seen so far.
 struct stream_users {
   bool reader_seen = false;
-  const always_run_record* reader = nullptr;  // first reader; null: the test bench
+  always_run_record* reader = nullptr;  // first reader; null: the test bench
   bool writer_seen = false;
-  const always_run_record* writer = nullptr;  // first writer; null: the test bench
-  // Further distinct readers and writers, in the order first seen (at most
-  // stream_endpoints::extra_limit each).
-  std::vector<const always_run_record*> extra_readers;
-  std::vector<const always_run_record*> extra_writers;
+  always_run_record* writer = nullptr;  // first writer; null: the test bench
+  // Further distinct readers and writers, in the order first seen. All are
+  // kept: a stream's destructor stops every component that used it.
+  std::vector<always_run_record*> extra_readers;
+  std::vector<always_run_record*> extra_writers;
 
   bool several_readers() const { return !extra_readers.empty(); }
   bool several_writers() const { return !extra_writers.empty(); }
@@ -40,20 +39,17 @@ struct stream_users {
 
 class stream_endpoints {
  public:
-  // Extra readers (and writers) kept beyond the first.
-  static constexpr std::size_t extra_limit = 8;
-
   stream_endpoints() = default;
   stream_endpoints(const stream_endpoints&) = delete;
   stream_endpoints& operator=(const stream_endpoints&) = delete;
 
   // ---- Hot path: the stream's mutex is held --------------------------------
-  void saw_reader(const always_run_record* user) {
+  void saw_reader(always_run_record* user) {
     if (user != reader_) {
       note_other(user, reader_, &extra::readers);
     }
   }
-  void saw_writer(const always_run_record* user) {
+  void saw_writer(always_run_record* user) {
     if (user != writer_) {
       note_other(user, writer_, &extra::writers);
     }
@@ -75,20 +71,19 @@ class stream_endpoints {
 
  private:
   struct extra {
-    std::vector<const always_run_record*> readers;
-    std::vector<const always_run_record*> writers;
+    std::vector<always_run_record*> readers;
+    std::vector<always_run_record*> writers;
   };
 
   // The marker of "no user seen yet": an address that no record has.
-  static const always_run_record* unseen() {
-    static const char marker = 0;
-    return reinterpret_cast<const always_run_record*>(&marker);
+  static always_run_record* unseen() {
+    static char marker = 0;  // never written
+    return reinterpret_cast<always_run_record*>(&marker);
   }
 
   // A user other than the first: becomes the first, or joins the extras.
-  __attribute__((noinline)) void note_other(const always_run_record* user,
-                                            const always_run_record*& first,
-                                            std::vector<const always_run_record*> extra::*list) {
+  __attribute__((noinline)) void note_other(always_run_record* user, always_run_record*& first,
+                                            std::vector<always_run_record*> extra::*list) {
     if (first == unseen()) {
       first = user;
       return;
@@ -97,21 +92,19 @@ class stream_endpoints {
       if (extras_ == nullptr) {
         extras_.reset(new extra);
       }
-      std::vector<const always_run_record*>& others = (*extras_).*list;
-      for (const always_run_record* known : others) {
+      std::vector<always_run_record*>& others = (*extras_).*list;
+      for (always_run_record* known : others) {
         if (known == user) {
           return;
         }
       }
-      if (others.size() < extra_limit) {
-        others.push_back(user);
-      }
-    } catch (...) {  // out of memory: the extra user is only not named
+      others.push_back(user);
+    } catch (...) {  // out of memory: the extra user is not kept
     }
   }
 
-  const always_run_record* reader_ = unseen();
-  const always_run_record* writer_ = unseen();
+  always_run_record* reader_ = unseen();
+  always_run_record* writer_ = unseen();
   std::unique_ptr<extra> extras_;  // null until a second reader or writer
 };
 

@@ -107,6 +107,7 @@ struct retired_stream {
   stream_contents contents;
   dropped_sideband dropped;
   stream_users users;
+  std::uint64_t serial = 0;  // creation order, as stream_info::serial()
 };
 
 struct stream_registry_state {
@@ -275,7 +276,7 @@ class stream_info {
         registry.retired = new std::vector<retired_stream>;
       }
       retired_stream account{display_name(), demangled(type_->name()), stats_, {},
-                             dropped_,       std::move(users)};
+                             dropped_,       std::move(users),         serial_};
       contents(account.contents);
       registry.retired->push_back(std::move(account));
     } catch (...) {  // out of memory: the account is only lost

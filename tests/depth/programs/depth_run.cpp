@@ -7,6 +7,8 @@
 //   try    tryWrite on a stream with room and on a full one, plain and with
 //          sideband, through the base and through an interface
 //   byptr  a by-pointer write to a full stream, which waits for the reader
+//   local  a component held by a full stream that is a local of the bench,
+//          destroyed while the component waits to write to it
 #include <iostream>
 #include <string>
 #include <thread>
@@ -113,6 +115,20 @@ void run_byptr() {
   std::cout << "drained " << drained.read() << '\n';
 }
 
+qrn::stream_out<int, qrn::buffer<1>>* local_lane = nullptr;
+
+void filler() { local_lane->write(1); }
+
+void run_local() {
+  {
+    qrn::stream_out<int, qrn::buffer<1>> lane_of_main;
+    local_lane = &lane_of_main;
+    qrn::launch_always_run<filler>();
+    __qrn_hls_component_run_all(filler);  // returns once filler waits for room
+  }
+  std::cout << "destroyed while its writer waited\n";
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -123,8 +139,10 @@ int main(int argc, char** argv) {
     run_try();
   } else if (scenario == "byptr") {
     run_byptr();
+  } else if (scenario == "local") {
+    run_local();
   } else {
-    std::cerr << "usage: depth_run cycle|try|byptr\n";
+    std::cerr << "usage: depth_run cycle|try|byptr|local\n";
     return 2;
   }
   return 0;
