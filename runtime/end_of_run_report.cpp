@@ -49,7 +49,7 @@ bool any_stream_to_warn_about() {
   std::lock_guard<std::mutex> lock(registry.mutex);
   if (registry.retired != nullptr) {
     for (const qrn::internal::retired_stream& stream : *registry.retired) {
-      if (stream.contents.occupancy != 0 || shared(stream.users)) {
+      if (stream.contents.occupancy != 0 || stream.dropped.any() || shared(stream.users)) {
         return true;
       }
     }

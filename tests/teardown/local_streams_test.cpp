@@ -88,8 +88,9 @@ TEST(LocalStreams, DestroyedWhileInUseEndsPromptlyUnderEveryHangAndReportSetting
           std::stringstream text;
           text << file.rdbuf();
           qrn_test::expect_contains_all(
-              text.str(), {"{\"name\": \"stream<int>#2\", \"type\": \"qrn::stream_out<int>\"",
-                           "\"destroyed\": true", "\"stopped\": true"});
+              text.str(),
+              {"{\"name\": \"local_streams.cpp:21\", \"type\": \"qrn::stream_out<int>\"",
+               "\"destroyed\": true", "\"stopped\": true"});
         }
         if (::testing::Test::HasFailure()) {
           return;
@@ -104,11 +105,11 @@ TEST(LocalStreams, TheTableListsDestroyedStreamsAsTheyWereAndStoppedComponents) 
   expect_clean_run(result, cases[3]);
   const auto rows = qrn_test::table_rows(result.err);
   using row = std::vector<std::string>;
-  const row& in = rows.at("pipe.in");  // type, written, read, peak, now, asleep, mark
+  const row& in = rows.at("pipe.in");  // type, written, read, peak, now, asleep, depth, mark
   EXPECT_EQ(row(in.begin(), in.begin() + 3), (row{"qrn::stream_in<int>", "3", "3"}));
   EXPECT_EQ(in.back(), "(destroyed)");
-  EXPECT_EQ(rows.at("pipe.mid").at(6), "(destroyed)");
-  EXPECT_EQ(rows.at("stream<int>#2").at(2), "3");
+  EXPECT_EQ(rows.at("pipe.mid").at(7), "(destroyed)");
+  EXPECT_EQ(rows.at("local_streams.cpp:21").at(2), "3");  // named by its declaration
   const row& first = rows.at("first_stage");  // calls, moving calls, asleep, waiting on, mark
   EXPECT_EQ(row(first.begin(), first.begin() + 2), (row{"3", "3"}));
   EXPECT_EQ(first.back(), "(stopped)");
