@@ -12,6 +12,8 @@
 #include <cstdio>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "HLS/diagnostics.h"
 #include "HLS/hls.h"
@@ -62,9 +64,28 @@ int main(int argc, char** argv) {
   const std::string mode = argc == 2 ? argv[1] : "";
   channel_pair p;
   current = &p;
-  if (mode == "shared") {
+  std::vector<std::pair<std::string, std::string>> waits;  // component, stream
+  if (mode == "sleeping") {
+    qrn::launch_always_run<doubler>();
+    waits = {{"doubler", "pipe.in"}};
+  } else if (mode == "polling") {
+    qrn::launch_always_run<polling_doubler>();
+    waits = {{"polling_doubler", "pipe.in"}};
+  } else if (mode == "pipeline") {
+    qrn::launch_always_run<first_stage>();
+    qrn::launch_always_run<second_stage>();
+    waits = {{"first_stage", "pipe.in"}, {"second_stage", "pipe.mid"}};
+  } else if (mode == "shared") {
     qrn::launch_always_run<tagger<1>>();
     qrn::launch_always_run<tagger<2>>();
+    waits = {{"tagger<1>", "pipe.in"}, {"tagger<2>", "pipe.in"}};
+  } else if (mode == "writer") {
+    qrn::launch_always_run<counter>();
+  } else {
+    std::fprintf(stderr, "usage: local_streams sleeping|polling|writer|pipeline|shared\n");
+    return 2;
+  }
+  if (mode == "shared") {
     bool seen[2] = {false, false};
     for (int i = 0; !seen[0] || !seen[1]; ++i) {  // until both have answered
       p.in.write(i);
@@ -73,34 +94,16 @@ int main(int argc, char** argv) {
     bool ok = false;
     (void)p.in.tryRead(ok);
     std::printf("both answered\n");
-    await_waiting("tagger<1>", "pipe.in");
-    await_waiting("tagger<2>", "pipe.in");
-    return 0;
-  }
-  if (mode == "writer") {
-    qrn::launch_always_run<counter>();
-  } else if (mode == "sleeping") {
-    qrn::launch_always_run<doubler>();
-  } else if (mode == "polling") {
-    qrn::launch_always_run<polling_doubler>();
-  } else if (mode == "pipeline") {
-    qrn::launch_always_run<first_stage>();
-    qrn::launch_always_run<second_stage>();
   } else {
-    std::fprintf(stderr, "usage: local_streams sleeping|polling|writer|pipeline|shared\n");
-    return 2;
+    for (int i = 1; i <= 3 && mode != "writer"; ++i) {
+      p.in.write(i);
+    }
+    for (int i = 0; i < 3; ++i) {
+      std::printf("%d\n", p.out.read());
+    }
   }
-  for (int i = 1; i <= 3 && mode != "writer"; ++i) {
-    p.in.write(i);
-  }
-  for (int i = 0; i < 3; ++i) {
-    std::printf("%d\n", p.out.read());
-  }
-  if (mode == "sleeping" || mode == "polling") {
-    await_waiting(mode == "sleeping" ? "doubler" : "polling_doubler", "pipe.in");
-  } else if (mode == "pipeline") {
-    await_waiting("first_stage", "pipe.in");
-    await_waiting("second_stage", "pipe.mid");
+  for (const std::pair<std::string, std::string>& wait : waits) {
+    await_waiting(wait.first, wait.second);
   }
   return 0;
 }
