@@ -90,7 +90,7 @@ class stream_endpoints {
     }
     try {
       if (extras_ == nullptr) {
-        extras_.reset(new extra);
+        extras_ = std::make_unique<extra>();
       }
       std::vector<always_run_record*>& others = (*extras_).*list;
       for (always_run_record* known : others) {
