@@ -249,13 +249,14 @@ run_report snapshot_run() {
       component.stopped = record->halted.load();
       if (!component.stopped) {  // a stopped one may point at a stream destroyed since
         const qrn::internal::stream_info* waiting_on = record->waiting_on.load();
+        const qrn::internal::stream_info* full = record->waiting_to_write.load();
         component.asleep_seconds = qrn_runtime::seconds(
-            record->asleep_ns.load() + qrn_runtime::sleeping_ns(waiting_on,
-                                                                record->asleep_since_ns.load(),
-                                                                qrn_runtime::steady_now_ns()));
+            record->asleep_ns.load() +
+            qrn_runtime::sleeping_ns(waiting_on != nullptr ? waiting_on : full,
+                                     record->asleep_since_ns.load(), qrn_runtime::steady_now_ns()));
         component.waiting_on = qrn_runtime::live_stream_name(waiting_on);
         component.last_empty = qrn_runtime::live_stream_name(record->last_empty.load());
-        component.waiting_to_write = qrn_runtime::live_stream_name(record->waiting_to_write.load());
+        component.waiting_to_write = qrn_runtime::live_stream_name(full);
       } else {
         component.asleep_seconds = qrn_runtime::seconds(record->asleep_ns.load());
       }

@@ -54,11 +54,11 @@ struct component_report {
   std::string name;         // its function's name (`doubler`, `stage<3>`, `pe(in_a, out_b, 2)`)
   std::uint64_t calls = 0;  // completed calls
   std::uint64_t moving_calls = 0;  // completed calls that moved at least one element
-  double asleep_seconds = 0;     // time it slept in blocking reads, the sleep in progress included
-  std::string waiting_on;        // the stream it sleeps on now, or empty
-  std::string last_empty;        // the stream its last empty tryRead or tryPeek found, or empty
-  bool task = false;             // a task: runs its function once
-  bool ended = false;            // a task whose function has returned
+  double asleep_seconds = 0;  // slept in blocking reads and full writes, sleep in progress included
+  std::string waiting_on;     // the stream it sleeps on now, or empty
+  std::string last_empty;     // the stream its last empty tryRead or tryPeek found, or empty
+  bool task = false;          // a task: runs its function once
+  bool ended = false;         // a task whose function has returned
   std::string waiting_to_write;  // the full stream it waits to write to now, or empty
   bool stopped = false;          // stopped for good: a stream it used was destroyed
 };

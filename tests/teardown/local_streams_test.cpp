@@ -49,7 +49,8 @@ const std::vector<local_case> cases = {
      3,
      {in + "tagger<",
       "qrn: warning: stream pipe.in (qrn::stream_in<int>) has 3 readers, where one is expected: ",
-      "qrn: warning: stream local_streams.cpp:23 (qrn::stream_out<int>) has 2 writers, where one is "
+      "qrn: warning: stream local_streams.cpp:23 (qrn::stream_out<int>) has 2 writers, where one "
+      "is "
       "expected: component tagger<",
       "component tagger<1>", "component tagger<2>", " and the test bench\n"}},
 };

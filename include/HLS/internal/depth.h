@@ -218,6 +218,9 @@ bool await_room(std::unique_lock<std::mutex>& lock, stream_depth& depth, const s
     note_writer_woke(signalled);
     safe_point();
   } while (is_full());
+  // A component's asleep time counts its waits for room as well as for data.
+  const std::chrono::nanoseconds slept = std::chrono::steady_clock::now() - watch.asleep_since;
+  note_reader_slept(static_cast<std::uint64_t>(slept.count()));
   return true;
 }
 
