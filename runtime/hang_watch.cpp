@@ -204,6 +204,14 @@ void look_for_hang(const qrn::internal::hang_watch& watch) {
   stream_held_by_this_thread() = nullptr;
 }
 
+void report_deadlock() {
+  qrn::internal::claim_process_ending();
+  write_hang_report(0);
+  std::cerr << "qrn: ending the process with status 1 (QRN_SCHEDULE=fibers: no component can run)\n"
+            << std::flush;
+  qrn::internal::end_process_now(1);
+}
+
 void describe_fatal_use(const stream_info& stream) {
   std::string name;
   {

@@ -22,6 +22,10 @@
 //   the occupancy is reported with `m_` held, and a reader reports when it
 //   starts polling an empty stream, falls asleep and wakes; with tracing off
 //   each of these costs one test of a flag.
+// - With QRN_SCHEDULE=fibers (see HLS/internal/scheduler.h) only the main
+//   thread uses streams and no operation takes `m_`; where a thread would
+//   wait (a blocking read of an empty stream) or the test bench finds a
+//   stream empty, the operation asks the fiber scheduler to run components.
 // - Operations that reuse another virtual operation call it through the
 //   dispatch table, so that a derived class's override is the one used.
 // - `_internal_cosim_empty()`, `get_size()` and the timing model take no lock;
@@ -49,6 +53,7 @@
 #include "HLS/internal/diagnostic_hooks.h"
 #include "HLS/internal/parking.h"
 #include "HLS/internal/process_exit.h"
+#include "HLS/internal/scheduler.h"
 #include "HLS/internal/spin.h"
 #include "HLS/internal/stream_registry.h"
 #include "HLS/internal/trace.h"
@@ -212,7 +217,7 @@ class stream : public stream_abstract_base {
   // and returns T(). Never blocks. Thread-safe.
   virtual T tryRead(bool& success) {
     std::unique_lock<std::mutex> lock = lock_m();
-    success = !_internal_cosim_empty();
+    success = holds_element_for_poll();
     if (!success) {
       return empty_poll_result(lock);
     }
@@ -243,7 +248,7 @@ class stream : public stream_abstract_base {
   // On failure `sop` and `eop` keep the caller's values.
   virtual T tryRead(bool& success, bool& sop, bool& eop) {
     std::unique_lock<std::mutex> lock = lock_m();
-    success = !_internal_cosim_empty();
+    success = holds_element_for_poll();
     if (!success) {
       return empty_poll_result(lock);
     }
@@ -252,7 +257,7 @@ class stream : public stream_abstract_base {
   // On failure `sop`, `eop` and `empty` keep the caller's values.
   virtual T tryRead(bool& success, bool& sop, bool& eop, int& empty) {
     std::unique_lock<std::mutex> lock = lock_m();
-    success = !_internal_cosim_empty();
+    success = holds_element_for_poll();
     if (!success) {
       return empty_poll_result(lock);
     }
@@ -394,19 +399,32 @@ class stream : public stream_abstract_base {
   }
   // Requires `m_` held. Peeks never wait.
   void require_element() {
-    if (_internal_cosim_empty()) {
+    if (!holds_element_for_poll()) {
       fail_empty_read();
     }
+  }
+  // Requires `m_` held: whether an operation that does not wait finds an
+  // element. With fibers, the test bench that finds none first lets the
+  // components run until a write reaches this stream or none can run.
+  bool holds_element_for_poll() {
+    if (!_internal_cosim_empty()) {
+      return true;
+    }
+    return fiber_scheduling() && fiber_scheduler().poll_empty(this, poll_ops()) &&
+           !_internal_cosim_empty();
   }
   // Reports a read of this empty stream that cannot wait.
   [[noreturn]] void fail_empty_read() {
     fatal_stream_use() = &info_;
     __qrn_hls_runtime_error_x86(empty_read_message);
   }
-  // Locks `m_`, spinning briefly before sleeping on it.
+  // Locks `m_`, spinning briefly before sleeping on it; with fibers, leaves
+  // it unlocked (see stream_lock_elided).
   std::unique_lock<std::mutex> lock_m() {
     std::unique_lock<std::mutex> lock(m_, std::defer_lock);
-    lock_spinning(lock);
+    if (!stream_lock_elided(info_)) {
+      lock_spinning(lock);
+    }
     return lock;
   }
   // The result of a tryRead that found the stream empty: releases `m_`,
@@ -414,11 +432,15 @@ class stream : public stream_abstract_base {
   // poll log (see parking.h), and backs off (see back_off_after_empty_poll)
   // before returning.
   T empty_poll_result(std::unique_lock<std::mutex>& lock) {
-    lock.unlock();
+    if (lock.owns_lock()) {
+      lock.unlock();
+    }
     note_empty_poll(info_);
     log_empty_poll(this, poll_ops());
     trace_thread(&info_, trace_thread_state::polling);
-    back_off_after_empty_poll();
+    if (!fiber_scheduling()) {
+      back_off_after_empty_poll();
+    }
     return T();
   }
   // How a parking component's worker enlists in `parked_pollers_`.
@@ -469,7 +491,12 @@ class stream : public stream_abstract_base {
       return;
     }
     if (!wait) {
-      fail_empty_read();
+      require_element();
+      return;
+    }
+    if (fiber_scheduling()) {
+      await_write_on_fibers();
+      return;
     }
     const bool traced = tracing();  // the whole wait is traced, or none of it
     if (traced) {
@@ -499,6 +526,29 @@ class stream : public stream_abstract_base {
       trace_thread_entered(nullptr, trace_thread_state::running);
     }
     const std::chrono::nanoseconds slept = std::chrono::steady_clock::now() - watch.asleep_since;
+    info_.note_slept(static_cast<std::uint64_t>(slept.count()));
+    note_reader_slept(static_cast<std::uint64_t>(slept.count()));
+  }
+  // await_element() with fibers: the calling fiber (or the test bench) waits
+  // until a write reaches this stream, as many times as it takes to find an
+  // element (another fiber may take it first).
+  __attribute__((noinline)) void await_write_on_fibers() {
+    const bool traced = tracing();
+    if (traced) {
+      trace_thread_entered(&info_, trace_thread_state::asleep);
+    }
+    const std::chrono::steady_clock::time_point since = std::chrono::steady_clock::now();
+    note_reader_sleeps(
+        info_,
+        std::chrono::duration_cast<std::chrono::nanoseconds>(since.time_since_epoch()).count());
+    do {
+      fiber_scheduler().await_write(this, poll_ops());
+    } while (_internal_cosim_empty());
+    note_reader_woke(false);
+    if (traced) {
+      trace_thread_entered(nullptr, trace_thread_state::running);
+    }
+    const std::chrono::nanoseconds slept = std::chrono::steady_clock::now() - since;
     info_.note_slept(static_cast<std::uint64_t>(slept.count()));
     note_reader_slept(static_cast<std::uint64_t>(slept.count()));
   }

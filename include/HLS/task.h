@@ -20,6 +20,7 @@
 #include "HLS/internal/idle_worker.h"
 #include "HLS/internal/names.h"
 #include "HLS/internal/process_exit.h"
+#include "HLS/internal/scheduler.h"
 #include "HLS/internal/trace.h"
 
 namespace qrn {
@@ -59,11 +60,38 @@ idle_worker& idle_worker_of() {
   return worker;
 }
 
+// Paces an always-running component on a fiber (see scheduler.h): after a
+// call that moved nothing its fiber waits for a write to a stream it found
+// empty, and after a quantum of calls that moved elements it lets the other
+// fibers run.
+class fiber_pacer {
+ public:
+  explicit fiber_pacer(poll_log& log)
+      : log_(log), scheduler_(fiber_scheduler()), left_(scheduler_.next_quantum()) {}
+
+  void busy_call() {
+    log_.clear();
+    if (--left_ == 0) {
+      scheduler_.switch_out();
+      left_ = scheduler_.next_quantum();
+    }
+  }
+  void idle_call() {
+    scheduler_.idle_call(log_);
+    left_ = scheduler_.next_quantum();
+  }
+
+ private:
+  poll_log& log_;
+  const fiber_scheduler_ops& scheduler_;
+  std::uint32_t left_;
+};
+
 // Calls `f` back to back and never returns. After each call it publishes
 // the call and, when the call moved stream elements, the worker thread's
 // moved count, and tells a trace being recorded (see trace.h); then it tells
-// the idle worker, which parks the thread for a while when calls keep moving
-// nothing (see idle_worker.h).
+// `pacer`: the idle worker, which parks the thread for a while when calls
+// keep moving nothing (see idle_worker.h), or the fiber pacer.
 //
 // The call count is a release store (a plain store on x86-64, where a
 // sequentially consistent one is a locked exchange per call). That is enough:
@@ -71,11 +99,8 @@ idle_worker& idle_worker_of() {
 // a test bench writes to it has stored the count of the calls before it, so a
 // snapshot the bench takes after the write sees that count and waits for the
 // calls after that one.
-template <VoidFuncTy& f>
-[[noreturn]] void run_always(always_run_record& record) {
-  current_always_run_record() = &record;
-  idle_worker& idle = idle_worker_of<f>();
-  current_poll_log() = &idle.log();
+template <VoidFuncTy& f, typename Pacer>
+[[noreturn]] void run_always(always_run_record& record, Pacer& pacer) {
   const std::uint64_t& moved = moved_elements();
   std::uint64_t published_moved = moved;
   std::uint64_t moving_calls = 0;
@@ -90,9 +115,9 @@ template <VoidFuncTy& f>
     record.calls.store(calls, std::memory_order_release);
     trace_call_returned(moved);
     if (moved_any) {
-      idle.busy_call();
+      pacer.busy_call();
     } else {
-      idle.idle_call();
+      pacer.idle_call();
     }
   }
 }
@@ -102,8 +127,15 @@ template <VoidFuncTy& f>
 template <VoidFuncTy& f>
 void launch_at_startup() {
   always_run_record& record = always_run_record_of<f>();
+  current_always_run_record() = &record;
+  idle_worker& idle = idle_worker_of<f>();
+  current_poll_log() = &idle.log();
   try {
-    run_always<f>(record);
+    if (fiber_scheduling()) {
+      fiber_pacer pacer(idle.log());
+      run_always<f>(record, pacer);
+    }
+    run_always<f>(record, idle);
   } catch (...) {
     end_process_for_uncaught_exception(component_name_from_signature(component_signature<f>()));
   }
