@@ -420,7 +420,7 @@ class stream : public stream_abstract_base {
   }
   // Locks `m_`, spinning briefly before sleeping on it; with fibers, leaves
   // it unlocked (see stream_lock_elided).
-  std::unique_lock<std::mutex> lock_m() {
+  __attribute__((always_inline)) std::unique_lock<std::mutex> lock_m() {
     std::unique_lock<std::mutex> lock(m_, std::defer_lock);
     if (!stream_lock_elided(info_)) {
       lock_spinning(lock);

@@ -113,7 +113,8 @@ __attribute__((noinline)) inline bool resolve_fiber_scheduling() {
 }
 
 // True when fibers run the components. The first call reads the mode.
-inline bool fiber_scheduling() {
+// Always inlined: every stream operation asks.
+__attribute__((always_inline)) inline bool fiber_scheduling() {
   const int word = schedule_mode_word().load(std::memory_order_relaxed);
   if (__builtin_expect(word == static_cast<int>(schedule_mode::threads), 1)) {
     return false;
@@ -144,13 +145,23 @@ inline const fiber_scheduler_ops& fiber_scheduler() { return *qrn_fiber_schedule
   std::abort();
 }
 
+// True on the main thread; after the first call on a thread, one load of a
+// constant-initialised thread-local.
+__attribute__((always_inline)) inline bool on_scheduling_thread() {
+  static thread_local std::uint8_t kind = 0;  // 0: not known yet, 1: main thread, 2: another
+  if (__builtin_expect(kind == 0, 0)) {
+    kind = on_main_thread() ? 1 : 2;
+  }
+  return kind == 1;
+}
+
 // Called by each stream operation before it locks the stream: true when it
 // must not (fibers, on the main thread); fatal on any other thread.
-inline bool stream_lock_elided(const stream_info& stream) {
+__attribute__((always_inline)) inline bool stream_lock_elided(const stream_info& stream) {
   if (!fiber_scheduling()) {
     return false;
   }
-  if (!on_main_thread()) {
+  if (!on_scheduling_thread()) {
     fail_off_thread_use(stream);
   }
   return true;
