@@ -36,9 +36,10 @@ bool ends_with(const std::string& text, const std::string& suffix) {
          text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
-// True when a live or destroyed stream holds elements, or when one cannot be
-// looked at; cheap: no names are looked up.
-bool any_stream_left_holding_elements() {
+// True when a live or destroyed stream holds elements or was written
+// sideband it would drop, or when one cannot be looked at; cheap: no names
+// are looked up.
+bool any_stream_to_warn_about() {
   qrn::internal::stream_registry_state& registry = qrn::internal::stream_registry();
   std::lock_guard<std::mutex> lock(registry.mutex);
   if (registry.retired != nullptr && !registry.retired->empty()) {
@@ -47,7 +48,8 @@ bool any_stream_left_holding_elements() {
   for (const qrn::internal::stream_info* stream = registry.head; stream != nullptr;
        stream = stream->next()) {
     const stream_access access(*stream, stream_access::attempt::once);
-    if (!access.granted() || stream->stats().written != stream->stats().read) {
+    if (!access.granted() || stream->stats().written != stream->stats().read ||
+        stream->dropped().any()) {
       return true;
     }
   }
@@ -81,12 +83,13 @@ void configure_end_of_run_report() {
 void write_end_of_run_report(int) {
   const report_setting& current = setting();
   if (current.kind == report_kind::off ||
-      (current.kind == report_kind::summary && !any_stream_left_holding_elements())) {
+      (current.kind == report_kind::summary && !any_stream_to_warn_about())) {
     return;
   }
   const qrn::run_report report = qrn::snapshot_run();
   std::ostringstream text;
   write_leftover_warnings(text, report);
+  write_dropped_sideband_warnings(text, report);
   if (current.kind == report_kind::table) {
     text << "qrn: run report\n";
     qrn::print_run_table(text, report);

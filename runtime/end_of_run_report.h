@@ -10,8 +10,8 @@ namespace qrn_runtime {
 void configure_end_of_run_report();
 
 // Writes the report QRN_REPORT asks for: `summary` (the default) the
-// leftover warnings, `table` also the table on standard error, `PATH.json`
-// or `PATH.csv` also the table to that file, `off` nothing.
+// warnings about leftover elements and dropped sideband, `table` also the table on standard error,
+// `PATH.json` or `PATH.csv` also the table to that file, `off` nothing.
 void write_end_of_run_report(int status);
 
 }  // namespace qrn_runtime

@@ -99,6 +99,23 @@ void write_leftover_warnings(std::ostream& out, const qrn::run_report& report) {
   }
 }
 
+void write_dropped_sideband_warnings(std::ostream& out, const qrn::run_report& report) {
+  for (const qrn::stream_report& s : report.streams) {
+    if (!s.drops_packet_flags && !s.drops_empty_counts) {
+      continue;
+    }
+    out << "qrn: warning: stream " << s.name << " (" << s.type << ") was written ";
+    if (s.drops_packet_flags) {
+      out << "start/end-of-packet flags without qrn::usesPackets<true>"
+          << (s.drops_empty_counts ? " and " : "");
+    }
+    if (s.drops_empty_counts) {
+      out << "nonzero empty counts without qrn::usesEmpty<true>";
+    }
+    out << "; its hardware interface would drop them\n";
+  }
+}
+
 }  // namespace qrn_runtime
 
 namespace qrn {

@@ -1,5 +1,5 @@
 // The run report as text: the aligned table, JSON, CSV, and the warnings
-// about streams left holding elements.
+// about streams left holding elements or written sideband they would drop.
 #ifndef QRN_RUNTIME_REPORT_FORMATS_H
 #define QRN_RUNTIME_REPORT_FORMATS_H
 
@@ -23,6 +23,10 @@ void write_csv(std::ostream& out, const qrn::run_report& report);
 
 // One warning line for each stream that holds elements.
 void write_leftover_warnings(std::ostream& out, const qrn::run_report& report);
+
+// One warning line for each stream that was written sideband its declared
+// interface would drop.
+void write_dropped_sideband_warnings(std::ostream& out, const qrn::run_report& report);
 
 }  // namespace qrn_runtime
 

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "HLS/internal/diagnostic_hooks.h"
+#include "declaration_names.h"
 #include "symbol_names.h"
 
 namespace qrn_runtime {
@@ -44,6 +45,8 @@ qrn::stream_report report_of(stream_info& stream) {
     }
     stats = stream.stats();
     stream.contents(contents);
+    report.drops_packet_flags = stream.dropped().packet_flags;
+    report.drops_empty_counts = stream.dropped().empty_counts;
   }
   report.written = stats.written;
   report.read = stats.read;
@@ -68,6 +71,8 @@ qrn::stream_report report_of(const qrn::internal::retired_stream& stream) {
   report.printable = stream.contents.printable;
   report.first_values = stream.contents.first_values;
   report.destroyed = true;
+  report.drops_packet_flags = stream.dropped.packet_flags;
+  report.drops_empty_counts = stream.dropped.empty_counts;
   return report;
 }
 
@@ -99,7 +104,11 @@ const stream_info*& stream_held_by_this_thread() {
 std::string stream_name(stream_info& stream) {
   if (stream.name().empty() && !stream.name_searched()) {
     stream.mark_name_searched();
-    stream.set_found_name(variable_name(&stream.stream(), stream.object_size()));
+    std::string found = variable_name(&stream.stream(), stream.object_size());
+    if (found.empty()) {
+      found = declaration_name(stream.site());
+    }
+    stream.set_found_name(std::move(found));
   }
   return stream.display_name();
 }

@@ -5,7 +5,8 @@
 // The same data feeds the reports the emulation runtime writes by itself
 // (all on standard error or to a file, never on standard output):
 // - at the end of every run, a warning for each stream that still holds
-//   elements, and with QRN_REPORT=table|PATH.json|PATH.csv the whole table;
+//   elements or was written sideband its declared interface would drop, and with
+//   QRN_REPORT=table|PATH.json|PATH.csv the whole table;
 // - when every thread waits and nothing can move, a hang report
 //   (QRN_HANG_AFTER, QRN_ON_HANG);
 // - beside a fatal error, the stream and the thread that made the call;
@@ -24,7 +25,7 @@ namespace qrn {
 
 // One stream: live, or destroyed while it still held elements.
 struct stream_report {
-  std::string name;             // its own name, its variable's name, or `stream<T>#N`
+  std::string name;             // its own name, its variable's, its declaration's, or `stream<T>#N`
   std::string type;             // `qrn::stream_in<int>`
   std::uint64_t written = 0;    // elements written so far
   std::uint64_t read = 0;       // elements read so far
@@ -36,6 +37,10 @@ struct stream_report {
   std::string first_values;     // the oldest few elements it holds, when printable
   bool destroyed = false;       // destroyed before the snapshot, holding elements
   bool busy = false;            // its lock was held throughout the snapshot: counts unknown
+  // Sideband written to a stream that declares interface properties, which
+  // its hardware interface would drop:
+  bool drops_packet_flags = false;  // start/end-of-packet flags without usesPackets<true>
+  bool drops_empty_counts = false;  // nonzero empty counts without usesEmpty<true>
 };
 
 // One always-running component.

@@ -7,14 +7,19 @@
 // interface's own write directly and returns true. On top of that,
 // `setStallCycles` rejects a stall spread larger than the average stall.
 //
-// The interface properties (`_Params`) are carried as constants and select
-// nothing: sideband operations work whatever they say.
+// The interface properties (`_Params`: qrn::buffer<8>, qrn::usesPackets<true>,
+// ...; see HLS/internal/properties.h) are checked at compile time, carried as
+// constants (read them with qrn::interface_properties) and recorded for the
+// diagnostics; they select nothing: every operation works whatever they say.
+// An interface with properties derives from the one without, so a component
+// written against `qrn::stream_in<T>&` accepts either.
 //
 // Also brings in HLS/task.h, so that a component source needs one include.
 #ifndef QRN_HLS_HLS_H
 #define QRN_HLS_HLS_H
 
 #include "HLS/hls_internal.h"
+#include "HLS/internal/properties.h"
 #include "HLS/task.h"
 
 namespace qrn {
@@ -26,8 +31,8 @@ class directional_stream : public stream<T> {
   using base = stream<T>;
 
  public:
-  directional_stream() = default;
-  explicit directional_stream(const char* name) : base(name) {}
+  explicit directional_stream(declaration_site site) : base(site) {}
+  directional_stream(const char* name, declaration_site site) : base(name, site) {}
   directional_stream(const directional_stream&) = delete;
   directional_stream& operator=(const directional_stream&) = delete;
 
@@ -94,13 +99,27 @@ class directional_stream : public stream<T> {
 }  // namespace internal
 
 // A component input: the test bench (or an upstream component) writes, the
-// component reads.
+// component reads. `_Params` are interface properties
+// (HLS/internal/properties.h), in any order; see interface_properties.
 template <typename _T, typename... _Params>
-class stream_in : public internal::directional_stream<_T> {
+class stream_in;
+
+// The interface without declared properties. Every stream_in<_T, _Params...>
+// derives from it, so a component body taking `stream_in<_T>&` accepts a
+// stream of the same element type with any properties.
+template <typename _T>
+class stream_in<_T> : public internal::directional_stream<_T> {
  public:
-  stream_in() { this->info_.set_type(typeid(stream_in)); }
+  // `site` records where the stream is declared, for its diagnostic name;
+  // leave it to its default.
+  stream_in(internal::declaration_site site = internal::declaration_site::here())
+      : internal::directional_stream<_T>(site) {
+    this->info_.set_type(typeid(stream_in));
+  }
   // A stream shown as `name` in diagnostics; see stream<T>::stream(const char*).
-  explicit stream_in(const char* name) : internal::directional_stream<_T>(name) {
+  explicit stream_in(const char* name,
+                     internal::declaration_site site = internal::declaration_site::here())
+      : internal::directional_stream<_T>(name, site) {
     this->info_.set_type(typeid(stream_in));
   }
   stream_in(const stream_in&) = delete;
@@ -127,14 +146,66 @@ class stream_in : public internal::directional_stream<_T> {
   static const bool _usesReady = true;
 };
 
-// A component output: the component writes, the test bench (or a downstream
-// component) reads.
+// The interface with declared properties: the operations of stream_in<_T>,
+// its own constants, and the properties recorded for the diagnostics. A
+// property list that is not valid for `_T` does not compile.
 template <typename _T, typename... _Params>
-class stream_out : public internal::directional_stream<_T> {
+class stream_in : public stream_in<_T> {
+  using properties = internal::property_set<_T, _Params...>;
+
  public:
-  stream_out() { this->info_.set_type(typeid(stream_out)); }
+  stream_in(internal::declaration_site site = internal::declaration_site::here())
+      : stream_in<_T>(site) {
+    declare();
+  }
+  explicit stream_in(const char* name,
+                     internal::declaration_site site = internal::declaration_site::here())
+      : stream_in<_T>(name, site) {
+    declare();
+  }
+  stream_in(const stream_in&) = delete;
+  stream_in(const stream_in&&) = delete;
+  stream_in& operator=(const stream_in&) = delete;
+  stream_in& operator=(const stream_in&&) = delete;
+
+ private:
+  void declare() {
+    this->info_.set_type(typeid(stream_in));
+    this->declare_properties(properties::recorded());
+  }
+
+  static const int _buffer = properties::buffer;
+  static const int _readyLatency = properties::readyLatency;
+  static const int _bitsPerSymbol = properties::bitsPerSymbol;
+  static const bool _firstSymbolInHighOrderBits = properties::firstSymbolInHighOrderBits;
+  static const bool _usesPackets = properties::usesPackets;
+  static const bool _usesEmpty = properties::usesEmpty;
+  static const bool _usesValid = properties::usesValid;
+  static const bool _usesReady = properties::usesReady;
+};
+
+// A component output: the component writes, the test bench (or a
+// downstream component) reads. `_Params` are interface properties
+// (HLS/internal/properties.h), in any order; see interface_properties.
+template <typename _T, typename... _Params>
+class stream_out;
+
+// The interface without declared properties. Every stream_out<_T, _Params...>
+// derives from it, so a component body taking `stream_out<_T>&` accepts a
+// stream of the same element type with any properties.
+template <typename _T>
+class stream_out<_T> : public internal::directional_stream<_T> {
+ public:
+  // `site` records where the stream is declared, for its diagnostic name;
+  // leave it to its default.
+  stream_out(internal::declaration_site site = internal::declaration_site::here())
+      : internal::directional_stream<_T>(site) {
+    this->info_.set_type(typeid(stream_out));
+  }
   // A stream shown as `name` in diagnostics; see stream<T>::stream(const char*).
-  explicit stream_out(const char* name) : internal::directional_stream<_T>(name) {
+  explicit stream_out(const char* name,
+                      internal::declaration_site site = internal::declaration_site::here())
+      : internal::directional_stream<_T>(name, site) {
     this->info_.set_type(typeid(stream_out));
   }
   stream_out(const stream_out&) = delete;
@@ -160,6 +231,58 @@ class stream_out : public internal::directional_stream<_T> {
   static const bool _usesValid = true;
   static const bool _usesReady = true;
 };
+
+// The interface with declared properties: the operations of stream_out<_T>,
+// its own constants, and the properties recorded for the diagnostics. A
+// property list that is not valid for `_T` does not compile.
+template <typename _T, typename... _Params>
+class stream_out : public stream_out<_T> {
+  using properties = internal::property_set<_T, _Params...>;
+
+ public:
+  stream_out(internal::declaration_site site = internal::declaration_site::here())
+      : stream_out<_T>(site) {
+    declare();
+  }
+  explicit stream_out(const char* name,
+                      internal::declaration_site site = internal::declaration_site::here())
+      : stream_out<_T>(name, site) {
+    declare();
+  }
+  stream_out(const stream_out&) = delete;
+  stream_out(const stream_out&&) = delete;
+  stream_out& operator=(const stream_out&) = delete;
+  stream_out& operator=(const stream_out&&) = delete;
+
+ private:
+  void declare() {
+    this->info_.set_type(typeid(stream_out));
+    this->declare_properties(properties::recorded());
+  }
+
+  static const int _buffer = properties::buffer;
+  static const int _readyLatency = properties::readyLatency;
+  static const int _bitsPerSymbol = properties::bitsPerSymbol;
+  static const bool _firstSymbolInHighOrderBits = properties::firstSymbolInHighOrderBits;
+  static const bool _usesPackets = properties::usesPackets;
+  static const bool _usesEmpty = properties::usesEmpty;
+  static const bool _usesValid = properties::usesValid;
+  static const bool _usesReady = properties::usesReady;
+};
+
+// The interface properties of a stream type, as compile-time constants:
+// `qrn::interface_properties<qrn::stream_out<int, qrn::buffer<8>>>::buffer`
+// is 8. Undeclared properties have the values of a stream that declares none
+// (buffer, readyLatency, bitsPerSymbol 0; firstSymbolInHighOrderBits,
+// usesPackets, usesEmpty false; usesValid, usesReady true); `declared` is
+// true when the stream declares at least one property.
+template <typename Stream>
+struct interface_properties;
+
+template <typename _T, typename... _Params>
+struct interface_properties<stream_in<_T, _Params...>> : internal::property_set<_T, _Params...> {};
+template <typename _T, typename... _Params>
+struct interface_properties<stream_out<_T, _Params...>> : internal::property_set<_T, _Params...> {};
 
 }  // namespace qrn
 

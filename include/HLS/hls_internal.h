@@ -22,6 +22,11 @@
 //   the occupancy is reported with `m_` held, and a reader reports when it
 //   starts polling an empty stream, falls asleep and wakes; with tracing off
 //   each of these costs one test of a flag.
+// - A write with sop, eop or a nonzero empty count notes it in the stream's
+//   registry entry, which keeps it only when the stream declared interface
+//   properties that would drop it (see HLS/internal/properties.h).
+// - Each stream records the file and line that constructed it (a defaulted
+//   constructor argument), for its diagnostic name.
 // - With QRN_SCHEDULE=fibers (see HLS/internal/scheduler.h) only the main
 //   thread uses streams and no operation takes `m_`; where a thread would
 //   wait (a blocking read of an empty stream) or the test bench finds a
@@ -142,10 +147,18 @@ class stream_abstract_base {
 template <typename T, typename... Params>
 class stream : public stream_abstract_base {
  public:
-  stream() : stream_abstract_base(sizeof(T)) {}
+  // `site` records where the stream is declared, for its diagnostic name;
+  // leave it to its default.
+  stream(declaration_site site = declaration_site::here())
+      : stream_abstract_base(sizeof(T)),
+        info_{*this, m_, typeid(stream), typeid(T), sizeof(stream), &stream::contents_of, site} {}
   // A stream shown as `name` in diagnostics (otherwise the name of its
-  // variable when it has static storage duration, else `stream<T>#N`).
-  explicit stream(const char* name) : stream() { info_.set_name(name); }
+  // variable when it has static storage duration, else the identifier or
+  // file and line of its declaration, else `stream<T>#N`).
+  explicit stream(const char* name, declaration_site site = declaration_site::here())
+      : stream(site) {
+    info_.set_name(name);
+  }
   stream(const stream&) = delete;
   stream& operator=(const stream&) = delete;
   // A component thread that found this stream empty forgets it (see
@@ -589,6 +602,9 @@ class stream : public stream_abstract_base {
         throw;
       }
       info_.note_written();
+      if (sop || eop || empty != 0) {
+        info_.note_sideband(sop || eop, empty != 0);
+      }
       trace_occupancy(info_, q_.size(), true);
       if (sleepers_ > woken_) {
         ++woken_;
@@ -619,9 +635,16 @@ class stream : public stream_abstract_base {
   unsigned int woken_ = 0;     // guarded by m_: sleepers signalled and not yet awake; <= sleepers_
 
  protected:
+  // Records the interface properties a derived interface declares, for the
+  // diagnostics; called by its constructor. Not virtual. Thread-safe.
+  void declare_properties(const declared_properties& declared) {
+    std::unique_lock<std::mutex> lock = lock_m();
+    info_.declare(declared);
+  }
+
   // Registry entry and statistics (stats guarded by m_). Last member with a
   // destructor: it is destroyed first, while the queues still exist.
-  stream_info info_{*this, m_, typeid(stream), typeid(T), sizeof(stream), &stream::contents_of};
+  stream_info info_;
 
  private:
   poll_site* parked_pollers_ = nullptr;  // guarded by m_: components parked until a write

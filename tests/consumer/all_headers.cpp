@@ -27,6 +27,8 @@ template class qrn::stream_in<int>;
 template class qrn::stream_out<int>;
 template class qrn::stream_in<labelled_sample>;
 template class qrn::stream_out<labelled_sample>;
+template class qrn::stream_in<int, qrn::buffer<4>, qrn::usesPackets<true>, qrn::usesEmpty<true>>;
+template class qrn::stream_out<labelled_sample, qrn::readyLatency<2>, qrn::usesValid<false>>;
 template class qrn::internal::_task<qrn::internal::VoidFuncTy, all_headers_component, true>;
 template class qrn::internal::_task<qrn::internal::VoidFuncTy, all_headers_component, false>;
 template void qrn::launch_always_run<all_headers_component>();

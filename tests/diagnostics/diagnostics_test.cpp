@@ -49,13 +49,10 @@ TEST(Diagnostics, NamesStreamsAndComponentsAndCountsWhatTheyDid) {
   EXPECT_EQ(counts("local_results"), (row{"qrn::stream_out<int>", "0", "0", "0", "0"}));
   EXPECT_EQ(rows.at("in").at(1), "5");
   EXPECT_EQ(rows.at("out").at(2), "5");
-  bool unnamed_local = false;
-  for (const auto& entry : rows) {
-    if (entry.first.rfind("stream<int>#", 0) == 0) {
-      unnamed_local = counts(entry.first) == row{"qrn::internal::stream<int>", "2", "1", "2", "1"};
-    }
-  }
-  EXPECT_TRUE(unnamed_local) << result.out;
+  const row& local = rows.at("local");  // named after its declaration: `local (FILE:LINE)`
+  EXPECT_EQ(local.at(0).rfind("(diagnosed_run.cpp:", 0), 0u) << result.out;
+  EXPECT_EQ(row(local.begin() + 1, local.begin() + 6),
+            (row{"qrn::internal::stream<int>", "2", "1", "2", "1"}));
   EXPECT_NE(result.out.find("\ndoubler "), std::string::npos) << result.out;
   EXPECT_NE(result.out.find("\ndut::stage<3> "), std::string::npos) << result.out;
   EXPECT_EQ(result.err, "");

@@ -25,9 +25,11 @@
 #include <utility>
 #include <vector>
 
+#include "HLS/internal/declaration_site.h"
 #include "HLS/internal/diagnostic_hooks.h"
 #include "HLS/internal/names.h"
 #include "HLS/internal/process_exit.h"
+#include "HLS/internal/properties.h"
 #include "HLS/internal/trace.h"
 
 namespace qrn {
@@ -83,15 +85,25 @@ struct element_printer<T,
 // How many elements a report shows of a stream that still holds some.
 constexpr std::size_t shown_leftover_elements = 4;
 
+// Sideband written to a stream that declares interface properties without the
+// ones that carry it: the hardware interface would drop it.
+struct dropped_sideband {
+  bool packet_flags = false;  // start/end-of-packet true without usesPackets<true>
+  bool empty_counts = false;  // a nonzero empty count without usesEmpty<true>
+
+  bool any() const { return packet_flags || empty_counts; }
+};
+
 class stream_info;
 
-// A stream destroyed while it still held elements, kept for the report at
-// the end of the run.
+// A stream destroyed while it still held elements (or after sideband that
+// its interface would drop), kept for the report at the end of the run.
 struct retired_stream {
   std::string name;
   std::string type;
   stream_stats stats;
   stream_contents contents;
+  dropped_sideband dropped;
 };
 
 struct stream_registry_state {
@@ -117,13 +129,14 @@ class stream_info {
 
   stream_info(const stream_abstract_base& stream, std::mutex& stream_mutex,
               const std::type_info& type, const std::type_info& element_type,
-              std::size_t object_size, contents_fn contents)
+              std::size_t object_size, contents_fn contents, declaration_site site)
       : stream_(&stream),
         mutex_(&stream_mutex),
         type_(&type),
         element_type_(&element_type),
         object_size_(object_size),
-        contents_(contents) {
+        contents_(contents),
+        site_(site) {
     // The end-of-run report runs from the exit handler, also in programs
     // that launch no component.
     static const bool exit_handler_installed = install_exit_handler();
@@ -138,8 +151,9 @@ class stream_info {
     registry.head = this;
   }
 
-  // Unregisters the stream; one that still holds elements is kept, in
-  // short, for the end-of-run report. Runs before the stream's queues are
+  // Unregisters the stream; one that still holds elements, or that was
+  // written sideband its interface would drop, is kept, in short, for the
+  // end-of-run report. Runs before the stream's queues are
   // destroyed (this is the stream's last member).
   ~stream_info() {
     trace_stream_destroyed(*this);
@@ -165,6 +179,19 @@ class stream_info {
   }
   void note_read() { ++stats_.read; }
   void note_slept(std::uint64_t ns) { stats_.asleep_ns += ns; }
+  // An element was written with packet flags (`flags`: sop or eop true) or a
+  // nonzero empty count (`count`); only called then.
+  void note_sideband(bool flags, bool count) {
+    if (declared_.any) {
+      dropped_.packet_flags = dropped_.packet_flags || (flags && !declared_.uses_packets);
+      dropped_.empty_counts = dropped_.empty_counts || (count && !declared_.uses_empty);
+    }
+  }
+
+  // ---- Interface properties (the stream's mutex must be held) --------------
+  void declare(const declared_properties& declared) { declared_ = declared; }
+  const declared_properties& declared() const { return declared_; }
+  const dropped_sideband& dropped() const { return dropped_; }
 
   // ---- Names -----------------------------------------------------------------
   // Sets the display name. Thread-safe.
@@ -173,8 +200,11 @@ class stream_info {
     name_ = std::move(name);
   }
   // The stream's type as the program spells it (`qrn::stream_in<int>`).
-  // Derived interfaces set theirs in their constructors.
-  void set_type(const std::type_info& type) { type_ = &type; }
+  // Derived interfaces set theirs in their constructors. Thread-safe.
+  void set_type(const std::type_info& type) {
+    std::lock_guard<std::mutex> lock(stream_registry().mutex);
+    type_ = &type;
+  }
 
   // ---- Readers (hold the registry's mutex) --------------------------------
   stream_info* next() const { return next_; }
@@ -185,6 +215,8 @@ class stream_info {
   std::size_t object_size() const { return object_size_; }
   std::uint64_t serial() const { return serial_; }
   const std::string& name() const { return name_; }
+  // Where the stream was constructed; fixed at construction.
+  const declaration_site& site() const { return site_; }
   // Requires the stream's mutex.
   const stream_stats& stats() const { return stats_; }
   void contents(stream_contents& into) const { contents_(*stream_, into); }
@@ -208,7 +240,7 @@ class stream_info {
   // Requires the registry's mutex. The stream's mutex is only tried: a
   // thread that ends the process may hold it for good.
   void retire(stream_registry_state& registry) noexcept {
-    if (stats_.written == stats_.read || !mutex_->try_lock()) {
+    if ((stats_.written == stats_.read && !dropped_.any()) || !mutex_->try_lock()) {
       return;
     }
     try {
@@ -220,7 +252,7 @@ class stream_info {
         registry.retired = new std::vector<retired_stream>;
       }
       if (registry.retired->size() < retired_stream_limit) {
-        retired_stream account{display_name(), demangled(type_->name()), stats_, {}};
+        retired_stream account{display_name(), demangled(type_->name()), stats_, {}, dropped_};
         contents(account.contents);
         registry.retired->push_back(std::move(account));
       }
@@ -230,7 +262,7 @@ class stream_info {
 
   const stream_abstract_base* stream_;
   std::mutex* mutex_;
-  const std::type_info* type_;
+  const std::type_info* type_;  // guarded by the registry's mutex
   const std::type_info* element_type_;
   std::size_t object_size_;
   contents_fn contents_;
@@ -240,6 +272,9 @@ class stream_info {
   std::string name_;             // guarded by the registry's mutex; empty: not named yet
   bool name_searched_ = false;   // guarded by the registry's mutex
   stream_stats stats_;           // guarded by the stream's mutex
+  declaration_site site_;
+  declared_properties declared_;  // guarded by the stream's mutex
+  dropped_sideband dropped_;      // guarded by the stream's mutex
 };
 
 }  // namespace internal

@@ -1,0 +1,20 @@
+// Names of streams after the place where they are declared, for streams that
+// have neither a name of their own nor a symbol.
+#ifndef QRN_RUNTIME_DECLARATION_NAMES_H
+#define QRN_RUNTIME_DECLARATION_NAMES_H
+
+#include <string>
+
+#include "HLS/internal/declaration_site.h"
+
+namespace qrn_runtime {
+
+// `IDENTIFIER (FILE:LINE)` when the source line at `site` plainly declares
+// one stream (`qrn::stream_in<int> samples;`, `... samples{...};`,
+// `... lanes[4];`), else `FILE:LINE`; FILE without its directories. Empty
+// when the site is unknown. Reads the source file; thread-safe.
+std::string declaration_name(const qrn::internal::declaration_site& site);
+
+}  // namespace qrn_runtime
+
+#endif  // QRN_RUNTIME_DECLARATION_NAMES_H
