@@ -8,9 +8,12 @@ using boost::context::detail::transfer_t;
 
 fiber_switch::fiber_switch(fiber_stack& stack, entry_point entry, void* argument)
     : fiber_(make_fcontext(stack.top(), stack.size(), &fiber_switch::first_entry)),
-      stack_(stack),
       entry_(entry),
       argument_(argument) {
+#if defined(QRN_FIBER_ASAN)
+  fiber_bottom_ = stack.bottom();
+  fiber_size_ = stack.size();
+#endif
 #if defined(QRN_FIBER_TSAN)
   tsan_fiber_ = __tsan_create_fiber(0);
 #endif
@@ -24,7 +27,7 @@ fiber_switch::~fiber_switch() {
 
 void fiber_switch::enter() {
 #if defined(QRN_FIBER_ASAN)
-  __sanitizer_start_switch_fiber(&main_fake_stack_, stack_.bottom(), stack_.size());
+  __sanitizer_start_switch_fiber(&main_fake_stack_, fiber_bottom_, fiber_size_);
 #endif
 #if defined(QRN_FIBER_TSAN)
   tsan_main_ = __tsan_get_current_fiber();

@@ -62,10 +62,11 @@ class fiber_switch {
 
   boost::context::detail::fcontext_t fiber_;           // where enter() resumes
   boost::context::detail::fcontext_t main_ = nullptr;  // where leave() resumes
-  fiber_stack& stack_;
   entry_point entry_;
   void* argument_;
 #if defined(QRN_FIBER_ASAN)
+  const void* fiber_bottom_;
+  std::size_t fiber_size_;
   void* main_fake_stack_ = nullptr;
   void* fiber_fake_stack_ = nullptr;
   const void* main_bottom_ = nullptr;
