@@ -2,11 +2,12 @@
 
 #include "HLS/internal/activity.h"
 
-#include <signal.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -24,7 +25,7 @@ constexpr std::size_t smallest_stack_size = std::size_t{16} << 10;
 constexpr std::size_t largest_stack_size = std::size_t{1} << 30;
 
 std::size_t page_size() {
-  static const std::size_t size = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+  static const auto size = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
   return size;
 }
 
@@ -100,13 +101,13 @@ void say_component_name(const char* signature) {
 }
 
 void say_number(std::size_t value) {
-  char digits[24];
-  std::size_t at = sizeof digits;
+  std::array<char, 24> digits{};
+  std::size_t at = digits.size();
   do {
     digits[--at] = static_cast<char>('0' + value % 10);
     value /= 10;
   } while (value != 0 && at > 0);
-  say(digits + at, sizeof digits - at);
+  say(digits.data() + at, digits.size() - at);
 }
 
 void on_segv(int signal, siginfo_t* info, void* context) {

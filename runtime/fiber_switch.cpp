@@ -19,6 +19,7 @@ fiber_switch::fiber_switch(fiber_stack& stack, entry_point entry, void* argument
 #endif
 }
 
+// NOLINTNEXTLINE(modernize-use-equals-default): not empty under ThreadSanitizer
 fiber_switch::~fiber_switch() {
 #if defined(QRN_FIBER_TSAN)
   __tsan_destroy_fiber(tsan_fiber_);
