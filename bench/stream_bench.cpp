@@ -59,6 +59,22 @@ void lock_unlock(benchmark::State& state) {
   report_per_unit(state, "ns_per_lock", 1);
 }
 
+// tryPeek of a stream holding one element: one uncontended lock and a copy,
+// to set against floor_lock_unlock.
+void try_peek(benchmark::State& state) {
+  qrn::stream_in<int> stream;
+  stream.write(7);
+  bool ok = false;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(stream.tryPeek(ok));
+  }
+  if (!ok) {
+    state.SkipWithError("tryPeek found the stream empty");
+  }
+  (void)stream.tryRead(ok);  // leaves nothing for the end-of-run warnings
+  report_per_unit(state, "ns_per_peek", 1);
+}
+
 // The component of S6 blocks for good in read(true), so it costs no CPU. Its
 // stream is built before the launch, as the streams of a test bench are: the
 // process then ends before static destructors could pull it from under the
@@ -114,6 +130,7 @@ void register_round(bool reverse) {
 
   register_scenario("floor_deque_push_pop", {{"std", deque_push_pop}}, quick, reverse);
   register_scenario("floor_lock_unlock", {{"std", lock_unlock}}, quick, reverse);
+  register_scenario("tryPeek", {{"qrn", try_peek}}, quick, reverse);
   register_scenario("S1_write_tryRead",
                     {{"qrn", write_then_try_read<qrn_streams>},
                      {"baseline", write_then_try_read<baseline_streams>}},
@@ -192,6 +209,7 @@ const std::vector<scenario_summary>& summary_lines() {
   static const std::vector<scenario_summary> lines = {
       {"floor_deque_push_pop", "ns_per_pair", "ns/pair", "std", "", 0, 0},
       {"floor_lock_unlock", "ns_per_lock", "ns/lock", "std", "", 0, 0},
+      {"tryPeek", "ns_per_peek", "ns/peek", "qrn", "", 0, 0},
       {"S1_write_tryRead", "ns_per_pair", "ns/pair", "qrn", "baseline", 1.0, 0},
       {"S2_producer_spinning_consumer", "ns_per_elem", "ns/elem", "qrn", "baseline", 0.6, 0},
       {"S3_pipeline", "ns_per_elem", "ns/elem", "qrn", "baseline", 0.6, 0},

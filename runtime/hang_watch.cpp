@@ -1,5 +1,6 @@
 #include "hang_watch.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <iomanip>
@@ -27,16 +28,31 @@ using steady = std::chrono::steady_clock;
 namespace {
 
 constexpr double default_hang_after_seconds = 2;
+// While elements move under a sleeping reader, it looks every
+// QRN_HANG_AFTER / looks_while_moving, so that the first look that sees the
+// final counts comes at most that much after the last move.
+constexpr int looks_while_moving = 8;
 
 // What the looks have seen; guarded by `mutex`, which a look only tries.
+//
+// A look counts the moves (elements written and read over all streams). Each
+// reader looks as its sleep starts (unless a look was made a moment ago) and
+// then when the look asks it to: soon while elements move, else when a report
+// could be due. So a reader blocked for less than QRN_HANG_AFTER on a run
+// where nothing moves wakes for no look at all.
 struct hang_state {
   std::mutex mutex;
-  double hang_after_seconds = default_hang_after_seconds;
+  steady::duration hang_after{};  // QRN_HANG_AFTER
+  steady::duration soon{};        // hang_after / looks_while_moving
   bool exit_on_hang = false;
-  bool seen = false;         // `moves` and `since` hold a look's findings
+  bool seen = false;         // `moves`, `since` and `last_look` hold looks' findings
   std::uint64_t moves = 0;   // elements written and read, all streams together
-  steady::time_point since;  // when a look first saw `moves`
-  bool reported = false;     // the state with `moves` has been reported
+  steady::time_point since;  // when a look first saw `moves`: the last move came before
+  // The moment after which the last move came: the look before `since`, or
+  // the latest start of a sleep, whichever is later.
+  steady::time_point moved_after;
+  steady::time_point last_look;  // the latest look that counted the moves
+  bool reported = false;         // the state with `moves` has been reported
   std::map<const always_run_record*, std::uint64_t> calls_seen;  // at the last look
 };
 
@@ -78,6 +94,25 @@ bool components_quiet(hang_state& s) {
   return quiet;
 }
 
+// When the last of the sleeping test bench, components and `watch`'s reader
+// fell asleep: none of them has moved an element since.
+steady::time_point latest_sleep_start(const qrn::internal::hang_watch& watch) {
+  std::int64_t latest_ns =
+      std::chrono::duration_cast<std::chrono::nanoseconds>(watch.asleep_since.time_since_epoch())
+          .count();
+  const qrn::internal::activity_state& activity = qrn::internal::activity();
+  if (activity.bench_waiting_on.load() != nullptr) {
+    latest_ns = std::max(latest_ns, activity.bench_asleep_since_ns.load());
+  }
+  for (const always_run_record* record = activity.always_run_head.load(std::memory_order_acquire);
+       record != nullptr; record = record->next) {
+    if (record->waiting_on.load() != nullptr) {
+      latest_ns = std::max(latest_ns, record->asleep_since_ns.load());
+    }
+  }
+  return steady::time_point(std::chrono::nanoseconds(latest_ns));
+}
+
 std::string seconds_text(double seconds) {
   std::ostringstream text;
   text << std::fixed << std::setprecision(1) << seconds;
@@ -91,7 +126,12 @@ struct sleeper {
   std::int64_t since_ns;
 };
 
-void write_hang_report(double stuck_seconds) {
+// The last line of a report after which the run goes on waiting.
+void write_how_to_fail(std::ostream& text) {
+  text << "qrn: the run keeps waiting; set QRN_ON_HANG=exit to end it with status 1 instead\n";
+}
+
+void write_hang_report(double stuck_seconds, bool exit_after) {
   const qrn::run_report report = qrn::snapshot_run();
   const std::int64_t now_ns =
       std::chrono::duration_cast<std::chrono::nanoseconds>(steady::now().time_since_epoch())
@@ -150,15 +190,21 @@ void write_hang_report(double stuck_seconds) {
   }
   text << "qrn: run report\n";
   qrn::print_run_table(text, report);
+  if (!exit_after) {
+    write_how_to_fail(text);
+  }
   std::cerr << text.str() << std::flush;
 }
 
 }  // namespace
 
 void configure_hang_watch() {
-  const seconds_setting hang_after("QRN_HANG_AFTER", default_hang_after_seconds);
+  const seconds_setting hang_after("QRN_HANG_AFTER", default_hang_after_seconds,
+                                   "0 turns hang checks off");
   hang_state& s = state();
-  s.hang_after_seconds = hang_after.seconds();
+  s.hang_after = std::chrono::duration_cast<steady::duration>(
+      std::chrono::duration<double>(hang_after.seconds()));
+  s.soon = s.hang_after / looks_while_moving;
   if (const char* on_hang = std::getenv("QRN_ON_HANG")) {
     const std::string value(on_hang);
     if (value == "exit") {
@@ -167,46 +213,55 @@ void configure_hang_watch() {
       std::cerr << "qrn: ignoring QRN_ON_HANG=" << value << ": expected wait or exit; using wait\n";
     }
   }
-  const std::chrono::nanoseconds look = std::chrono::duration_cast<std::chrono::nanoseconds>(
-      std::chrono::duration<double>(s.hang_after_seconds));
-  qrn::internal::diagnostic_hooks().look_for_hang.store(&look_for_hang);
-  qrn::internal::diagnostic_hooks().hang_look_ns.store(look.count());
+  if (s.soon.count() > 0) {
+    qrn::internal::diagnostic_hooks().look_for_hang.store(&look_for_hang);
+  }
 }
 
-void look_for_hang(const qrn::internal::hang_watch& watch) {
+std::chrono::nanoseconds::rep look_for_hang(const qrn::internal::hang_watch& watch, bool ran_out) {
   hang_state& s = state();
   std::unique_lock<std::mutex> lock(s.mutex, std::try_to_lock);
-  if (!lock.owns_lock()) {
-    return;
+  const steady::time_point now = steady::now();
+  if (!lock.owns_lock() || (!ran_out && s.seen && now - s.last_look < s.soon)) {
+    // Another look is under way, or one was made a moment ago.
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(s.soon).count();
   }
   stream_held_by_this_thread() = watch.stream;
+  steady::duration until_next_look = s.soon;
   std::uint64_t moves = 0;
   const bool quiet = components_quiet(s);
   if (qrn::internal::activity().pending_wakeups.load() != 0 || !total_moves(moves)) {
     // Something is on its way, or a stream is in use: no verdict this time.
   } else if (!s.seen || moves != s.moves) {
+    s.moved_after = std::max(s.seen ? s.last_look : now, latest_sleep_start(watch));
     s.seen = true;
     s.moves = moves;
-    s.since = steady::now();
+    s.since = now;
+    s.last_look = now;
     s.reported = false;
+    // Moves seen by a sleep that starts are mostly the sleeper's own.
+    until_next_look = ran_out ? s.soon : s.hang_after;
   } else {
-    const double stuck = std::chrono::duration<double>(steady::now() - s.since).count();
-    if (quiet && !s.reported && stuck >= s.hang_after_seconds) {
+    s.last_look = now;
+    const steady::duration stuck = now - s.since;
+    if (quiet && !s.reported && stuck >= s.hang_after) {
       s.reported = true;
-      write_hang_report(stuck);
+      write_hang_report(std::chrono::duration<double>(now - s.moved_after).count(), s.exit_on_hang);
       if (s.exit_on_hang) {
         qrn::internal::claim_process_ending();
         std::cerr << "qrn: ending the process with status 1 (QRN_ON_HANG=exit)\n" << std::flush;
         qrn::internal::end_process_now(1);
       }
     }
+    until_next_look = s.reported ? s.hang_after : std::max(s.soon, s.since + s.hang_after - now);
   }
   stream_held_by_this_thread() = nullptr;
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(until_next_look).count();
 }
 
 void report_deadlock() {
   qrn::internal::claim_process_ending();
-  write_hang_report(0);
+  write_hang_report(0, true);
   std::cerr << "qrn: ending the process with status 1 (QRN_SCHEDULE=fibers: no component can run)\n"
             << std::flush;
   qrn::internal::end_process_now(1);

@@ -1,24 +1,29 @@
-// Hang diagnosis: a reader asleep in a blocking read looks, every
-// QRN_HANG_AFTER seconds, whether the whole run is stuck, and reports it.
+// Hang diagnosis: sleeping readers look whether the whole run is stuck and
+// report it once nothing has moved for QRN_HANG_AFTER.
 #ifndef QRN_RUNTIME_HANG_WATCH_H
 #define QRN_RUNTIME_HANG_WATCH_H
+
+#include <chrono>
 
 #include "HLS/internal/diagnostic_hooks.h"
 #include "HLS/internal/stream_registry.h"
 
 namespace qrn_runtime {
 
-// Reads QRN_HANG_AFTER (seconds, default 2, 0 for off) and QRN_ON_HANG
+// Reads QRN_HANG_AFTER (seconds, default 2, 0 turns the checks off) and QRN_ON_HANG
 // (`wait`, the default, or `exit`) and turns the looks on. Called once,
 // while the runtime is initialised.
 void configure_hang_watch();
 
-// The look, made with the sleeping reader's stream mutex held. Stuck means:
-// no wake-up is pending, every always-running component is quiet (asleep in
-// a blocking read, or calling without moving anything), and no stream
-// element has moved for QRN_HANG_AFTER seconds. Reports each stuck state
-// once; with QRN_ON_HANG=exit it then ends the process with status 1.
-void look_for_hang(const qrn::internal::hang_watch& watch);
+// The look, made with the sleeping reader's stream mutex held as its sleep
+// starts or, with `ran_out`, after a timed sleep ran out; returns the
+// nanoseconds until its next look. Stuck means: no wake-up is pending, every
+// always-running component is quiet (asleep in a blocking read, or calling
+// without moving anything), and no stream element has moved for
+// QRN_HANG_AFTER. Reports each stuck state once; with QRN_ON_HANG=exit it then
+// ends the process with status 1, otherwise the report's last line tells that
+// option.
+std::chrono::nanoseconds::rep look_for_hang(const qrn::internal::hang_watch& watch, bool ran_out);
 
 // With fibers: the test bench waits and no fiber can run. Writes the hang
 // report at once and ends the process with status 1.

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <mutex>
 #include <thread>
+#include <unordered_set>
 
 #include "HLS/internal/diagnostic_hooks.h"
 #include "declaration_names.h"
@@ -31,6 +32,38 @@ bool try_lock_briefly(std::mutex& mutex) {
 
 double seconds(std::uint64_t ns) { return static_cast<double>(ns) / 1e9; }
 
+std::int64_t steady_now_ns() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// Nanoseconds of a sleep in progress since `since_ns`, 0 when there is none.
+std::uint64_t sleeping_ns(const stream_info* waiting_on, std::int64_t since_ns,
+                          std::int64_t now_ns) {
+  return waiting_on != nullptr && since_ns > 0 && since_ns < now_ns
+             ? static_cast<std::uint64_t>(now_ns - since_ns)
+             : 0;
+}
+
+// Time slept so far in blocking reads of `stream` by the test bench and the
+// components, counting the sleeps in progress (those of other threads are
+// counted once they end).
+std::uint64_t ongoing_sleep_ns(const stream_info& stream, std::int64_t now_ns) {
+  const qrn::internal::activity_state& activity = qrn::internal::activity();
+  std::uint64_t ns = 0;
+  if (activity.bench_waiting_on.load() == &stream) {
+    ns += sleeping_ns(&stream, activity.bench_asleep_since_ns.load(), now_ns);
+  }
+  for (const always_run_record* record = activity.always_run_head.load(std::memory_order_acquire);
+       record != nullptr; record = record->next) {
+    if (record->waiting_on.load() == &stream) {
+      ns += sleeping_ns(&stream, record->asleep_since_ns.load(), now_ns);
+    }
+  }
+  return ns;
+}
+
 qrn::stream_report report_of(stream_info& stream) {
   qrn::stream_report report;
   report.name = stream_name(stream);
@@ -44,6 +77,7 @@ qrn::stream_report report_of(stream_info& stream) {
       return report;
     }
     stats = stream.stats();
+    stats.asleep_ns += ongoing_sleep_ns(stream, steady_now_ns());  // exact under the stream's mutex
     stream.contents(contents);
     report.drops_packet_flags = stream.dropped().packet_flags;
     report.drops_empty_counts = stream.dropped().empty_counts;
@@ -104,7 +138,19 @@ const stream_info*& stream_held_by_this_thread() {
 std::string stream_name(stream_info& stream) {
   if (stream.name().empty() && !stream.name_searched()) {
     stream.mark_name_searched();
-    std::string found = variable_name(&stream.stream(), stream.object_size());
+    std::unordered_set<const void*> alike;  // live streams of the same class, listed when asked
+    const auto same_kind = [&alike, &stream](const void* address) {
+      if (alike.empty()) {
+        for (const stream_info* live = qrn::internal::stream_registry().head; live != nullptr;
+             live = live->next()) {
+          if (live->type() == stream.type()) {
+            alike.insert(&live->stream());
+          }
+        }
+      }
+      return alike.count(address) != 0;
+    };
+    std::string found = variable_name(&stream.stream(), stream.object_size(), same_kind);
     if (found.empty()) {
       found = declaration_name(stream.site());
     }
@@ -165,7 +211,11 @@ run_report snapshot_run() {
       component.name = qrn_runtime::component_name(*record);
       component.calls = record->calls.load();
       component.moving_calls = record->moving_calls.load();
-      component.asleep_seconds = qrn_runtime::seconds(record->asleep_ns.load());
+      const qrn::internal::stream_info* waiting_on = record->waiting_on.load();
+      component.asleep_seconds =
+          qrn_runtime::seconds(record->asleep_ns.load() +
+                               qrn_runtime::sleeping_ns(waiting_on, record->asleep_since_ns.load(),
+                                                        qrn_runtime::steady_now_ns()));
       component.waiting_on = qrn_runtime::live_stream_name(record->waiting_on.load());
       component.last_empty = qrn_runtime::live_stream_name(record->last_empty.load());
       report.components.insert(report.components.begin(), component);

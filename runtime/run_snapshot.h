@@ -39,8 +39,9 @@ class stream_access {
   bool granted_ = false;
 };
 
-// The display name of `stream`: its own name, its variable's name, its
-// declaration (`samples (tb.cpp:15)`, `tb.cpp:15`), or `stream<T>#N`.
+// The display name of `stream`: its own name, its variable's name or the
+// part of a variable it is (`lanes[2]`, `fe.samples`), its declaration
+// (`samples (tb.cpp:15)`, `tb.cpp:15`), or `stream<T>#N`.
 // Requires the registry's mutex.
 std::string stream_name(qrn::internal::stream_info& stream);
 

@@ -27,16 +27,16 @@ double parse_seconds(const char* value) {
 
 }  // namespace
 
-seconds_setting::seconds_setting(const char* variable, double default_seconds)
+seconds_setting::seconds_setting(const char* variable, double default_seconds,
+                                 const char* meaning_of_zero)
     : seconds_(default_seconds) {
   if (const char* value = std::getenv(variable)) {
     const double seconds = parse_seconds(value);
     if (seconds >= 0) {
       seconds_ = seconds;
     } else {
-      std::fprintf(stderr,
-                   "qrn: ignoring %s=%s: expected a number of seconds (0 for no limit); using %s\n",
-                   variable, value, seconds_text(default_seconds).c_str());
+      std::fprintf(stderr, "qrn: ignoring %s=%s: expected a number of seconds (%s); using %s\n",
+                   variable, value, meaning_of_zero, seconds_text(default_seconds).c_str());
     }
   }
   text_ = seconds_text(seconds_);

@@ -12,8 +12,10 @@ class seconds_setting {
  public:
   // Reads `variable`; when it is unset, or set to something other than a
   // non-negative number of seconds, the limit is `default_seconds`, and a bad
-  // value gets one line on standard error.
-  seconds_setting(const char* variable, double default_seconds);
+  // value gets one line on standard error, which tells what 0 means
+  // (`meaning_of_zero`, e.g. "0 for no limit").
+  seconds_setting(const char* variable, double default_seconds,
+                  const char* meaning_of_zero = "0 for no limit");
 
   // True once `elapsed` has reached the limit; never when there is none.
   bool reached(std::chrono::steady_clock::duration elapsed) const;

@@ -1,7 +1,10 @@
 // Names from the program's own symbol table (.symtab of /proc/self/exe, which
 // also holds internal-linkage objects and functions, unless the program was
 // stripped), and else from the dynamic symbol table (dladdr), which covers
-// exported symbols of shared libraries too.
+// exported symbols of shared libraries too. The part of a variable that an
+// object inside it is (`[2]`, `.samples`) comes from the program's debug
+// information where there is some (debug_info_names.h), else, for arrays,
+// from the sizes alone.
 #include "symbol_names.h"
 
 #include <dlfcn.h>
@@ -16,14 +19,18 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 
 #include "HLS/internal/names.h"
+#include "debug_info_names.h"
 
 namespace qrn_runtime {
 
 namespace {
 
 struct symbol {
+  std::uintptr_t start;         // where the symbol's object begins in memory
+  std::uintptr_t link_address;  // the same, as the program file gives it (no load bias)
   std::size_t size;
   std::string mangled;
 };
@@ -68,8 +75,9 @@ const program_image& program_file() {
   return image;
 }
 
-// Looks up `address` in the program's .symtab (objects and functions).
-bool program_symbol_at(std::uintptr_t address, symbol& found) {
+// Looks up `address` in the program's .symtab: a function or object that
+// starts there, or with `within`, an object that holds it.
+bool program_symbol_at(std::uintptr_t address, bool within, symbol& found) {
   const program_image& image = program_file();
   ElfW(Ehdr) header{};
   if (image.size < sizeof header || std::memcmp(image.data, ELFMAG, SELFMAG) != 0) {
@@ -97,31 +105,40 @@ bool program_symbol_at(std::uintptr_t address, symbol& found) {
       std::memcpy(&entry, image.data + at, sizeof entry);
       const int type = ELF64_ST_TYPE(entry.st_info);
       const std::size_t name_at = strings.sh_offset + entry.st_name;
-      if ((type != STT_OBJECT && type != STT_FUNC) || entry.st_value == 0 ||
-          bias + entry.st_value != address || name_at >= image.size) {
+      const std::uintptr_t start = bias + entry.st_value;
+      const bool holds =
+          within ? type == STT_OBJECT && start <= address && address - start < entry.st_size
+                 : (type == STT_OBJECT || type == STT_FUNC) && start == address;
+      if (!holds || entry.st_value == 0 || name_at >= image.size) {
         continue;
       }
       const char* name = image.data + name_at;
-      found = symbol{entry.st_size, std::string(name, strnlen(name, image.size - name_at))};
+      found = symbol{start, entry.st_value, entry.st_size,
+                     std::string(name, strnlen(name, image.size - name_at))};
       return true;
     }
   }
   return false;
 }
 
-// The mangled name of the symbol that starts exactly at `address`, with its
-// size; false if there is none.
-bool symbol_at(const void* address, symbol& found) {
-  if (program_symbol_at(reinterpret_cast<std::uintptr_t>(address), found)) {
+// The symbol that starts exactly at `address` or, with `within`, the object
+// that holds it; false if there is none.
+bool symbol_at(const void* address, bool within, symbol& found) {
+  if (program_symbol_at(reinterpret_cast<std::uintptr_t>(address), within, found)) {
     return true;
   }
   Dl_info info{};
   void* dynamic_entry = nullptr;
   if (dladdr1(address, &info, &dynamic_entry, RTLD_DL_SYMENT) == 0 || info.dli_sname == nullptr ||
-      info.dli_saddr != address || dynamic_entry == nullptr) {
+      dynamic_entry == nullptr || (!within && info.dli_saddr != address)) {
     return false;
   }
-  found = symbol{static_cast<const ElfW(Sym)*>(dynamic_entry)->st_size, info.dli_sname};
+  const auto* entry = static_cast<const ElfW(Sym)*>(dynamic_entry);
+  const auto start = reinterpret_cast<std::uintptr_t>(info.dli_saddr);
+  if (within && reinterpret_cast<std::uintptr_t>(address) - start >= entry->st_size) {
+    return false;
+  }
+  found = symbol{start, 0, entry->st_size, info.dli_sname};
   return true;
 }
 
@@ -157,19 +174,48 @@ std::string without_anonymous_namespaces(std::string name) {
   return name;
 }
 
-}  // namespace
-
-std::string variable_name(const void* address, std::size_t size) {
-  symbol found;
-  if (!symbol_at(address, found) || found.size != size) {
+// "[i]" when the object of `size` bytes at `offset` in the variable of
+// `variable_size` bytes at `first` is element i of an array of such
+// objects, judged by sizes and by `same_kind` at every element; else empty.
+std::string array_element(const char* first, std::size_t variable_size, std::size_t offset,
+                          std::size_t size, const std::function<bool(const void*)>& same_kind) {
+  if (size == 0 || variable_size % size != 0 || offset % size != 0) {
     return {};
   }
-  return without_anonymous_namespaces(qrn::internal::demangled(found.mangled.c_str()));
+  for (std::size_t at = 0; at < variable_size; at += size) {
+    if (!same_kind(first + at)) {
+      return {};
+    }
+  }
+  return "[" + std::to_string(offset / size) + "]";
+}
+
+}  // namespace
+
+std::string variable_name(const void* address, std::size_t size,
+                          const std::function<bool(const void*)>& same_kind) {
+  symbol found;
+  if (!symbol_at(address, true, found)) {
+    return {};
+  }
+  const std::size_t offset = reinterpret_cast<std::uintptr_t>(address) - found.start;
+  std::string part;
+  if (offset != 0 || found.size != size) {
+    part = found.link_address != 0 ? part_of_variable(found.link_address, offset, size) : "";
+    if (part.empty()) {
+      part = array_element(static_cast<const char*>(address) - offset, found.size, offset, size,
+                           same_kind);
+    }
+    if (part.empty()) {
+      return {};
+    }
+  }
+  return without_anonymous_namespaces(qrn::internal::demangled(found.mangled.c_str())) + part;
 }
 
 std::string function_name(void (*function)()) {
   symbol found;
-  if (!symbol_at(reinterpret_cast<const void*>(function), found)) {
+  if (!symbol_at(reinterpret_cast<const void*>(function), false, found)) {
     return {};
   }
   return without_signature(

@@ -4,13 +4,20 @@
 #define QRN_RUNTIME_SYMBOL_NAMES_H
 
 #include <cstddef>
+#include <functional>
 #include <string>
 
 namespace qrn_runtime {
 
-// The demangled name of the variable that is exactly the `size` bytes at
-// `address` (`in`, `dut::samples`), or empty when no symbol is.
-std::string variable_name(const void* address, std::size_t size);
+// The name of the object of `size` bytes at `address` as the program's
+// symbols give it: a whole variable (`in`, `dut::samples`), an element of an
+// array (`lanes[2]`; `grid[1][0]` with debug information) or, with debug
+// information, a member of a variable (`fe.samples`, `fe.stage.samples`).
+// Without debug information an array is told from another variable that
+// holds such objects by `same_kind`, asked for every element. Empty when no
+// symbol names it. Not thread-safe: callers serialise their calls.
+std::string variable_name(const void* address, std::size_t size,
+                          const std::function<bool(const void*)>& same_kind);
 
 // The demangled name of `function` without return type and parameters
 // (`doubler`, `dut::stage<3>`), or empty when no symbol names it.

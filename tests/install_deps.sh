@@ -25,6 +25,8 @@ need binutils nm
 need git git
 need libgtest-dev /usr/include/gtest/gtest.h
 need libbenchmark-dev /usr/include/benchmark/benchmark.h
+# Names of members of global objects, from debug information.
+need libdw-dev /usr/include/elfutils/libdw.h
 # Boost.Context: the runtime's fiber scheduler (QRN_SCHEDULE=fibers).
 need libboost-context-dev /usr/include/boost/context/detail/fcontext.hpp
 # GTKWave's converters: the trace tests check that a VCD trace converts to FST and back.

@@ -31,12 +31,13 @@ struct stream_report {
   std::uint64_t read = 0;       // elements read so far
   std::uint64_t peak = 0;       // most elements it ever held: the FIFO depth that never blocks
   std::uint64_t occupancy = 0;  // elements it holds now
-  double asleep_seconds = 0;    // total time readers slept in blocking reads of it
-  unsigned int sleepers = 0;    // readers asleep on it now
-  bool printable = false;       // its elements can be written with operator<<
-  std::string first_values;     // the oldest few elements it holds, when printable
-  bool destroyed = false;       // destroyed before the snapshot, holding elements
-  bool busy = false;            // its lock was held throughout the snapshot: counts unknown
+  double asleep_seconds =
+      0;  // time readers slept in blocking reads of it, sleeps in progress included
+  unsigned int sleepers = 0;  // readers asleep on it now
+  bool printable = false;     // its elements can be written with operator<<
+  std::string first_values;   // the oldest few elements it holds, when printable
+  bool destroyed = false;     // destroyed before the snapshot, holding elements
+  bool busy = false;          // its lock was held throughout the snapshot: counts unknown
   // Sideband written to a stream that declares interface properties, which
   // its hardware interface would drop:
   bool drops_packet_flags = false;  // start/end-of-packet flags without usesPackets<true>
@@ -48,9 +49,9 @@ struct component_report {
   std::string name;                // its function's name (`doubler`, `stage<3>`)
   std::uint64_t calls = 0;         // completed calls
   std::uint64_t moving_calls = 0;  // completed calls that moved at least one element
-  double asleep_seconds = 0;       // total time it slept in blocking reads
-  std::string waiting_on;          // the stream it sleeps on now, or empty
-  std::string last_empty;          // the stream its last empty tryRead found, or empty
+  double asleep_seconds = 0;  // time it slept in blocking reads, the sleep in progress included
+  std::string waiting_on;     // the stream it sleeps on now, or empty
+  std::string last_empty;     // the stream its last empty tryRead or tryPeek found, or empty
 };
 
 struct run_report {

@@ -4,8 +4,9 @@
 // Both are `qrn::internal::stream<T>` channels (see HLS/hls_internal.h for the
 // blocking and thread-safety rules): each read, write and tryRead calls the
 // same-shaped `stream<T>` operation directly, and each tryWrite calls the
-// interface's own write directly and returns true. On top of that,
-// `setStallCycles` rejects a stall spread larger than the average stall.
+// interface's own write directly and returns true. The non-virtual tryPeek
+// overloads are stream<T>'s own. On top of that, `setStallCycles` rejects a
+// stall spread larger than the average stall.
 //
 // The interface properties (`_Params`: qrn::buffer<8>, qrn::usesPackets<true>,
 // ...; see HLS/internal/properties.h) are checked at compile time, carried as

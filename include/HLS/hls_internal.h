@@ -14,8 +14,8 @@
 // - `m_` is taken with a few try_lock attempts before an ordinary lock(), and
 //   a write notifies `cv_` only when a reader sleeps on it that no earlier
 //   write has woken yet, so an uncontended stream makes no system call.
-// - A tryRead on an always-running component's thread that finds the stream
-//   empty logs it, and a write wakes every component parked until the stream
+// - A tryRead or tryPeek on an always-running component's thread that finds
+//   the stream empty logs it, and a write wakes every component parked until the stream
 //   gets an element (see HLS/internal/parking.h); a write to a stream that no
 //   component is parked on pays one test of `parked_pollers_`.
 // - While a trace is recorded (see HLS/internal/trace.h), every change of
@@ -325,6 +325,40 @@ class stream : public stream_abstract_base {
     return elem;
   }
 
+  // ---- Non-blocking peeks: the head element, left in place -----------------
+  // Not virtual (the dispatch table does not change); stream_in and
+  // stream_out inherit them. On an empty stream they set `success` false,
+  // leave the sideband arguments alone, count as an empty poll as tryRead
+  // does (so a component that only peeks parks until a write) and return
+  // T(). A successful peek moves nothing. Never block. Thread-safe.
+  T tryPeek(bool& success) {
+    std::unique_lock<std::mutex> lock = lock_m();
+    success = holds_element_for_poll();
+    if (!success) {
+      return empty_poll_result(lock);
+    }
+    return q_.front();
+  }
+  T tryPeek(bool& success, bool& sop, bool& eop) {
+    std::unique_lock<std::mutex> lock = lock_m();
+    success = holds_element_for_poll();
+    if (!success) {
+      return empty_poll_result(lock);
+    }
+    sop = qp_.front().first;
+    eop = qp_.front().second;
+    return q_.front();
+  }
+  T tryPeek(bool& success, bool& sop, bool& eop, int& empty) {
+    std::unique_lock<std::mutex> lock = lock_m();
+    success = holds_element_for_poll();
+    if (!success) {
+      return empty_poll_result(lock);
+    }
+    assign_front_sideband(sop, eop, empty);
+    return q_.front();
+  }
+
   // One emulated cycle of the timing model: true while the drawn stall lasts,
   // then false for the drawn ready/valid window, after which the next period
   // is drawn. With the construction parameters it never stalls.
@@ -440,7 +474,7 @@ class stream : public stream_abstract_base {
     }
     return lock;
   }
-  // The result of a tryRead that found the stream empty: releases `m_`,
+  // The result of a tryRead or tryPeek that found the stream empty: releases `m_`,
   // notes the stream for the diagnostics and, on a component's thread, in its
   // poll log (see parking.h), and backs off (see back_off_after_empty_poll)
   // before returning.
@@ -522,12 +556,13 @@ class stream : public stream_abstract_base {
     if (traced) {
       trace_thread_entered(&info_, trace_thread_state::asleep);
     }
+    bool ran_out = false;  // the last sleep was timed and ended without a wake-up
     do {
       ++sleepers_;
       note_reader_sleeps(info_, std::chrono::duration_cast<std::chrono::nanoseconds>(
                                     watch.asleep_since.time_since_epoch())
                                     .count());
-      sleep_on_cv(lock, watch);
+      sleep_on_cv(lock, watch, ran_out);
       --sleepers_;
       const bool signalled = woken_ > 0;
       if (signalled) {
@@ -565,19 +600,19 @@ class stream : public stream_abstract_base {
     info_.note_slept(static_cast<std::uint64_t>(slept.count()));
     note_reader_slept(static_cast<std::uint64_t>(slept.count()));
   }
-  // One sleep on cv_; with hang detection on, at most one look period long,
-  // after which it looks for a hang (still counted as asleep).
-  void sleep_on_cv(std::unique_lock<std::mutex>& lock, const hang_watch& watch) {
-    const std::chrono::nanoseconds look(diagnostic_hooks().hang_look_ns.load());
-    if (look.count() == 0) {
+  // One sleep on cv_. With hang checks on, it first looks for a hang, which
+  // tells how long to sleep until the next look (still counted as asleep);
+  // sets `ran_out` when that time passed without a wake-up.
+  void sleep_on_cv(std::unique_lock<std::mutex>& lock, const hang_watch& watch, bool& ran_out) {
+    std::chrono::nanoseconds::rep (*look_for_hang)(const hang_watch&, bool) =
+        diagnostic_hooks().look_for_hang.load();
+    if (look_for_hang == nullptr) {
       cv_.wait(lock);
+      ran_out = false;
       return;
     }
-    if (cv_.wait_for(lock, look) == std::cv_status::timeout && woken_ == 0) {
-      if (void (*look_for_hang)(const hang_watch&) = diagnostic_hooks().look_for_hang.load()) {
-        look_for_hang(watch);
-      }
-    }
+    const std::chrono::nanoseconds until_next_look(look_for_hang(watch, ran_out));
+    ran_out = cv_.wait_for(lock, until_next_look) == std::cv_status::timeout && woken_ == 0;
   }
   // Appends one element to all three queues, or to none if an append throws,
   // and wakes one sleeping reader that no earlier write has woken yet and

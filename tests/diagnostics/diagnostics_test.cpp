@@ -6,6 +6,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -34,6 +35,12 @@ std::size_t count(const std::string& text, const std::string& part) {
   return found;
 }
 
+// The number of seconds written after `prefix` in `text`, or -1.
+double seconds_after(const std::string& text, const std::string& prefix) {
+  const std::size_t at = text.find(prefix);
+  return at == std::string::npos ? -1 : std::stod(text.substr(at + prefix.size()));
+}
+
 TEST(Diagnostics, NamesStreamsAndComponentsAndCountsWhatTheyDid) {
   const process_result result = run({"names"}, {"QRN_REPORT=off"});
   ASSERT_EQ(result.exit_status, 0) << result.err;
@@ -47,6 +54,19 @@ TEST(Diagnostics, NamesStreamsAndComponentsAndCountsWhatTheyDid) {
   EXPECT_EQ(counts("mid"), (row{"qrn::internal::stream<int>", "1", "1", "1", "0"}));
   EXPECT_EQ(counts("dut::samples"), (row{"qrn::stream_in<int>", "1", "1", "1", "0"}));
   EXPECT_EQ(counts("local_results"), (row{"qrn::stream_out<int>", "0", "0", "0", "0"}));
+  // Parts of global variables: array elements from the symbol table alone,
+  // members and the indices of a 2-D array from debug information.
+  EXPECT_EQ(counts("lanes[2]"), (row{"qrn::stream_in<int>", "2", "2", "2", "0"}));
+  EXPECT_EQ(rows.at("lanes[0]").at(1), "0");
+  if (QRN_RUNTIME_READS_DEBUG_INFO) {
+    EXPECT_EQ(counts("grid[1][2]"), (row{"qrn::internal::stream<int>", "3", "3", "3", "0"}));
+    EXPECT_EQ(counts("fe.stage.results"), (row{"qrn::stream_out<int>", "4", "4", "4", "0"}));
+    EXPECT_EQ(counts("fe.samples"), (row{"qrn::stream_out<int>", "5", "5", "5", "0"}));
+    EXPECT_EQ(counts("fe.taps[1]"), (row{"qrn::stream_in<int>", "6", "6", "6", "0"}));
+    EXPECT_EQ(rows.count("fe.stage.samples"), 1u);
+  } else {
+    EXPECT_EQ(counts("grid[5]"), (row{"qrn::internal::stream<int>", "3", "3", "3", "0"}));
+  }
   EXPECT_EQ(rows.at("in").at(1), "5");
   EXPECT_EQ(rows.at("out").at(2), "5");
   const row& local = rows.at("local");  // named after its declaration: `local (FILE:LINE)`
@@ -110,11 +130,34 @@ TEST(Diagnostics, ReportsAHangByNameAndExitsWhenAsked) {
        "dut::samples (qrn::stream_in<int>)\n",
        "qrn:   stream misrouted (qrn::stream_in<int>) holds 1 element(s) that no one reads: 4\n",
        "qrn: ending the process with status 1 (QRN_ON_HANG=exit)\n"});
-  // Without QRN_ON_HANG=exit the reader keeps waiting, and the report comes once.
+  EXPECT_EQ(result.err.find("set QRN_ON_HANG=exit"), std::string::npos) << result.err;
+  // The durations agree: nothing moved for at least QRN_HANG_AFTER, counted
+  // from the start of the last sleep, and the table counts sleeps in
+  // progress.
+  const double stuck = seconds_after(result.err, "no stream element has moved for ");
+  const double bench = seconds_after(result.err,
+                                     "the test bench waits in a blocking read of out "
+                                     "(qrn::stream_out<int>) for ");
+  const double offset = seconds_after(result.err,
+                                      "component offset waits in a blocking read of "
+                                      "mid (qrn::internal::stream<int>) for ");
+  EXPECT_GE(stuck, 0.1) << result.err;
+  EXPECT_LE(stuck, std::max(bench, offset) + 0.05) << result.err;
+  EXPECT_GE(stuck, std::min(bench, offset) - 0.05) << result.err;
+  const auto rows = qrn_test::table_rows(result.err);
+  EXPECT_GT(std::stod(rows.at("offset").at(2)), 0.0) << result.err;  // asleep s
+  EXPECT_GT(std::stod(rows.at("mid").at(5)), 0.0) << result.err;
+  // Without QRN_ON_HANG=exit the reader keeps waiting, the report comes once
+  // and ends telling how to make the run fail instead.
   const process_result waiting =
       run({"hang"}, {"QRN_HANG_AFTER=0.1"}, std::chrono::milliseconds(1500));
   EXPECT_TRUE(waiting.timed_out);
   EXPECT_EQ(count(waiting.err, "qrn: hang:"), 1u) << waiting.err;
+  const std::string how_to_fail =
+      "\nqrn: the run keeps waiting; set QRN_ON_HANG=exit to end it with status 1 instead\n";
+  EXPECT_EQ(
+      waiting.err.substr(waiting.err.size() - std::min(waiting.err.size(), how_to_fail.size())),
+      how_to_fail);
 }
 
 TEST(Diagnostics, NoHangReportWhileWorkGoesOn) {
@@ -168,6 +211,9 @@ TEST(Diagnostics, WritesTheTableAsJsonOrCsvAndRejectsBadSettings) {
     EXPECT_EQ(count(result.err, "qrn: ignoring ") + count(result.err, "qrn: could not "), 1u)
         << result.err;
     EXPECT_NE(result.err.find(bad.substr(0, bad.find('='))), std::string::npos) << result.err;
+    if (bad == "QRN_HANG_AFTER=soon") {
+      EXPECT_NE(result.err.find("(0 turns hang checks off)"), std::string::npos) << result.err;
+    }
   }
 }
 

@@ -131,6 +131,11 @@ TYPED_TEST(StreamConcurrency, EveryElementKeepsItsOwnSideband) {
     bool sop = false;
     bool eop = false;
     int empty = -1;
+    bool peeked = false;  // a peek, racing the other readers, sees one whole element
+    const int head = stream.tryPeek(peeked, sop, eop, empty);
+    if (peeked && (sop != sop_of(head) || eop != eop_of(head) || empty != empty_of(head))) {
+      ++wrong_sidebands;
+    }
     int value = 0;
     switch (n % 4) {
       case 0:

@@ -1,5 +1,6 @@
 // Model-based check of one stream channel: a sequence of bytes chooses the
-// operations (every read, write, tryRead, tryWrite, peek and by-pointer shape)
+// operations (every read, write, tryRead, tryWrite, tryPeek, peek and
+// by-pointer shape)
 // and their arguments; each operation runs on the stream and on a reference
 // std::deque of (value, sop, eop, empty), and every result, every output
 // argument, the size and the emptiness test are compared after each step. The
@@ -141,6 +142,9 @@ class stream_model {
     op_front_by_ptr,
     op_front_by_ptr_pkt,
     op_front_by_ptr_pkt_e,
+    op_try_peek,
+    op_try_peek_flags,
+    op_try_peek_count,
     single_ops
   };
   static constexpr unsigned burst_ops = 248;
@@ -158,8 +162,8 @@ class stream_model {
   }
 
   void step(byte_choices& in, unsigned op) {
-    const bool takes_or_peeks =
-        op >= op_read && op != op_try_read && op != op_try_read_flags && op != op_try_read_count;
+    const bool takes_or_peeks = op >= op_read && op <= op_front_by_ptr_pkt_e && op != op_try_read &&
+                                op != op_try_read_flags && op != op_try_read_count;
     if (takes_or_peeks && model_.empty()) {
       return;  // would block or be fatal
     }
@@ -266,7 +270,7 @@ class stream_model {
       case op_try_read:
       case op_try_read_flags:
       case op_try_read_count:
-        try_read(op, sop, eop, count);
+        try_read(op - op_try_read, false, sop, eop, count);
         break;
       case op_read_by_ptr: {
         const model_element want = pop();
@@ -324,39 +328,48 @@ class stream_model {
         expect_element(got, model_.front(), true);
         break;
       }
+      case op_try_peek:
+      case op_try_peek_flags:
+      case op_try_peek_count:
+        try_read(op - op_try_peek, true, sop, eop, count);
+        break;
       default:
         break;
     }
   }
 
-  // tryRead of the three shapes, on an empty or a non-empty stream. On an
+  // tryRead or tryPeek (`peek`) of the three shapes (`shape` 0: plain,
+  // 1: flags, 2: flags and count), on an empty or a non-empty stream. On an
   // empty one it must report failure, return T() and leave the caller's
-  // sideband variables (here arbitrary values from the input) alone.
-  void try_read(unsigned op, bool sop, bool eop, int count) {
+  // sideband variables (here arbitrary values from the input) alone; a peek
+  // leaves the element in place.
+  void try_read(unsigned shape, bool peek, bool sop, bool eop, int count) {
     const bool has_element = !model_.empty();
     model_element want{};
     model_element got{};
     if (has_element) {
-      want = pop();
+      want = peek ? model_.front() : pop();
       got = opposite(want);
     } else {
       want = model_element{0, sop, eop, count};
       got = model_element{-1, sop, eop, count};
     }
     bool success = !has_element;
-    if (op == op_try_read) {
-      got.value = s_.tryRead(success);
-    } else if (op == op_try_read_flags) {
-      got.value = s_.tryRead(success, got.sop, got.eop);
+    if (shape == 0) {
+      got.value = peek ? s_.tryPeek(success) : s_.tryRead(success);
+    } else if (shape == 1) {
+      got.value =
+          peek ? s_.tryPeek(success, got.sop, got.eop) : s_.tryRead(success, got.sop, got.eop);
     } else {
-      got.value = s_.tryRead(success, got.sop, got.eop, got.empty);
+      got.value = peek ? s_.tryPeek(success, got.sop, got.eop, got.empty)
+                       : s_.tryRead(success, got.sop, got.eop, got.empty);
     }
-    expect(success == has_element, has_element ? "tryRead of a non-empty stream failed"
-                                               : "tryRead of an empty stream succeeded");
-    if (op == op_try_read) {
+    expect(success == has_element, has_element ? "a non-empty stream reported empty"
+                                               : "an empty stream reported an element");
+    if (shape == 0) {
       expect_value(got.value, want.value);
     } else {
-      expect_element(got, want, op == op_try_read_count || !has_element);
+      expect_element(got, want, shape == 2 || !has_element);
     }
   }
 
@@ -455,6 +468,9 @@ class stream_model {
         "front_by_ptr",
         "front_by_ptr_pkt",
         "front_by_ptr_pkt_e",
+        "tryPeek(ok)",
+        "tryPeek(ok, sop, eop)",
+        "tryPeek(ok, sop, eop, empty)",
     };
     return names[op];
   }

@@ -35,6 +35,16 @@ void poll_empty(stream& s) {
   ASSERT_FALSE(success);
 }
 
+// A peek that finds the stream empty is logged as an empty poll too.
+void peek_empty(stream& s) {
+  bool success = true;
+  bool sop = true;
+  bool eop = true;
+  int empty = 5;
+  (void)s.tryPeek(success, sop, eop, empty);
+  ASSERT_FALSE(success);
+}
+
 // Parks `parker` on another thread and returns once it sleeps; the thread
 // stores whether it was woken in `woken`.
 std::thread sleep_on_thread(idle_parker& parker, bool& woken) {
@@ -75,6 +85,7 @@ TEST(Parking, AWakeUpBeforeTheSleepIsKeptForItOnly) {
   EXPECT_FALSE(parker.sleep(no_pause));
 }
 
+// One stream polled by tryRead, the other by tryPeek.
 TEST(Parking, AWriteToEitherPolledStreamWakesTheSleeper) {
   for (const int written : {0, 1}) {
     SCOPED_TRACE(written);
@@ -84,7 +95,7 @@ TEST(Parking, AWriteToEitherPolledStreamWakesTheSleeper) {
     {
       logging_polls polls(log);
       poll_empty(inputs[0]);
-      poll_empty(inputs[1]);
+      peek_empty(inputs[1]);
       poll_empty(inputs[0]);  // logged once
     }
     ASSERT_TRUE(log.enlist_all(parker));

@@ -49,7 +49,7 @@ struct always_run_record {
   void (*function)() = nullptr;
   // For the diagnostics (see HLS/diagnostics.h): completed calls that moved an
   // element, time slept in blocking reads, the stream it sleeps on now, the
-  // stream its last empty tryRead found.
+  // stream its last empty tryRead or tryPeek found.
   std::atomic<std::uint64_t> moving_calls{0};
   std::atomic<std::uint64_t> asleep_ns{0};
   std::atomic<const stream_info*> waiting_on{nullptr};
@@ -139,7 +139,7 @@ inline void note_reader_slept(std::uint64_t ns) {
   }
 }
 
-// Called by a tryRead that found `stream` empty.
+// Called by a tryRead or tryPeek that found `stream` empty.
 inline void note_empty_poll(const stream_info& stream) {
   if (always_run_record* record = current_always_run_record()) {
     record->last_empty.store(&stream, std::memory_order_relaxed);

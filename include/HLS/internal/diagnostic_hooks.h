@@ -25,11 +25,13 @@ struct hang_watch {
 struct diagnostic_hook_table {
   // Writes the end-of-run report (QRN_REPORT). Called once, by the ending.
   std::atomic<void (*)(int status)> end_of_run{nullptr};
-  // How often a sleeping reader looks for a hang; zero turns the looks off.
-  std::atomic<std::chrono::nanoseconds::rep> hang_look_ns{0};
-  // Looks for a hang, with the caller's stream mutex held; may report it and
-  // may end the process (QRN_ON_HANG=exit).
-  std::atomic<void (*)(const hang_watch&)> look_for_hang{nullptr};
+  // Looks for a hang, with the caller's stream mutex held, as a reader's
+  // sleep starts or, with `ran_out`, after its last timed sleep ran out; may
+  // report it and may end the process (QRN_ON_HANG=exit). Returns how long
+  // the reader sleeps until its next look (positive). Null while hang checks
+  // are off.
+  std::atomic<std::chrono::nanoseconds::rep (*)(const hang_watch&, bool ran_out)> look_for_hang{
+      nullptr};
   // Finds and keeps the name of a stream that has none of its own (its
   // variable's); requires the registry's mutex.
   std::atomic<void (*)(stream_info&)> find_stream_name{nullptr};

@@ -6,7 +6,7 @@
 //   make a wake-up call; a parker is a static of its component and is never
 //   destroyed, so a waker may use it after releasing any lock.
 // - While a component's calls move nothing, its worker thread logs, in its
-//   `poll_log`, every stream that a tryRead on that thread found empty
+//   `poll_log`, every stream that a tryRead or tryPeek on that thread found empty
 //   (log_empty_poll). Other threads log nothing.
 // - To park, the worker enlists one `poll_site` per logged stream in that
 //   stream's list of parked pollers, then sleeps; waking, it leaves every list.

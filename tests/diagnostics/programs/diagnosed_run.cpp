@@ -1,7 +1,8 @@
 // A small test bench whose run the diagnostics describe. Usage:
 //   diagnosed_run MODE [END]
 // MODE chooses the run:
-//   names       streams named every way, two components; prints the table
+//   names       streams named every way (parts of variables too), two
+//               components; prints the table
 //   leftover    streams left holding elements, read and never read
 //   hang        a two-stage pipeline whose bench writes to the wrong stream
 //   slow_writer a bench thread that sleeps, then writes what main waits for
@@ -28,6 +29,20 @@ qrn::stream_in<int> samples;
 qrn::stream_in<int> named{"adc_samples"};
 qrn::internal::stream<int> mid;
 qrn::stream_in<int> misrouted;
+// Streams named as parts of global variables.
+qrn::stream_in<int> lanes[4];
+qrn::internal::stream<int> grid[2][3];
+struct stage_streams {
+  qrn::stream_in<int> samples;
+  qrn::stream_out<int> results;
+};
+struct front_end {
+  int gain;
+  stage_streams stage;
+  qrn::stream_out<int> samples;
+  qrn::stream_in<int> taps[2];
+};
+front_end fe;
 
 struct opaque {  // has no operator<<
   int value;
@@ -72,6 +87,15 @@ void reads_without_waiting() { out.write(in.read(false)); }
 
 void entry() {}
 
+void pass_through(qrn::internal::stream<int>& stream, int count) {
+  for (int i = 0; i < count; ++i) {
+    stream.write(i);
+  }
+  for (int i = 0; i < count; ++i) {
+    (void)stream.read();
+  }
+}
+
 int run_names(const std::string& end) {
   qrn::launch_always_run<doubler>();
   qrn::launch_always_run<dut::stage<3>>();
@@ -82,6 +106,12 @@ int run_names(const std::string& end) {
     in.write(i);
   }
   dut::samples.write(1);
+  // Each part passes a count of elements of its own.
+  pass_through(lanes[2], 2);
+  pass_through(grid[1][2], 3);
+  pass_through(fe.stage.results, 4);
+  pass_through(fe.samples, 5);
+  pass_through(fe.taps[1], 6);
   named.write(7);
   (void)named.read();
   local.write(1);
