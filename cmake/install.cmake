@@ -46,5 +46,28 @@ foreach(dir INCLUDEDIR LIBDIR)
     set(QRN_PC_${dir} "\${prefix}/${CMAKE_INSTALL_${dir}}")
   endif()
 endforeach()
+# The headers come with -isystem, so a user's warning flags do not apply to
+# them; except in /usr/include, which the compiler searches anyway, and where
+# -isystem would move it before the C++ library's own headers (whose
+# #include_next then fails). The choice is made when installing, as the
+# prefix may change then.
+set(QRN_PC_INCLUDE_FLAG "-isystem \${includedir} ")
 configure_file(${CMAKE_CURRENT_LIST_DIR}/qrn.pc.in ${PROJECT_BINARY_DIR}/qrn.pc @ONLY)
-install(FILES ${PROJECT_BINARY_DIR}/qrn.pc DESTINATION ${QRN_INSTALL_PKGCONFIGDIR})
+set(QRN_PC_INCLUDE_FLAG "")
+configure_file(${CMAKE_CURRENT_LIST_DIR}/qrn.pc.in ${PROJECT_BINARY_DIR}/pc-usr/qrn.pc @ONLY)
+set(qrn_pc_includedir "${CMAKE_INSTALL_INCLUDEDIR}")
+if(NOT IS_ABSOLUTE "${qrn_pc_includedir}")
+  set(qrn_pc_includedir "\${CMAKE_INSTALL_PREFIX}/${qrn_pc_includedir}")
+endif()
+if(IS_ABSOLUTE "${QRN_INSTALL_PKGCONFIGDIR}")
+  set(qrn_pc_destination "${QRN_INSTALL_PKGCONFIGDIR}")
+else()
+  set(qrn_pc_destination "\${CMAKE_INSTALL_PREFIX}/${QRN_INSTALL_PKGCONFIGDIR}")
+endif()
+install(CODE "
+  set(qrn_pc \"${PROJECT_BINARY_DIR}/qrn.pc\")
+  get_filename_component(qrn_includedir \"${qrn_pc_includedir}\" ABSOLUTE)
+  if(qrn_includedir STREQUAL \"/usr/include\")
+    set(qrn_pc \"${PROJECT_BINARY_DIR}/pc-usr/qrn.pc\")
+  endif()
+  file(INSTALL DESTINATION \"${qrn_pc_destination}\" TYPE FILE FILES \"\${qrn_pc}\")")

@@ -5,6 +5,7 @@
 #include "end_of_run_report.h"
 #include "hang_watch.h"
 #include "run_snapshot.h"
+#include "settings.h"
 #include "trace_recorder.h"
 
 extern "C" {
@@ -22,6 +23,7 @@ void end_of_run(int status) {
 }
 
 bool install_diagnostics() {
+  qrn_runtime::warn_about_unknown_settings();
   qrn_runtime::configure_end_of_run_report();
   qrn_runtime::configure_hang_watch();
   qrn_runtime::configure_trace();

@@ -12,6 +12,7 @@
 #include "HLS/internal/stream_registry.h"
 #include "report_formats.h"
 #include "run_snapshot.h"
+#include "settings.h"
 
 namespace qrn_runtime {
 
@@ -65,13 +66,19 @@ void configure_end_of_run_report() {
   }
   const std::string text(value);
   report_setting& current = setting();
-  if (text == "off") {
+  if (is_word(text, "off")) {
     current.kind = report_kind::off;
-  } else if (text == "summary" || text.empty()) {
+  } else if (is_word(text, "summary") || text.empty()) {
     current.kind = report_kind::summary;
-  } else if (text == "table") {
+  } else if (is_word(text, "table")) {
     current.kind = report_kind::table;
   } else if (ends_with(text, ".json") || ends_with(text, ".csv")) {
+    const std::string reason = reason_path_is_unwritable(text);
+    if (!reason.empty()) {
+      std::cerr << "qrn: could not write the run report to " << text << " (QRN_REPORT): " << reason
+                << "; using summary\n";
+      return;
+    }
     current.kind = ends_with(text, ".json") ? report_kind::json_file : report_kind::csv_file;
     current.path = text;
   } else {

@@ -62,8 +62,8 @@ struct context_locals {
 };
 
 struct fiber {
-  fiber(std::function<void()>* work, fiber_switch::entry_point entry)
-      : invocation(work), context(stack, entry, this) {}
+  fiber(std::unique_ptr<std::function<void()>> work, fiber_switch::entry_point entry)
+      : invocation(std::move(work)), context(stack, entry, this) {}
 
   std::unique_ptr<std::function<void()>> invocation;
   fiber_stack stack;
@@ -96,8 +96,8 @@ class scheduler {
  public:
   scheduler() : seeded_(read_seed(random_)) {}
 
-  void start(std::function<void()>* invocation) {
-    std::unique_ptr<fiber> made(new fiber(invocation, &run_fiber));
+  void start(std::unique_ptr<std::function<void()>> invocation) {
+    std::unique_ptr<fiber> made(new fiber(std::move(invocation), &run_fiber));
     ready_.push_back(made.get());
     made.release();
   }
@@ -280,7 +280,6 @@ class scheduler {
       std::terminate();  // as on a worker thread: nothing may unwind past the fiber
     }
     self.invocation.reset();
-    qrn::internal::note_invocation_finished();
     self.state = fiber_state::finished;
     self.context.leave_for_good();
   }
@@ -311,7 +310,9 @@ extern "C" __attribute__((visibility("default"))) const qrn::internal::fiber_sch
 qrn_fiber_scheduler() {
   using qrn_runtime::scheduler;
   static const qrn::internal::fiber_scheduler_ops ops = {
-      [](std::function<void()>* invocation) { scheduler::the().start(invocation); },
+      [](std::unique_ptr<std::function<void()>> invocation) {
+        scheduler::the().start(std::move(invocation));
+      },
       [](void* stream, const qrn::internal::poll_site_ops& site_ops) {
         scheduler::the().await_write(stream, site_ops);
       },

@@ -18,6 +18,7 @@
 #include "report_formats.h"
 #include "run_snapshot.h"
 #include "seconds_setting.h"
+#include "settings.h"
 
 namespace qrn_runtime {
 
@@ -86,7 +87,7 @@ bool components_quiet(hang_state& s) {
        record != nullptr; record = record->next) {
     const std::uint64_t calls = record->calls.load();
     std::uint64_t& seen = s.calls_seen[record];
-    if (!record->asleep.load() && calls < seen + 2) {
+    if (!record->ended.load() && !record->asleep.load() && calls < seen + 2) {
       quiet = false;
     }
     seen = calls;
@@ -144,6 +145,9 @@ void write_hang_report(double stuck_seconds, bool exit_after) {
   }
   for (const always_run_record* record = activity.always_run_head.load(std::memory_order_acquire);
        record != nullptr; record = record->next) {
+    if (record->ended.load()) {
+      continue;
+    }
     const std::string who = "component " + component_name(*record);
     if (const stream_info* stream = record->waiting_on.load()) {
       sleepers.push_back({who, stream, record->asleep_since_ns.load()});
@@ -207,9 +211,9 @@ void configure_hang_watch() {
   s.soon = s.hang_after / looks_while_moving;
   if (const char* on_hang = std::getenv("QRN_ON_HANG")) {
     const std::string value(on_hang);
-    if (value == "exit") {
+    if (is_word(value, "exit")) {
       s.exit_on_hang = true;
-    } else if (value != "wait") {
+    } else if (!is_word(value, "wait")) {
       std::cerr << "qrn: ignoring QRN_ON_HANG=" << value << ": expected wait or exit; using wait\n";
     }
   }

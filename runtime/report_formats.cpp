@@ -61,7 +61,9 @@ void write_json(std::ostream& out, const qrn::run_report& report) {
     out << separator << "    {\"name\": " << json_string(c.name) << ", \"calls\": " << c.calls
         << ", \"moving_calls\": " << c.moving_calls << ", \"asleep_seconds\": " << c.asleep_seconds
         << ", \"waiting_on\": " << json_string(c.waiting_on)
-        << ", \"last_empty\": " << json_string(c.last_empty) << "}";
+        << ", \"last_empty\": " << json_string(c.last_empty)
+        << ", \"task\": " << (c.task ? "true" : "false")
+        << ", \"ended\": " << (c.ended ? "true" : "false") << "}";
     separator = ",\n";
   }
   out << "\n  ]\n}\n";
@@ -69,14 +71,15 @@ void write_json(std::ostream& out, const qrn::run_report& report) {
 
 void write_csv(std::ostream& out, const qrn::run_report& report) {
   out << "kind,name,type,written,read,peak,occupancy,asleep_seconds,calls,moving_calls,"
-         "waiting_on\n";
+         "waiting_on,task,ended\n";
   for (const qrn::stream_report& s : report.streams) {
     out << "stream," << csv_field(s.name) << ',' << csv_field(s.type) << ',' << s.written << ','
-        << s.read << ',' << s.peak << ',' << s.occupancy << ',' << s.asleep_seconds << ",,,\n";
+        << s.read << ',' << s.peak << ',' << s.occupancy << ',' << s.asleep_seconds << ",,,,,\n";
   }
   for (const qrn::component_report& c : report.components) {
     out << "component," << csv_field(c.name) << ",,,,,," << c.asleep_seconds << ',' << c.calls
-        << ',' << c.moving_calls << ',' << csv_field(c.waiting_on) << '\n';
+        << ',' << c.moving_calls << ',' << csv_field(c.waiting_on) << ',' << c.task << ','
+        << c.ended << '\n';
   }
 }
 
@@ -155,7 +158,11 @@ void print_run_table(std::ostream& out, const run_report& report) {
     for (const component_report& c : report.components) {
       out << std::left << std::setw(static_cast<int>(name_width)) << c.name << std::right
           << std::setw(14) << c.calls << std::setw(14) << c.moving_calls << std::setw(12)
-          << c.asleep_seconds << "  " << qrn_runtime::or_dash(c.waiting_on) << '\n';
+          << c.asleep_seconds << "  " << qrn_runtime::or_dash(c.waiting_on)
+          << (c.ended  ? "  (ended)"
+              : c.task ? "  (task)"
+                       : "")
+          << '\n';
     }
   }
   out.flags(flags);

@@ -170,6 +170,9 @@ std::string live_stream_name(const stream_info* stream) {
 }
 
 std::string component_name(const always_run_record& record) {
+  if (record.label != nullptr) {
+    return *record.label;
+  }
   std::string name = function_name(record.function);
   if (name.empty() && record.signature != nullptr) {
     name = qrn::internal::component_name_from_signature(record.signature);
@@ -218,6 +221,8 @@ run_report snapshot_run() {
                                                         qrn_runtime::steady_now_ns()));
       component.waiting_on = qrn_runtime::live_stream_name(record->waiting_on.load());
       component.last_empty = qrn_runtime::live_stream_name(record->last_empty.load());
+      component.task = record->task;
+      component.ended = record->ended.load();
       report.components.insert(report.components.begin(), component);
     }
   }

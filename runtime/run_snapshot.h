@@ -50,7 +50,8 @@ std::string stream_name(qrn::internal::stream_info& stream);
 // destroyed). Requires the registry's mutex.
 std::string live_stream_name(const qrn::internal::stream_info* stream);
 
-// The display name of a component: its function's name.
+// The display name of a component: the name it was launched with, or its
+// function's name (with its arguments, when it has some).
 std::string component_name(const qrn::internal::always_run_record& record);
 
 // "the test bench", "a test bench thread" or "component NAME": the calling

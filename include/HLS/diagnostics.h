@@ -44,14 +44,16 @@ struct stream_report {
   bool drops_empty_counts = false;  // nonzero empty counts without usesEmpty<true>
 };
 
-// One always-running component.
+// One component: always running, or a task (launch_task).
 struct component_report {
-  std::string name;                // its function's name (`doubler`, `stage<3>`)
-  std::uint64_t calls = 0;         // completed calls
+  std::string name;         // its function's name (`doubler`, `stage<3>`, `pe(in_a, out_b, 2)`)
+  std::uint64_t calls = 0;  // completed calls
   std::uint64_t moving_calls = 0;  // completed calls that moved at least one element
   double asleep_seconds = 0;  // time it slept in blocking reads, the sleep in progress included
   std::string waiting_on;     // the stream it sleeps on now, or empty
   std::string last_empty;     // the stream its last empty tryRead or tryPeek found, or empty
+  bool task = false;          // a task: runs its function once
+  bool ended = false;         // a task whose function has returned
 };
 
 struct run_report {

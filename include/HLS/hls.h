@@ -23,6 +23,10 @@
 #include "HLS/internal/properties.h"
 #include "HLS/task.h"
 
+// No virtual destructor, as for the streams of hls_internal.h.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
+
 namespace qrn {
 namespace internal {
 
@@ -286,5 +290,7 @@ template <typename _T, typename... _Params>
 struct interface_properties<stream_out<_T, _Params...>> : internal::property_set<_T, _Params...> {};
 
 }  // namespace qrn
+
+#pragma GCC diagnostic pop
 
 #endif  // QRN_HLS_HLS_H

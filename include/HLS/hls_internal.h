@@ -88,6 +88,13 @@ __attribute__((weak)) void* __qrn_enqueue_handle = nullptr;
   qrn::internal::end_process_after_error(1, newly_claimed);
 }
 
+// The streams have virtual operations and, by design, no virtual destructor:
+// their dispatch table is fixed (slot 0 is _internal_cosim_empty), and no
+// stream is deleted through a pointer to a base. -Wnon-virtual-dtor would
+// report every stream class; it is off in this file and in hls.h.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
+
 namespace qrn {
 namespace internal {
 
@@ -99,7 +106,11 @@ constexpr const char* empty_read_message =
 class stream_abstract_base {
  public:
   stream_abstract_base() : stream_abstract_base(0) {}
+  // The parameter is named after the field it sets, which -Wshadow reports.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wshadow"
   explicit stream_abstract_base(std::size_t data_size) : data_size(data_size) {}
+#pragma GCC diagnostic pop
 
   bool is_stable() const { return stable; }
   void set_stable() { stable = true; }
@@ -687,5 +698,7 @@ class stream : public stream_abstract_base {
 
 }  // namespace internal
 }  // namespace qrn
+
+#pragma GCC diagnostic pop
 
 #endif  // QRN_HLS_HLS_INTERNAL_H

@@ -10,18 +10,29 @@
 // Each task has one worker (`task<X, f, detach>::_t`), built during static
 // initialisation whether or not it is ever launched; an idle worker thread
 // sleeps and uses no processor time.
+//
+// With C++17, `qrn::launch_always_run<f>(args...)` starts an always-running
+// instance of `f` with arguments, once per distinct argument list, and
+// `qrn::launch_task<f>(args...)` runs `f(args...)` once as a component that
+// ends; each runs on a thread of its own (see component_instances.h).
 #ifndef QRN_HLS_TASK_H
 #define QRN_HLS_TASK_H
 
+#include <string>
+#include <type_traits>
 #include <utility>
 
 #include "HLS/internal/_task_X64.h"
 #include "HLS/internal/activity.h"
+#include "HLS/internal/always_run_loop.h"
 #include "HLS/internal/idle_worker.h"
 #include "HLS/internal/names.h"
 #include "HLS/internal/process_exit.h"
 #include "HLS/internal/scheduler.h"
 #include "HLS/internal/trace.h"
+#if __cplusplus >= 201703L
+#include "HLS/internal/component_instances.h"
+#endif
 
 namespace qrn {
 namespace internal {
@@ -60,82 +71,13 @@ idle_worker& idle_worker_of() {
   return worker;
 }
 
-// Paces an always-running component on a fiber (see scheduler.h): after a
-// call that moved nothing its fiber waits for a write to a stream it found
-// empty, and after a quantum of calls that moved elements it lets the other
-// fibers run.
-class fiber_pacer {
- public:
-  explicit fiber_pacer(poll_log& log)
-      : log_(log), scheduler_(fiber_scheduler()), left_(scheduler_.next_quantum()) {}
-
-  void busy_call() {
-    log_.clear();
-    if (--left_ == 0) {
-      scheduler_.switch_out();
-      left_ = scheduler_.next_quantum();
-    }
-  }
-  void idle_call() {
-    scheduler_.idle_call(log_);
-    left_ = scheduler_.next_quantum();
-  }
-
- private:
-  poll_log& log_;
-  const fiber_scheduler_ops& scheduler_;
-  std::uint32_t left_;
-};
-
-// Calls `f` back to back and never returns. After each call it publishes
-// the call and, when the call moved stream elements, the worker thread's
-// moved count, and tells a trace being recorded (see trace.h); then it tells
-// `pacer`: the idle worker, which parks the thread for a while when calls
-// keep moving nothing (see idle_worker.h), or the fiber pacer.
-//
-// The call count is a release store (a plain store on x86-64, where a
-// sequentially consistent one is a locked exchange per call). That is enough:
-// the moved count is published with it, and a call that locks a stream before
-// a test bench writes to it has stored the count of the calls before it, so a
-// snapshot the bench takes after the write sees that count and waits for the
-// calls after that one.
-template <VoidFuncTy& f, typename Pacer>
-[[noreturn]] void run_always(always_run_record& record, Pacer& pacer) {
-  const std::uint64_t& moved = moved_elements();
-  std::uint64_t published_moved = moved;
-  std::uint64_t moving_calls = 0;
-  for (std::uint64_t calls = 1;; ++calls) {
-    f();
-    const bool moved_any = moved != published_moved;
-    if (moved_any) {
-      published_moved = moved;
-      record.moved.store(published_moved, std::memory_order_release);
-      record.moving_calls.store(++moving_calls, std::memory_order_relaxed);
-    }
-    record.calls.store(calls, std::memory_order_release);
-    trace_call_returned(moved);
-    if (moved_any) {
-      pacer.busy_call();
-    } else {
-      pacer.idle_call();
-    }
-  }
-}
-
 // The always-run loop of `f`. An exception that escapes `f` ends the process
 // (see end_process_for_uncaught_exception).
 template <VoidFuncTy& f>
 void launch_at_startup() {
   always_run_record& record = always_run_record_of<f>();
-  current_always_run_record() = &record;
-  idle_worker& idle = idle_worker_of<f>();
-  current_poll_log() = &idle.log();
   try {
-    if (fiber_scheduling()) {
-      fiber_pacer pacer(idle.log());
-      run_always<f>(record, pacer);
-    }
-    run_always<f>(record, idle);
+    run_always(record, idle_worker_of<f>(), [] { f(); });
   } catch (...) {
     end_process_for_uncaught_exception(component_name_from_signature(component_signature<f>()));
   }
@@ -164,6 +106,53 @@ void launch_always_run() {
   static internal::launch_always_run_helper<f> t;
   (void)t;
 }
+
+#if __cplusplus >= 201703L
+// A component's name in the diagnostics and traces, given as the first
+// argument of launch_always_run or launch_task.
+struct named {
+  explicit named(std::string name) : text(std::move(name)) {}
+  std::string text;
+};
+
+namespace internal {
+template <typename A>
+constexpr bool is_named = std::is_same<std::decay_t<A>, named>::value;
+}  // namespace internal
+
+// Starts an always-running instance of `f` called back to back with `args`
+// (optionally after a qrn::named), on a thread of its own, unless an
+// instance with the same name and equal arguments was launched already: then
+// it does nothing. See component_arguments.h for how arguments are kept and
+// compared. Thread-safe; a launch that threw is retried by the next call.
+template <auto& f, typename A, typename... Args>
+void launch_always_run(A&& first, Args&&... args) {
+  if constexpr (internal::is_named<A>) {
+    internal::launch_always_run_instance<f>(first.text, std::forward<Args>(args)...);
+  } else {
+    internal::launch_always_run_instance<f>(std::string(), std::forward<A>(first),
+                                            std::forward<Args>(args)...);
+  }
+}
+
+// Starts one run of `f(args...)` (optionally after a qrn::named) on a thread
+// of its own: a component that ends when `f` returns. Every call starts one
+// more run. Thread-safe.
+template <auto& f>
+void launch_task() {
+  internal::launch_task_run<f>(std::string());
+}
+
+template <auto& f, typename A, typename... Args>
+void launch_task(A&& first, Args&&... args) {
+  if constexpr (internal::is_named<A>) {
+    internal::launch_task_run<f>(first.text, std::forward<Args>(args)...);
+  } else {
+    internal::launch_task_run<f>(std::string(), std::forward<A>(first),
+                                 std::forward<Args>(args)...);
+  }
+}
+#endif
 
 }  // namespace qrn
 

@@ -14,6 +14,9 @@
 #       one plain compiler command line with pkg-config
 #   check_consumer.sh run <program>
 #       runs an already built consumer and checks its output
+#   check_consumer.sh strict_warnings <qrn source dir> <compiler>...
+#       compiles every public header, all templates instantiated, and the
+#       consumer project with -I (not -isystem) and strict warnings as errors
 #
 # Environment: QRN_CXX (compiler, default c++), QRN_CXXFLAGS (extra flags,
 # word-split), QRN_GENERATOR (CMake generator, default CMake's).
@@ -106,13 +109,28 @@ case $mode in
     read -r -a libs <<<"$(pkg-config --libs qrn)"
     (
       set -x
-      "$cxx" "${cxxflags[@]}" -Wall -Wextra -Wpedantic -Werror "${cflags[@]}" \
+      "$cxx" "${cxxflags[@]}" -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Werror "${cflags[@]}" \
         "$project/packet_sum.cpp" "$project/tb.cpp" "${libs[@]}" -o "$work/packet_sums"
     )
     check_program "$work/packet_sums"
     ;;
   run)
     check_program "$2"
+    ;;
+  strict_warnings)
+    source=$2
+    shift 2
+    for compiler in "$@"; do
+      for standard in 14 20; do
+        (
+          set -x
+          "$compiler" -std=c++$standard -fsyntax-only -Wall -Wextra -Wpedantic -Wshadow \
+            -Wnon-virtual-dtor -Werror -pthread -I"$source/include" -I"$project" \
+            "$here/all_headers.cpp" "$project/packet_sum.cpp" "$project/tb.cpp"
+        )
+      done
+    done
+    echo "the headers compile cleanly with strict warnings under: $*"
     ;;
   *)
     fail "unknown mode $mode"

@@ -217,4 +217,32 @@ TEST(Diagnostics, WritesTheTableAsJsonOrCsvAndRejectsBadSettings) {
   }
 }
 
+TEST(Diagnostics, SettingsAreCheckedAtStartUp) {
+  // An unknown QRN_ name gets one line listing the known ones; word values
+  // take any case.
+  const process_result capitals = run({"hang"}, {"QRN_REPORTS=table", "QRN_REPORT=TABLE",
+                                                 "QRN_ON_HANG=Exit", "QRN_HANG_AFTER=0.1"});
+  EXPECT_EQ(capitals.exit_status, 1) << capitals.err;
+  EXPECT_EQ(count(capitals.err, "qrn: unknown setting "), 1u) << capitals.err;
+  qrn_test::expect_contains_all(
+      capitals.err, {"qrn: unknown setting QRN_REPORTS; known: QRN_DEPTH, ", " QRN_REPORT, ",
+                     "qrn: ending the process with status 1 (QRN_ON_HANG=exit)\n"});
+  EXPECT_EQ(count(capitals.err, "qrn: run report\n"), 2u) << capitals.err;
+  EXPECT_EQ(capitals.err.find("qrn: ignoring"), std::string::npos) << capitals.err;
+
+  // Unwritable report and trace paths are named, with the reason, by a run
+  // that never ends (its end-of-run report never comes).
+  const process_result stuck = run(
+      {"hang"},
+      {"QRN_HANG_AFTER=0", "QRN_REPORT=/nonexistent/dir/r.json", "QRN_TRACE=/nonexistent/t.vcd"},
+      std::chrono::milliseconds(1000));
+  EXPECT_TRUE(stuck.timed_out);
+  qrn_test::expect_contains_all(
+      stuck.err, {"qrn: could not write the run report to /nonexistent/dir/r.json (QRN_REPORT): "
+                  "No such file or directory; using summary\n",
+                  "qrn: cannot write the trace to /nonexistent/t.vcd (QRN_TRACE): No such file or "
+                  "directory; not tracing\n"});
+  EXPECT_EQ(stuck.err.find("unknown setting"), std::string::npos) << stuck.err;
+}
+
 }  // namespace

@@ -84,8 +84,14 @@ class _task {
         new std::function<void()>(std::bind(f, std::forward<Args>(args)...)));
     note_invocation_queued();
     if (fiber_scheduling()) {
+      std::function<void()>* call = fnc.get();
       try {
-        fiber_scheduler().start(fnc.get());
+        fiber_scheduler().start(
+            std::unique_ptr<std::function<void()>>(new std::function<void()>([call] {
+              std::unique_ptr<std::function<void()>> owned(call);
+              (*owned)();
+              note_invocation_finished();
+            })));
       } catch (...) {
         note_invocation_finished();
         throw;

@@ -26,6 +26,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string>
 
 namespace qrn {
 namespace internal {
@@ -57,6 +58,13 @@ struct always_run_record {
   std::atomic<std::int64_t> asleep_since_ns{0};  // steady clock, while waiting_on is set
   // The component's parker (see parking.h); set before publication.
   idle_parker* parker = nullptr;
+  // A component launched with arguments or a name (see component_instances.h):
+  // its display name, set before publication; null for every other component.
+  const std::string* label = nullptr;
+  // A task runs its function once: `task` is set before publication, `ended`
+  // once the function has returned (after `moved` and `calls` are final).
+  bool task = false;
+  std::atomic<bool> ended{false};
 };
 
 struct activity_state {

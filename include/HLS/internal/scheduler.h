@@ -23,12 +23,15 @@
 #ifndef QRN_HLS_INTERNAL_SCHEDULER_H
 #define QRN_HLS_INTERNAL_SCHEDULER_H
 
+#include <strings.h>
+
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -42,9 +45,10 @@ namespace internal {
 // The fiber scheduler's entry points, provided by the emulation runtime. All
 // are called on the main thread only.
 struct fiber_scheduler_ops {
-  // Runs `invocation` (owned from now on; deleted once it has returned) as a
-  // fiber of its own, after the fibers already waiting to run.
-  void (*start)(std::function<void()>* invocation);
+  // Runs `invocation` as a fiber of its own, after the fibers already
+  // waiting to run; deletes it once it has returned. Throws (taking nothing)
+  // when the fiber cannot be made.
+  void (*start)(std::unique_ptr<std::function<void()>> invocation);
   // The calling context found `stream` empty and cannot go on: returns once
   // a write has reached `stream`. Ends the process with the hang report when
   // the test bench waits and no fiber can run.
@@ -83,14 +87,15 @@ inline std::atomic<int>& schedule_mode_word() {
   return word;
 }
 
-// QRN_SCHEDULE: threads (default) or fibers; anything else, or fibers in a
-// program without the runtime, gets one line on standard error and threads.
+// QRN_SCHEDULE: threads (default) or fibers, in any case; anything else, or
+// fibers in a program without the runtime, gets one line on standard error
+// and threads.
 inline schedule_mode read_schedule_mode() {
   const char* value = std::getenv("QRN_SCHEDULE");
-  if (value == nullptr || std::strcmp(value, "threads") == 0) {
+  if (value == nullptr || ::strcasecmp(value, "threads") == 0) {
     return schedule_mode::threads;
   }
-  if (std::strcmp(value, "fibers") != 0) {
+  if (::strcasecmp(value, "fibers") != 0) {
     std::fprintf(stderr,
                  "qrn: ignoring QRN_SCHEDULE=%s: expected threads or fibers; using threads\n",
                  value);
@@ -144,6 +149,33 @@ inline const fiber_scheduler_ops& fiber_scheduler() { return *qrn_fiber_schedule
   std::fflush(stderr);
   std::abort();
 }
+
+// Paces an always-running component on a fiber: after a call that moved
+// nothing its fiber waits for a write to a stream it found empty, and after
+// a quantum of calls that moved elements it lets the other fibers run. Used
+// by the component's fiber only.
+class fiber_pacer {
+ public:
+  explicit fiber_pacer(poll_log& log)
+      : log_(log), scheduler_(fiber_scheduler()), left_(scheduler_.next_quantum()) {}
+
+  void busy_call() {
+    log_.clear();
+    if (--left_ == 0) {
+      scheduler_.switch_out();
+      left_ = scheduler_.next_quantum();
+    }
+  }
+  void idle_call() {
+    scheduler_.idle_call(log_);
+    left_ = scheduler_.next_quantum();
+  }
+
+ private:
+  poll_log& log_;
+  const fiber_scheduler_ops& scheduler_;
+  std::uint32_t left_;
+};
 
 // True on the main thread; after the first call on a thread, one load of a
 // constant-initialised thread-local.

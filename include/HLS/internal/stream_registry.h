@@ -129,13 +129,13 @@ class stream_info {
 
   stream_info(const stream_abstract_base& stream, std::mutex& stream_mutex,
               const std::type_info& type, const std::type_info& element_type,
-              std::size_t object_size, contents_fn contents, declaration_site site)
+              std::size_t object_size, contents_fn fill_contents, declaration_site site)
       : stream_(&stream),
         mutex_(&stream_mutex),
         type_(&type),
         element_type_(&element_type),
         object_size_(object_size),
-        contents_(contents),
+        contents_(fill_contents),
         site_(site) {
     // The end-of-run report runs from the exit handler, also in programs
     // that launch no component.

@@ -1,0 +1,87 @@
+#include "settings.h"
+
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <initializer_list>
+
+namespace qrn_runtime {
+
+namespace {
+
+// The library's settings. A new setting is added here, or its users are
+// told at start-up that it does not exist. Both lists are constant-initialised:
+// the check runs during static initialisation.
+constexpr std::initializer_list<const char*> library_settings = {
+    "QRN_DEPTH",       "QRN_DEPTH_DEFAULT", "QRN_DEPTH_OVERRIDE", "QRN_FIBER_STACK",
+    "QRN_HANG_AFTER",  "QRN_ON_HANG",       "QRN_PARK_LIMIT_US",  "QRN_REPORT",
+    "QRN_SCHEDULE",    "QRN_SCHEDULE_SEED", "QRN_SETTLE_LIMIT",   "QRN_TRACE",
+    "QRN_TRACE_LIMIT",
+};
+
+// Read by the project's scripts and test programs (tests/run_all.sh,
+// tests/consumer/check_consumer.sh, sys_launch_always_run/run.sh, the stream
+// model test), which pass them on to every program they start.
+constexpr std::initializer_list<const char*> project_tool_settings = {
+    "QRN_CHECK_DIR",        "QRN_CXX",       "QRN_CXXFLAGS",           "QRN_GENERATOR",
+    "QRN_SAMPLE_BUILD_DIR", "QRN_TEST_JOBS", "QRN_STREAM_MODEL_BYTES", "QRN_STREAM_MODEL_SEEDS",
+};
+
+bool listed(std::initializer_list<const char*> names, const std::string& name) {
+  for (const char* known : names) {
+    if (name == known) {
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+void warn_about_unknown_settings() {
+  std::string known;
+  for (const char* name : library_settings) {
+    known += (known.empty() ? "" : ", ") + std::string(name);
+  }
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    const char* text = *entry;
+    const char* equals = std::strchr(text, '=');
+    if (std::strncmp(text, "QRN_", 4) != 0 || equals == nullptr) {
+      continue;
+    }
+    const std::string name(text, equals);
+    if (!listed(library_settings, name) && !listed(project_tool_settings, name)) {
+      std::fprintf(stderr, "qrn: unknown setting %s; known: %s\n", name.c_str(), known.c_str());
+    }
+  }
+}
+
+bool is_word(const std::string& value, const char* word) {
+  if (value.size() != std::strlen(word)) {
+    return false;
+  }
+  for (std::size_t i = 0; i < value.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(value[i])) != word[i]) {
+      return false;
+    }
+  }
+  return true;
+}
+
+std::string reason_path_is_unwritable(const std::string& path) {
+  const bool existed = ::access(path.c_str(), F_OK) == 0;
+  std::FILE* file = std::fopen(path.c_str(), "a");  // "a": an existing file keeps its contents
+  if (file == nullptr) {
+    return std::strerror(errno);
+  }
+  std::fclose(file);
+  if (!existed) {
+    std::remove(path.c_str());
+  }
+  return {};
+}
+
+}  // namespace qrn_runtime

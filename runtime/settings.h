@@ -1,0 +1,26 @@
+// The environment variables that change a run without rebuilding (QRN_...):
+// the one list of their names, the start-up check for names not in it, and
+// the comparison of word values, which ignores case.
+#ifndef QRN_RUNTIME_SETTINGS_H
+#define QRN_RUNTIME_SETTINGS_H
+
+#include <string>
+
+namespace qrn_runtime {
+
+// One line on standard error for every QRN_ variable in the environment that
+// is neither a setting of the library nor one read by this project's own
+// scripts and tests, naming it and the library's settings. Called once, while
+// the runtime is initialised, before other threads exist.
+void warn_about_unknown_settings();
+
+// True when `value` is `word` (lower case) in any mix of cases.
+bool is_word(const std::string& value, const char* word);
+
+// Empty when `path` can be opened for writing now; otherwise the reason
+// (strerror). Leaves no file behind that was not there before.
+std::string reason_path_is_unwritable(const std::string& path);
+
+}  // namespace qrn_runtime
+
+#endif  // QRN_RUNTIME_SETTINGS_H

@@ -1,0 +1,63 @@
+// Two polling instances of one body on their own streams and a named
+// blocking one with a struct argument, each launched more than once
+// (concurrently, and with equal copies). Prints the sums of the results and
+// each component's name.
+#include <cstdio>
+#include <thread>
+
+#include "HLS/diagnostics.h"
+#include "HLS/hls.h"
+#include "HLS/runtime.h"
+#include "HLS/task.h"
+
+qrn::stream_in<int> in_a, in_b, in_c;
+qrn::stream_out<int> out_a, out_b, out_c;
+
+struct gain {  // no operator==: compared byte for byte
+  int times;
+  int plus;
+};
+
+void scale(qrn::stream_in<int>& in, qrn::stream_out<int>& out, int k) {
+  bool ok = false;
+  const int x = in.tryRead(ok);
+  if (ok) {
+    out.write(k * x);
+  }
+}
+
+void affine(qrn::stream_in<int>& in, qrn::stream_out<int>& out, gain g) {
+  out.write(g.times * in.read() + g.plus);
+}
+
+void entry() {
+  qrn::launch_always_run<scale>(in_a, out_a, 2);
+  qrn::launch_always_run<scale>(in_b, out_b, 3);
+  qrn::launch_always_run<affine>(qrn::named("affine0"), in_c, out_c, gain{10, 1});
+}
+
+int main() {
+  for (int i = 1; i <= 100; ++i) {
+    in_a.write(i);
+    in_b.write(i);
+    in_c.write(i);
+  }
+  std::thread other(entry);
+  entry();
+  other.join();
+  const int two = 1 + 1;
+  qrn::launch_always_run<scale>(in_a, out_a, two);
+  __qrn_hls_component_run_all(entry);
+  entry();
+  for (qrn::stream_out<int>* out : {&out_a, &out_b, &out_c}) {
+    int sum = 0;
+    for (bool ok = true; ok;) {
+      sum += out->tryRead(ok);
+    }
+    std::printf("%d ", sum);
+  }
+  for (const qrn::component_report& c : qrn::snapshot_run().components) {
+    std::printf("| %s ", c.name.c_str());
+  }
+  std::printf("\n");
+}
