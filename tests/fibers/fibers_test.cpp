@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "support/expect_runs.h"
 #include "support/run_process.h"
 
 namespace {
@@ -20,6 +21,7 @@ process_result scheduled(const std::string& scenario, std::vector<std::string> e
 }
 
 TEST(FiberScheduling, SameOutputInEveryRunAndAsWithThreads) {
+  const qrn_test::short_tsan_exit_watch short_watch;  // the idle task workers are threads
   const process_result first = scheduled("merge");
   ASSERT_EQ(first.exit_status, 0) << first.err;
   EXPECT_EQ(first.out, "1 2 3 4 101 102 103 104\n");
@@ -37,6 +39,7 @@ TEST(FiberScheduling, SameOutputInEveryRunAndAsWithThreads) {
 }
 
 TEST(FiberScheduling, ASeedGivesAnotherInterleavingAndReplaysIt) {
+  const qrn_test::short_tsan_exit_watch short_watch;
   const std::string fixed = scheduled("merge").out;
   std::string seed;
   std::string seeded;
@@ -104,6 +107,7 @@ TEST(FiberScheduling, BadSettingsGetOneLineAndTheDefault) {
 }
 
 TEST(Explorer, FindsTheSeedsThatChangeATimingDependentResult) {
+  const qrn_test::short_tsan_exit_watch short_watch;
   const process_result run =
       run_process({QRN_PROGRAM_EXPLORE, "-n", "40", QRN_PROGRAM_SCHEDULED, "merge"});
   EXPECT_EQ(run.exit_status, 1) << run.out << run.err;
@@ -121,6 +125,7 @@ TEST(Explorer, FindsTheSeedsThatChangeATimingDependentResult) {
 }
 
 TEST(Explorer, AgreesOnATimingIndependentResult) {
+  const qrn_test::short_tsan_exit_watch short_watch;
   const process_result run =
       run_process({QRN_PROGRAM_EXPLORE, "-n", "40", QRN_PROGRAM_SCHEDULED, "chain"});
   EXPECT_EQ(run.exit_status, 0) << run.out << run.err;
