@@ -2,10 +2,12 @@
 // initialised. Executables that link qrn::runtime pull this object in through
 // the undefined symbol qrn_runtime_diagnostics_anchor (see CMakeLists.txt).
 #include "HLS/internal/diagnostic_hooks.h"
+#include "depth_settings.h"
 #include "end_of_run_report.h"
 #include "hang_watch.h"
 #include "run_snapshot.h"
 #include "settings.h"
+#include "stream_teardown.h"
 #include "trace_recorder.h"
 
 extern "C" {
@@ -27,8 +29,10 @@ bool install_diagnostics() {
   qrn_runtime::configure_end_of_run_report();
   qrn_runtime::configure_hang_watch();
   qrn_runtime::configure_trace();
+  qrn_runtime::configure_depths();
   qrn::internal::diagnostic_hook_table& hooks = qrn::internal::diagnostic_hooks();
   hooks.describe_fatal_use.store(&qrn_runtime::describe_fatal_use);
+  hooks.stream_destroyed_while_waited.store(&qrn_runtime::describe_destroyed_while_waited);
   hooks.find_stream_name.store(
       [](qrn::internal::stream_info& stream) { (void)qrn_runtime::stream_name(stream); });
   hooks.end_of_run.store(&end_of_run);

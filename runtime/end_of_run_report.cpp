@@ -10,6 +10,7 @@
 #include "HLS/diagnostics.h"
 #include "HLS/internal/diagnostic_hooks.h"
 #include "HLS/internal/stream_registry.h"
+#include "depth_growth.h"
 #include "report_formats.h"
 #include "run_snapshot.h"
 #include "settings.h"
@@ -37,20 +38,28 @@ bool ends_with(const std::string& text, const std::string& suffix) {
          text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
-// True when a live or destroyed stream holds elements or was written
-// sideband it would drop, or when one cannot be looked at; cheap: no names
+bool shared(const qrn::internal::stream_users& users) {
+  return users.several_readers() || users.several_writers();
+}
+
+// True when a live or destroyed stream holds elements, was written sideband
+// it would drop or has several readers or writers, or when one cannot be looked at; cheap: no names
 // are looked up.
 bool any_stream_to_warn_about() {
   qrn::internal::stream_registry_state& registry = qrn::internal::stream_registry();
   std::lock_guard<std::mutex> lock(registry.mutex);
-  if (registry.retired != nullptr && !registry.retired->empty()) {
-    return true;
+  if (registry.retired != nullptr) {
+    for (const qrn::internal::retired_stream& stream : *registry.retired) {
+      if (stream.contents.occupancy != 0 || stream.dropped.any() || shared(stream.users)) {
+        return true;
+      }
+    }
   }
   for (const qrn::internal::stream_info* stream = registry.head; stream != nullptr;
        stream = stream->next()) {
     const stream_access access(*stream, stream_access::attempt::once);
     if (!access.granted() || stream->stats().written != stream->stats().read ||
-        stream->dropped().any()) {
+        stream->dropped().any() || shared(stream->endpoints())) {
       return true;
     }
   }
@@ -89,14 +98,23 @@ void configure_end_of_run_report() {
 
 void write_end_of_run_report(int) {
   const report_setting& current = setting();
-  if (current.kind == report_kind::off ||
-      (current.kind == report_kind::summary && !any_stream_to_warn_about())) {
+  if (current.kind == report_kind::off) {
+    return;
+  }
+  if (current.kind == report_kind::summary && !any_stream_to_warn_about()) {
+    if (depth_report_wanted()) {
+      std::ostringstream text;
+      write_depth_report(text, qrn::snapshot_run());
+      std::cerr << text.str() << std::flush;
+    }
     return;
   }
   const qrn::run_report report = qrn::snapshot_run();
   std::ostringstream text;
   write_leftover_warnings(text, report);
   write_dropped_sideband_warnings(text, report);
+  write_depth_report(text, report);
+  write_shared_stream_warnings(text, report);
   if (current.kind == report_kind::table) {
     text << "qrn: run report\n";
     qrn::print_run_table(text, report);

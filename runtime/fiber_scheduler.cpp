@@ -15,6 +15,8 @@
 #include "HLS/internal/parking.h"
 #include "HLS/internal/process_exit.h"
 #include "HLS/internal/scheduler.h"
+#include "depth_growth.h"
+#include "depth_settings.h"
 #include "fiber_stack.h"
 #include "fiber_switch.h"
 #include "hang_watch.h"
@@ -37,7 +39,7 @@ constexpr unsigned poll_resume_limit = 4096;
 // Fiber resumes between two looks at the clock in run-all.
 constexpr unsigned resumes_per_clock_look = 1024;
 
-enum class fiber_state : std::uint8_t { ready, running, waiting, dormant, finished };
+enum class fiber_state : std::uint8_t { ready, running, waiting, dormant, halted, finished };
 
 // What the main thread's thread-locals hold for one context (the test bench
 // or a fiber): swapped with each switch.
@@ -112,10 +114,16 @@ class scheduler {
       current_->context.leave();
     } else {
       bench_woken_ = false;
-      bool stuck = false;
-      run_for_bench(~0U, stuck);
-      if (stuck) {
-        report_deadlock();
+      for (;;) {
+        bool stuck = false;
+        run_for_bench(~0U, stuck);
+        if (!stuck) {
+          break;
+        }
+        // QRN_DEPTH=grow: a writer held by a full stream lets the run go on.
+        if (depth_mode_setting() != qrn::internal::depth_mode::grow || !grow_a_held_stream()) {
+          report_deadlock();
+        }
       }
     }
     ops.leave(stream, site);
@@ -150,6 +158,11 @@ class scheduler {
       switch_out();
     }
     log.clear();
+  }
+
+  void halt() {
+    current_->state = fiber_state::halted;
+    current_->context.leave();
   }
 
   void switch_out() {
@@ -230,6 +243,11 @@ class scheduler {
   }
 
   void resume(fiber& next) {
+    if (next.locals.record != nullptr && next.locals.record->stop_requested.load()) {
+      next.state = fiber_state::halted;  // it used a stream destroyed since: stopped for good
+      next.locals.record->halted.store(true);
+      return;
+    }
     bench_locals_.save();
     next.locals.load();
     next.state = fiber_state::running;
@@ -323,6 +341,7 @@ qrn_fiber_scheduler() {
       [] { scheduler::the().switch_out(); },
       [] { return scheduler::the().next_quantum(); },
       &qrn_runtime::run_all_fibers,
+      [] { scheduler::the().halt(); },
   };
   return &ops;
 }

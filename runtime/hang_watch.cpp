@@ -7,6 +7,7 @@
 #include <iostream>
 #include <map>
 #include <mutex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -15,10 +16,13 @@
 #include "HLS/diagnostics.h"
 #include "HLS/internal/activity.h"
 #include "HLS/internal/process_exit.h"
+#include "depth_growth.h"
+#include "depth_settings.h"
 #include "report_formats.h"
 #include "run_snapshot.h"
 #include "seconds_setting.h"
 #include "settings.h"
+#include "wait_cycles.h"
 
 namespace qrn_runtime {
 
@@ -78,8 +82,9 @@ bool total_moves(std::uint64_t& moves) {
   return true;
 }
 
-// True when every component sleeps in a blocking read or has completed two
-// calls since the last look; records the calls seen.
+// True when every component sleeps in a blocking read, has halted (see
+// component_stop.h) or has completed two calls since the last look; records
+// the calls seen.
 bool components_quiet(hang_state& s) {
   bool quiet = true;
   for (const always_run_record* record =
@@ -87,7 +92,8 @@ bool components_quiet(hang_state& s) {
        record != nullptr; record = record->next) {
     const std::uint64_t calls = record->calls.load();
     std::uint64_t& seen = s.calls_seen[record];
-    if (!record->ended.load() && !record->asleep.load() && calls < seen + 2) {
+    if (!record->ended.load() && !record->asleep.load() && !record->halted.load() &&
+        calls < seen + 2) {
       quiet = false;
     }
     seen = calls;
@@ -120,16 +126,31 @@ std::string seconds_text(double seconds) {
   return text.str();
 }
 
-// A sleeping thread as the report shows it: where it waits, and how long.
+// A sleeping thread as the report shows it: where it waits (to read an
+// element, or for room to write one), and how long.
 struct sleeper {
   std::string who;
   const stream_info* stream;
   std::int64_t since_ns;
+  bool writing;
 };
 
 // The last line of a report after which the run goes on waiting.
 void write_how_to_fail(std::ostream& text) {
   text << "qrn: the run keeps waiting; set QRN_ON_HANG=exit to end it with status 1 instead\n";
+}
+
+// The kind of deadlock, after the report's first line.
+std::string deadlock_kind(const std::vector<sleeper>& sleepers) {
+  std::size_t writers = 0;
+  for (const sleeper& s : sleepers) {
+    writers += s.writing ? 1 : 0;
+  }
+  if (writers == 0) {
+    return "qrn:   a deadlock on data: every waiting thread waits for an element\n";
+  }
+  return "qrn:   a deadlock on depth: " + std::to_string(writers) +
+         (writers == 1 ? " writer waits" : " writers wait") + " for room in a full stream\n";
 }
 
 void write_hang_report(double stuck_seconds, bool exit_after) {
@@ -139,9 +160,12 @@ void write_hang_report(double stuck_seconds, bool exit_after) {
           .count();
   std::vector<sleeper> sleepers;
   std::vector<std::pair<std::string, const stream_info*>> pollers;
+  std::vector<std::string> stopped;
   const qrn::internal::activity_state& activity = qrn::internal::activity();
   if (const stream_info* stream = activity.bench_waiting_on.load()) {
-    sleepers.push_back({"the test bench", stream, activity.bench_asleep_since_ns.load()});
+    sleepers.push_back({"the test bench", stream, activity.bench_asleep_since_ns.load(), false});
+  } else if (const stream_info* full = activity.bench_waiting_to_write.load()) {
+    sleepers.push_back({"the test bench", full, activity.bench_asleep_since_ns.load(), true});
   }
   for (const always_run_record* record = activity.always_run_head.load(std::memory_order_acquire);
        record != nullptr; record = record->next) {
@@ -149,35 +173,66 @@ void write_hang_report(double stuck_seconds, bool exit_after) {
       continue;
     }
     const std::string who = "component " + component_name(*record);
-    if (const stream_info* stream = record->waiting_on.load()) {
-      sleepers.push_back({who, stream, record->asleep_since_ns.load()});
+    if (record->halted.load()) {
+      stopped.push_back(who);
+    } else if (const stream_info* stream = record->waiting_on.load()) {
+      sleepers.push_back({who, stream, record->asleep_since_ns.load(), false});
+    } else if (const stream_info* full = record->waiting_to_write.load()) {
+      sleepers.push_back({who, full, record->asleep_since_ns.load(), true});
     } else {
       pollers.emplace_back(who, record->last_empty.load());
     }
   }
-  std::map<std::string, std::string> types;  // stream name -> type
+  std::map<std::string, const qrn::stream_report*> reports;  // by stream name
   for (const qrn::stream_report& s : report.streams) {
-    types[s.name] = s.type;
+    reports[s.name] = &s;
   }
   std::map<std::string, unsigned int> named_sleepers;
+  std::vector<waiting_thread> waiting;
+  std::set<std::string> full_and_held;  // full streams a writer waits on: their reader is named
   std::ostringstream text;
   text << "qrn: hang: no stream element has moved for " << seconds_text(stuck_seconds)
-       << " s, and no thread can move one\n";
+       << " s, and no thread can move one\n"
+       << deadlock_kind(sleepers);
   {
     std::lock_guard<std::mutex> lock(qrn::internal::stream_registry().mutex);
     const auto described = [&](const stream_info* stream) {
       const std::string name = live_stream_name(stream);
-      return name.empty() ? std::string("none") : name + " (" + types[name] + ")";
+      const auto found = reports.find(name);
+      return name.empty() || found == reports.end() ? std::string("none")
+                                                    : name + " (" + found->second->type + ")";
+    };
+    const auto described_full = [&](const stream_info* stream) {
+      const std::string name = live_stream_name(stream);
+      const auto found = reports.find(name);
+      if (name.empty() || found == reports.end()) {
+        return std::string("none");
+      }
+      return name + " (" + found->second->type + ", depth " + std::to_string(found->second->depth) +
+             ", full)";
     };
     for (const sleeper& s : sleepers) {
-      text << "qrn:   " << s.who << " waits in a blocking read of " << described(s.stream)
-           << " for " << seconds_text(static_cast<double>(now_ns - s.since_ns) / 1e9) << " s\n";
-      ++named_sleepers[live_stream_name(s.stream)];
+      const std::string waits = s.writing ? " waits to write " + described_full(s.stream)
+                                          : " waits in a blocking read of " + described(s.stream);
+      text << "qrn:   " << s.who << waits << " for "
+           << seconds_text(static_cast<double>(now_ns - s.since_ns) / 1e9) << " s\n";
+      if (!s.writing) {
+        ++named_sleepers[live_stream_name(s.stream)];
+      } else {
+        full_and_held.insert(live_stream_name(s.stream));
+      }
+      waiting.push_back({s.who, live_stream_name(s.stream), s.writing});
+    }
+    for (const std::string& cycle : wait_cycles(waiting, reports)) {
+      text << "qrn:   the waits form a cycle: " << cycle << "\n";
     }
     for (const auto& poller : pollers) {
       text << "qrn:   " << poller.first
            << " keeps polling; the last stream it found empty: " << described(poller.second)
            << "\n";
+    }
+    for (const std::string& who : stopped) {
+      text << "qrn:   " << who << " is stopped: a stream it used was destroyed\n";
     }
   }
   for (const qrn::stream_report& s : report.streams) {
@@ -186,7 +241,7 @@ void write_hang_report(double stuck_seconds, bool exit_after) {
       text << "qrn:   " << s.sleepers - named << " other thread(s) wait in a blocking read of "
            << s.name << " (" << s.type << ")\n";
     }
-    if (s.occupancy > 0) {
+    if (s.occupancy > 0 && full_and_held.count(s.name) == 0) {
       text << "qrn:   stream " << s.name << " (" << s.type << ") holds " << s.occupancy
            << " element(s) that no one reads" << (s.printable ? ": " + s.first_values : "")
            << (s.printable && s.occupancy > 4 ? ", ..." : "") << "\n";
@@ -249,6 +304,11 @@ std::chrono::nanoseconds::rep look_for_hang(const qrn::internal::hang_watch& wat
     s.last_look = now;
     const steady::duration stuck = now - s.since;
     if (quiet && !s.reported && stuck >= s.hang_after) {
+      if (depth_mode_setting() == qrn::internal::depth_mode::grow && grow_a_held_stream()) {
+        s.seen = false;  // the run goes on; a new stuck state is timed afresh
+        stream_held_by_this_thread() = nullptr;
+        return std::chrono::duration_cast<std::chrono::nanoseconds>(s.soon).count();
+      }
       s.reported = true;
       write_hang_report(std::chrono::duration<double>(now - s.moved_after).count(), s.exit_on_hang);
       if (s.exit_on_hang) {

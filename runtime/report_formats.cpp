@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <iomanip>
 #include <string>
+#include <vector>
 
 namespace qrn_runtime {
 
@@ -22,6 +23,31 @@ std::string csv_field(const std::string& text) {
 }
 
 std::string or_dash(const std::string& text) { return text.empty() ? "-" : text; }
+
+// The stream a component waits on: to read it, or "NAME (to write)".
+std::string waiting_text(const qrn::component_report& component) {
+  if (component.waiting_on.empty() && !component.waiting_to_write.empty()) {
+    return component.waiting_to_write + " (to write)";
+  }
+  return component.waiting_on;
+}
+
+// "a, b and c"
+std::string listed(const std::vector<std::string>& names) {
+  std::string text;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    text += (i == 0 ? "" : i + 1 == names.size() ? " and " : ", ") + names[i];
+  }
+  return text;
+}
+
+void warn_if_shared(std::ostream& out, const qrn::stream_report& s,
+                    const std::vector<std::string>& users, const char* role) {
+  if (users.size() > 1) {
+    out << "qrn: warning: stream " << s.name << " (" << s.type << ") has " << users.size() << ' '
+        << role << "s, where one is expected: " << listed(users) << '\n';
+  }
+}
 
 }  // namespace
 
@@ -52,7 +78,12 @@ void write_json(std::ostream& out, const qrn::run_report& report) {
         << ", \"occupancy\": " << s.occupancy << ", \"asleep_seconds\": " << s.asleep_seconds
         << ", \"first_values\": " << json_string(s.first_values)
         << ", \"destroyed\": " << (s.destroyed ? "true" : "false")
-        << ", \"busy\": " << (s.busy ? "true" : "false") << "}";
+        << ", \"busy\": " << (s.busy ? "true" : "false") << ", \"depth\": ";
+    if (s.depth == 0) {
+      out << "null}";
+    } else {
+      out << s.depth << "}";
+    }
     separator = ",\n";
   }
   out << "\n  ],\n  \"components\": [";
@@ -63,7 +94,9 @@ void write_json(std::ostream& out, const qrn::run_report& report) {
         << ", \"waiting_on\": " << json_string(c.waiting_on)
         << ", \"last_empty\": " << json_string(c.last_empty)
         << ", \"task\": " << (c.task ? "true" : "false")
-        << ", \"ended\": " << (c.ended ? "true" : "false") << "}";
+        << ", \"ended\": " << (c.ended ? "true" : "false")
+        << ", \"waiting_to_write\": " << json_string(c.waiting_to_write)
+        << ", \"stopped\": " << (c.stopped ? "true" : "false") << "}";
     separator = ",\n";
   }
   out << "\n  ]\n}\n";
@@ -71,15 +104,16 @@ void write_json(std::ostream& out, const qrn::run_report& report) {
 
 void write_csv(std::ostream& out, const qrn::run_report& report) {
   out << "kind,name,type,written,read,peak,occupancy,asleep_seconds,calls,moving_calls,"
-         "waiting_on,task,ended\n";
+         "waiting_on,task,ended,depth\n";
   for (const qrn::stream_report& s : report.streams) {
     out << "stream," << csv_field(s.name) << ',' << csv_field(s.type) << ',' << s.written << ','
-        << s.read << ',' << s.peak << ',' << s.occupancy << ',' << s.asleep_seconds << ",,,,,\n";
+        << s.read << ',' << s.peak << ',' << s.occupancy << ',' << s.asleep_seconds << ",,,,,,"
+        << (s.depth == 0 ? std::string() : std::to_string(s.depth)) << '\n';
   }
   for (const qrn::component_report& c : report.components) {
     out << "component," << csv_field(c.name) << ",,,,,," << c.asleep_seconds << ',' << c.calls
         << ',' << c.moving_calls << ',' << csv_field(c.waiting_on) << ',' << c.task << ','
-        << c.ended << '\n';
+        << c.ended << ",\n";
   }
 }
 
@@ -119,6 +153,13 @@ void write_dropped_sideband_warnings(std::ostream& out, const qrn::run_report& r
   }
 }
 
+void write_shared_stream_warnings(std::ostream& out, const qrn::run_report& report) {
+  for (const qrn::stream_report& s : report.streams) {
+    warn_if_shared(out, s, s.readers, "reader");
+    warn_if_shared(out, s, s.writers, "writer");
+  }
+}
+
 }  // namespace qrn_runtime
 
 namespace qrn {
@@ -137,7 +178,7 @@ void print_run_table(std::ostream& out, const run_report& report) {
   out << std::left << std::setw(static_cast<int>(name_width)) << "stream"
       << "  " << std::setw(static_cast<int>(type_width)) << "type" << std::right << std::setw(12)
       << "written" << std::setw(12) << "read" << std::setw(10) << "peak" << std::setw(10) << "now"
-      << std::setw(12) << "asleep s" << '\n';
+      << std::setw(12) << "asleep s" << std::setw(8) << "depth" << '\n';
   out << std::fixed << std::setprecision(3);
   for (const stream_report& s : report.streams) {
     out << std::left << std::setw(static_cast<int>(name_width)) << s.name << "  "
@@ -147,7 +188,8 @@ void print_run_table(std::ostream& out, const run_report& report) {
       continue;
     }
     out << std::setw(12) << s.written << std::setw(12) << s.read << std::setw(10) << s.peak
-        << std::setw(10) << s.occupancy << std::setw(12) << s.asleep_seconds
+        << std::setw(10) << s.occupancy << std::setw(12) << s.asleep_seconds << std::setw(8)
+        << (s.depth == 0 ? std::string("-") : std::to_string(s.depth))
         << (s.destroyed ? "  (destroyed)" : "") << '\n';
   }
   if (!report.components.empty()) {
@@ -158,10 +200,11 @@ void print_run_table(std::ostream& out, const run_report& report) {
     for (const component_report& c : report.components) {
       out << std::left << std::setw(static_cast<int>(name_width)) << c.name << std::right
           << std::setw(14) << c.calls << std::setw(14) << c.moving_calls << std::setw(12)
-          << c.asleep_seconds << "  " << qrn_runtime::or_dash(c.waiting_on)
-          << (c.ended  ? "  (ended)"
-              : c.task ? "  (task)"
-                       : "")
+          << c.asleep_seconds << "  " << qrn_runtime::or_dash(qrn_runtime::waiting_text(c))
+          << (c.stopped ? "  (stopped)"
+              : c.ended ? "  (ended)"
+              : c.task  ? "  (task)"
+                        : "")
           << '\n';
     }
   }

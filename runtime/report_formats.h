@@ -28,6 +28,10 @@ void write_leftover_warnings(std::ostream& out, const qrn::run_report& report);
 // interface would drop.
 void write_dropped_sideband_warnings(std::ostream& out, const qrn::run_report& report);
 
+// One warning line for each stream read by more than one user, and one for
+// each written by more than one.
+void write_shared_stream_warnings(std::ostream& out, const qrn::run_report& report);
+
 }  // namespace qrn_runtime
 
 #endif  // QRN_RUNTIME_REPORT_FORMATS_H

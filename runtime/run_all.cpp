@@ -64,7 +64,7 @@ std::vector<component_snapshot> take_snapshot(const always_run_record* head) {
 }
 
 bool is_quiet(const component_snapshot& component) {
-  if (component.record->ended.load()) {
+  if (component.record->ended.load() || component.record->halted.load()) {
     return true;
   }
   if (activity().pending_wakeups.load() == 0 && component.record->asleep.load()) {

@@ -4,10 +4,13 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <mutex>
 #include <thread>
 #include <unordered_set>
+#include <utility>
+#include <vector>
 
 #include "HLS/internal/diagnostic_hooks.h"
 #include "declaration_names.h"
@@ -64,12 +67,32 @@ std::uint64_t ongoing_sleep_ns(const stream_info& stream, std::int64_t now_ns) {
   return ns;
 }
 
+std::string user_name(const always_run_record* user) {
+  return user == nullptr ? "the test bench" : "component " + component_name(*user);
+}
+
+void name_users(const qrn::internal::stream_users& users, qrn::stream_report& report) {
+  if (users.reader_seen) {
+    report.readers.push_back(user_name(users.reader));
+  }
+  for (const always_run_record* reader : users.extra_readers) {
+    report.readers.push_back(user_name(reader));
+  }
+  if (users.writer_seen) {
+    report.writers.push_back(user_name(users.writer));
+  }
+  for (const always_run_record* writer : users.extra_writers) {
+    report.writers.push_back(user_name(writer));
+  }
+}
+
 qrn::stream_report report_of(stream_info& stream) {
   qrn::stream_report report;
   report.name = stream_name(stream);
   report.type = qrn::internal::demangled(stream.type().name());
   qrn::internal::stream_stats stats;
   qrn::internal::stream_contents contents;
+  qrn::internal::stream_users users;
   {
     const stream_access access(stream, stream_access::attempt::briefly);
     if (!access.granted()) {
@@ -81,7 +104,10 @@ qrn::stream_report report_of(stream_info& stream) {
     stream.contents(contents);
     report.drops_packet_flags = stream.dropped().packet_flags;
     report.drops_empty_counts = stream.dropped().empty_counts;
+    report.depth = stream.depth().configured;
+    users = stream.endpoints();
   }
+  name_users(users, report);
   report.written = stats.written;
   report.read = stats.read;
   report.peak = stats.peak;
@@ -107,6 +133,7 @@ qrn::stream_report report_of(const qrn::internal::retired_stream& stream) {
   report.destroyed = true;
   report.drops_packet_flags = stream.dropped.packet_flags;
   report.drops_empty_counts = stream.dropped.empty_counts;
+  name_users(stream.users, report);
   return report;
 }
 
@@ -196,17 +223,22 @@ run_report snapshot_run() {
   {
     internal::stream_registry_state& registry = internal::stream_registry();
     std::lock_guard<std::mutex> lock(registry.mutex);
+    std::vector<std::pair<std::uint64_t, stream_report>> streams;  // by creation serial
     if (registry.retired != nullptr) {
       for (const internal::retired_stream& stream : *registry.retired) {
-        report.streams.push_back(qrn_runtime::report_of(stream));
+        streams.emplace_back(stream.serial, qrn_runtime::report_of(stream));
       }
     }
-    std::vector<stream_report> live;
     for (internal::stream_info* stream = registry.head; stream != nullptr;
          stream = stream->next()) {
-      live.push_back(qrn_runtime::report_of(*stream));
+      streams.emplace_back(stream->serial(), qrn_runtime::report_of(*stream));
     }
-    report.streams.insert(report.streams.end(), live.rbegin(), live.rend());
+    std::sort(streams.begin(), streams.end(),
+              [](const std::pair<std::uint64_t, stream_report>& a,
+                 const std::pair<std::uint64_t, stream_report>& b) { return a.first < b.first; });
+    for (std::pair<std::uint64_t, stream_report>& stream : streams) {
+      report.streams.push_back(std::move(stream.second));
+    }
     for (const internal::always_run_record* record =
              internal::activity().always_run_head.load(std::memory_order_acquire);
          record != nullptr; record = record->next) {
@@ -214,13 +246,19 @@ run_report snapshot_run() {
       component.name = qrn_runtime::component_name(*record);
       component.calls = record->calls.load();
       component.moving_calls = record->moving_calls.load();
-      const qrn::internal::stream_info* waiting_on = record->waiting_on.load();
-      component.asleep_seconds =
-          qrn_runtime::seconds(record->asleep_ns.load() +
-                               qrn_runtime::sleeping_ns(waiting_on, record->asleep_since_ns.load(),
-                                                        qrn_runtime::steady_now_ns()));
-      component.waiting_on = qrn_runtime::live_stream_name(record->waiting_on.load());
-      component.last_empty = qrn_runtime::live_stream_name(record->last_empty.load());
+      component.stopped = record->halted.load();
+      if (!component.stopped) {  // a stopped one may point at a stream destroyed since
+        const qrn::internal::stream_info* waiting_on = record->waiting_on.load();
+        component.asleep_seconds = qrn_runtime::seconds(
+            record->asleep_ns.load() + qrn_runtime::sleeping_ns(waiting_on,
+                                                                record->asleep_since_ns.load(),
+                                                                qrn_runtime::steady_now_ns()));
+        component.waiting_on = qrn_runtime::live_stream_name(waiting_on);
+        component.last_empty = qrn_runtime::live_stream_name(record->last_empty.load());
+        component.waiting_to_write = qrn_runtime::live_stream_name(record->waiting_to_write.load());
+      } else {
+        component.asleep_seconds = qrn_runtime::seconds(record->asleep_ns.load());
+      }
       component.task = record->task;
       component.ended = record->ended.load();
       report.components.insert(report.components.begin(), component);

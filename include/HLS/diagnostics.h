@@ -23,7 +23,7 @@
 
 namespace qrn {
 
-// One stream: live, or destroyed while it still held elements.
+// One stream: live, or destroyed after it was used.
 struct stream_report {
   std::string name;             // its own name, its variable's, its declaration's, or `stream<T>#N`
   std::string type;             // `qrn::stream_in<int>`
@@ -36,12 +36,17 @@ struct stream_report {
   unsigned int sleepers = 0;  // readers asleep on it now
   bool printable = false;     // its elements can be written with operator<<
   std::string first_values;   // the oldest few elements it holds, when printable
-  bool destroyed = false;     // destroyed before the snapshot, holding elements
+  bool destroyed = false;     // destroyed before the snapshot
   bool busy = false;          // its lock was held throughout the snapshot: counts unknown
   // Sideband written to a stream that declares interface properties, which
   // its hardware interface would drop:
   bool drops_packet_flags = false;  // start/end-of-packet flags without usesPackets<true>
   bool drops_empty_counts = false;  // nonzero empty counts without usesEmpty<true>
+  std::uint64_t depth = 0;  // its depth (declared, QRN_DEPTH_OVERRIDE, QRN_DEPTH_DEFAULT); 0: none
+  // Who read and who wrote it, in the order first seen: `component NAME` or
+  // `the test bench`. A stream should have one of each.
+  std::vector<std::string> readers;
+  std::vector<std::string> writers;
 };
 
 // One component: always running, or a task (launch_task).
@@ -49,11 +54,13 @@ struct component_report {
   std::string name;         // its function's name (`doubler`, `stage<3>`, `pe(in_a, out_b, 2)`)
   std::uint64_t calls = 0;  // completed calls
   std::uint64_t moving_calls = 0;  // completed calls that moved at least one element
-  double asleep_seconds = 0;  // time it slept in blocking reads, the sleep in progress included
-  std::string waiting_on;     // the stream it sleeps on now, or empty
-  std::string last_empty;     // the stream its last empty tryRead or tryPeek found, or empty
-  bool task = false;          // a task: runs its function once
-  bool ended = false;         // a task whose function has returned
+  double asleep_seconds = 0;     // time it slept in blocking reads, the sleep in progress included
+  std::string waiting_on;        // the stream it sleeps on now, or empty
+  std::string last_empty;        // the stream its last empty tryRead or tryPeek found, or empty
+  bool task = false;             // a task: runs its function once
+  bool ended = false;            // a task whose function has returned
+  std::string waiting_to_write;  // the full stream it waits to write to now, or empty
+  bool stopped = false;          // stopped for good: a stream it used was destroyed
 };
 
 struct run_report {
@@ -61,8 +68,8 @@ struct run_report {
   std::vector<component_report> components;
 };
 
-// The statistics of every live stream (and of streams destroyed while they
-// held elements) and of every always-running component, now. Thread-safe;
+// The statistics of every live stream (and of streams destroyed after they
+// were used) and of every always-running component, now. Thread-safe;
 // a stream whose lock stays taken meanwhile is marked `busy`.
 run_report snapshot_run();
 

@@ -4,7 +4,8 @@
 // Both are `qrn::internal::stream<T>` channels (see HLS/hls_internal.h for the
 // blocking and thread-safety rules): each read, write and tryRead calls the
 // same-shaped `stream<T>` operation directly, and each tryWrite calls the
-// interface's own write directly and returns true. The non-virtual tryPeek
+// interface's own write directly and returns true, or false when a full
+// stream refused it (see HLS/internal/depth.h). The non-virtual tryPeek
 // overloads are stream<T>'s own. On top of that, `setStallCycles` rejects a
 // stall spread larger than the average stall.
 //
@@ -45,11 +46,8 @@ class directional_stream : public stream<T> {
   void write(const T& arg) override { base::write(arg); }
   T tryRead(bool& success) override { return base::tryRead(success); }
   bool tryWrite(const T& arg) override {
-    bool success = true;
-    if (success) {
-      directional_stream::write(arg);
-    }
-    return success;
+    return internal::write_unless_full(static_cast<base*>(this),
+                                       [&] { directional_stream::write(arg); });
   }
 
   T read(bool& sop, bool& eop, bool wait = true) override { return base::read(sop, eop, wait); }
@@ -67,18 +65,12 @@ class directional_stream : public stream<T> {
     return base::tryRead(success, sop, eop, empty);
   }
   bool tryWrite(const T& arg, bool sop, bool eop) override {
-    bool success = true;
-    if (success) {
-      directional_stream::write(arg, sop, eop);
-    }
-    return success;
+    return internal::write_unless_full(static_cast<base*>(this),
+                                       [&] { directional_stream::write(arg, sop, eop); });
   }
   bool tryWrite(const T& arg, bool sop, bool eop, int empty) override {
-    bool success = true;
-    if (success) {
-      directional_stream::write(arg, sop, eop, empty);
-    }
-    return success;
+    return internal::write_unless_full(static_cast<base*>(this),
+                                       [&] { directional_stream::write(arg, sop, eop, empty); });
   }
 
   // Fatal when `stall_delta` exceeds `average_stall`; no lock, see stream<T>.
@@ -131,6 +123,8 @@ class stream_in<_T> : public internal::directional_stream<_T> {
   stream_in(const stream_in&&) = delete;
   stream_in& operator=(const stream_in&) = delete;
   stream_in& operator=(const stream_in&&) = delete;
+  // See stream<T>::stop_users().
+  ~stream_in() { this->stop_users(); }
 
   // Sets the valid period of the timing model (average and spread, in
   // cycles); fatal when the spread exceeds the average. No lock.
@@ -217,6 +211,8 @@ class stream_out<_T> : public internal::directional_stream<_T> {
   stream_out(const stream_out&&) = delete;
   stream_out& operator=(const stream_out&) = delete;
   stream_out& operator=(const stream_out&&) = delete;
+  // See stream<T>::stop_users().
+  ~stream_out() { this->stop_users(); }
 
   // Sets the ready period of the timing model (average and spread, in
   // cycles); fatal when the spread exceeds the average. No lock.

@@ -7,10 +7,13 @@
 // - Every operation that reads or changes the stored elements holds the
 //   stream's mutex `m_` from start to end; elements leave in the order in
 //   which their writers acquired `m_`.
-// - Writes never block. `tryRead` never blocks. `read(true)` on an empty
-//   stream polls for a few microseconds (`read_spin_limit`), then sleeps on
-//   `cv_` until an element is there; `read(false)` on an empty stream, a peek
-//   of an empty stream and a by-pointer read of an empty stream are fatal.
+// - Writes block only on a stream with a depth (see HLS/internal/depth.h):
+//   a full one makes a write wait for room and a tryWrite return false; by
+//   default every stream is unbounded. `tryRead` never blocks.
+// - `read(true)` on an empty stream polls for a few microseconds
+//   (`read_spin_limit`), then sleeps on `cv_` until an element is there;
+//   `read(false)` on an empty stream, a peek of an empty stream and a
+//   by-pointer read of an empty stream are fatal.
 // - `m_` is taken with a few try_lock attempts before an ordinary lock(), and
 //   a write notifies `cv_` only when a reader sleeps on it that no earlier
 //   write has woken yet, so an uncontended stream makes no system call.
@@ -55,6 +58,8 @@
 #include <utility>
 
 #include "HLS/internal/activity.h"
+#include "HLS/internal/component_stop.h"
+#include "HLS/internal/depth.h"
 #include "HLS/internal/diagnostic_hooks.h"
 #include "HLS/internal/parking.h"
 #include "HLS/internal/process_exit.h"
@@ -162,22 +167,33 @@ class stream : public stream_abstract_base {
   // leave it to its default.
   stream(declaration_site site = declaration_site::here())
       : stream_abstract_base(sizeof(T)),
-        info_{*this, m_, typeid(stream), typeid(T), sizeof(stream), &stream::contents_of, site} {}
+        info_{*this, m_, typeid(stream), typeid(T), sizeof(stream), &stream::contents_of, site} {
+    info_.depth().room_signal = &cv_;
+    configure_stream_depth(info_);
+  }
   // A stream shown as `name` in diagnostics (otherwise the name of its
   // variable when it has static storage duration, else the identifier or
   // file and line of its declaration, else `stream<T>#N`).
   explicit stream(const char* name, declaration_site site = declaration_site::here())
       : stream(site) {
-    info_.set_name(name);
+    set_name(name);
   }
   stream(const stream&) = delete;
   stream& operator=(const stream&) = delete;
-  // A component thread that found this stream empty forgets it (see
-  // parking.h). Not virtual: the dispatch table does not change.
-  ~stream() { forget_polled_stream(this); }
+  // Stops the components that used this stream (see component_stop.h); a
+  // component thread that found it empty forgets it (see parking.h). Not
+  // virtual: the dispatch table does not change.
+  ~stream() {
+    stop_users();
+    forget_polled_stream(this);
+  }
 
   // Sets the name diagnostics show for this stream. Thread-safe.
-  void set_name(const std::string& name) { info_.set_name(name); }
+  // A depth given to that name (QRN_DEPTH_OVERRIDE) applies from now on.
+  void set_name(const std::string& name) {
+    info_.set_name(name);
+    configure_stream_depth(info_);
+  }
 
   // ---- Co-simulation queries (no lock) --------------------------------------
   bool _internal_cosim_empty() override { return q_.empty(); }
@@ -235,7 +251,8 @@ class stream : public stream_abstract_base {
     await_element(lock, wait);
     return take_front();
   }
-  // Appends `arg` with sideband (false, false, 0). Never blocks. Thread-safe.
+  // Appends `arg` with sideband (false, false, 0); waits for room while the
+  // stream is full. Thread-safe.
   virtual void write(const T& arg) { append(arg, false, false, 0); }
   // Takes the oldest element if there is one; otherwise sets `success` false
   // and returns T(). Never blocks. Thread-safe.
@@ -247,13 +264,10 @@ class stream : public stream_abstract_base {
     }
     return take_front();
   }
-  // Writes through the dispatch table; always true. Thread-safe.
+  // Writes through the dispatch table and returns true; on a full stream
+  // changes nothing and returns false. Never blocks. Thread-safe.
   virtual bool tryWrite(const T& arg) {
-    bool success = true;
-    if (success) {
-      write(arg);
-    }
-    return success;
+    return write_unless_full(this, [&] { write(arg); });
   }
 
   // ---- Sideband operations ---------------------------------------------------
@@ -288,18 +302,10 @@ class stream : public stream_abstract_base {
     return take_front(sop, eop, empty);
   }
   virtual bool tryWrite(const T& arg, bool sop, bool eop) {
-    bool success = true;
-    if (success) {
-      write(arg, sop, eop);
-    }
-    return success;
+    return write_unless_full(this, [&] { write(arg, sop, eop); });
   }
   virtual bool tryWrite(const T& arg, bool sop, bool eop, int empty) {
-    bool success = true;
-    if (success) {
-      write(arg, sop, eop, empty);
-    }
-    return success;
+    return write_unless_full(this, [&] { write(arg, sop, eop, empty); });
   }
 
   // ---- Timing model (no lock; see the file comment) --------------------------
@@ -445,6 +451,9 @@ class stream : public stream_abstract_base {
     qp_.pop_front();
     qpe_.pop_front();
     info_.note_read();
+    if (info_.depth().writers_asleep != 0) {
+      wake_writers(info_.depth());
+    }
     trace_occupancy(info_, q_.size(), false);
     ++moved_elements();
   }
@@ -490,6 +499,7 @@ class stream : public stream_abstract_base {
   // poll log (see parking.h), and backs off (see back_off_after_empty_poll)
   // before returning.
   T empty_poll_result(std::unique_lock<std::mutex>& lock) {
+    info_.note_reader();
     if (lock.owns_lock()) {
       lock.unlock();
     }
@@ -499,6 +509,7 @@ class stream : public stream_abstract_base {
     if (!fiber_scheduling()) {
       back_off_after_empty_poll();
     }
+    halt_if_stopped();
     return T();
   }
   // How a parking component's worker enlists in `parked_pollers_`.
@@ -538,6 +549,7 @@ class stream : public stream_abstract_base {
       if (!_internal_cosim_empty()) {
         return true;
       }
+      halt_if_stopped_while_waiting(lock);
       if (std::chrono::steady_clock::now() >= give_up) {
         return false;
       }
@@ -556,6 +568,42 @@ class stream : public stream_abstract_base {
       await_write_on_fibers();
       return;
     }
+    info_.note_reader();
+    ++waiters_;
+    wait_for_element(lock);
+    --waiters_;
+  }
+  // A safe point of a waiting reader, `m_` held: when the stream is being
+  // destroyed or the reader's component is stopped, the reader leaves the
+  // stream and halts (see component_stop.h). A wake-up it may have taken for
+  // an element is passed on to another sleeper.
+  void halt_if_stopped_while_waiting(std::unique_lock<std::mutex>& lock) {
+    if (doomed_ || stop_requested_here()) {
+      --waiters_;
+      if (!doomed_ && !_internal_cosim_empty() && sleepers_ > woken_) {
+        ++woken_;
+        note_wakeup_sent();
+        cv_.notify_one();
+      }
+      lock.unlock();
+      halt_this_thread(&info_);
+    }
+  }
+  // Requires `lock` to hold `m_` and the stream to be full; waits, counted in
+  // `waiters_`, until it has room (true) or a tryWrite is refused (false).
+  bool wait_for_room(std::unique_lock<std::mutex>& lock) {
+    if (fiber_scheduling()) {
+      return await_room_on_fibers();
+    }
+    ++waiters_;
+    const bool room = await_room(
+        lock, info_.depth(), info_, this, [this] { return info_.full(); },
+        [this, &lock] { halt_if_stopped_while_waiting(lock); });
+    --waiters_;
+    return room;
+  }
+  // The waiting part of await_element, counted in `waiters_`.
+  void wait_for_element(std::unique_lock<std::mutex>& lock) {
     const bool traced = tracing();  // the whole wait is traced, or none of it
     if (traced) {
       trace_thread_entered(&info_, trace_thread_state::polling);
@@ -580,6 +628,7 @@ class stream : public stream_abstract_base {
         --woken_;
       }
       note_reader_woke(signalled);
+      halt_if_stopped_while_waiting(lock);
     } while (_internal_cosim_empty());
     if (traced) {
       trace_thread_entered(nullptr, trace_thread_state::running);
@@ -587,6 +636,48 @@ class stream : public stream_abstract_base {
     const std::chrono::nanoseconds slept = std::chrono::steady_clock::now() - watch.asleep_since;
     info_.note_slept(static_cast<std::uint64_t>(slept.count()));
     note_reader_slept(static_cast<std::uint64_t>(slept.count()));
+  }
+  // wait_for_room() with fibers: the calling fiber (or the test bench) waits
+  // until a read of this stream makes room, counted as a sleeping writer.
+  __attribute__((noinline)) bool await_room_on_fibers() {
+    write_refusal& refusal = current_write_refusal();
+    if (refusal.stream == this) {
+      refusal.refused = true;
+      return false;
+    }
+    stream_depth& depth = info_.depth();
+    const std::int64_t since = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                   std::chrono::steady_clock::now().time_since_epoch())
+                                   .count();
+    do {
+      ++depth.writers_asleep;
+      note_writer_sleeps(info_, since);
+      fiber_scheduler().await_write(this, room_ops());
+      --depth.writers_asleep;
+      const bool signalled = depth.writers_woken > 0;
+      if (signalled) {
+        --depth.writers_woken;
+      }
+      note_writer_woke(signalled);
+    } while (info_.full());
+    return true;
+  }
+  // How a fiber waiting for room enlists in the depth's `fiber_writers`.
+  static const poll_site_ops& room_ops() {
+    static const poll_site_ops ops = {&enlist_writer, &leave_writer};
+    return ops;
+  }
+  static bool enlist_writer(void* self, poll_site& site) {
+    stream& s = *static_cast<stream*>(self);
+    if (!s.info_.full()) {
+      return false;
+    }
+    link_parked_poller(s.info_.depth().fiber_writers, site);
+    return true;
+  }
+  static void leave_writer(void* self, poll_site& site) {
+    stream& s = *static_cast<stream*>(self);
+    unlink_parked_poller(s.info_.depth().fiber_writers, site);
   }
   // await_element() with fibers: the calling fiber (or the test bench) waits
   // until a write reaches this stream, as many times as it takes to find an
@@ -625,14 +716,18 @@ class stream : public stream_abstract_base {
     const std::chrono::nanoseconds until_next_look(look_for_hang(watch, ran_out));
     ran_out = cv_.wait_for(lock, until_next_look) == std::cv_status::timeout && woken_ == 0;
   }
-  // Appends one element to all three queues, or to none if an append throws,
-  // and wakes one sleeping reader that no earlier write has woken yet and
-  // every parked poller. The wake-ups are sent before `m_` is released: once
-  // a reader can take the element (and perhaps destroy the stream), the write
-  // touches nothing.
+  // Waits for room while the stream is full (or returns at once, unchanged,
+  // when a tryWrite is refused); then appends one element to all three
+  // queues, or to none if an append throws, and wakes one sleeping reader
+  // that no earlier write has woken yet and every parked poller. The wake-ups
+  // are sent before `m_` is released: once a reader can take the element
+  // (and perhaps destroy the stream), the write touches nothing.
   void append(const T& arg, bool sop, bool eop, int empty) {
     {
       std::unique_lock<std::mutex> lock = lock_m();
+      if (info_.full() && !wait_for_room(lock)) {
+        return;
+      }
       q_.push_back(arg);
       try {
         qp_.emplace_back(sop, eop);
@@ -663,6 +758,62 @@ class stream : public stream_abstract_base {
     }
     ++moved_elements();
   }
+
+ protected:
+  // Stops the components that used this stream and waits until none of them
+  // can enter it again, and every thread waiting in it has left (see
+  // component_stop.h). Called first by the destructor of the most derived
+  // stream class, before its dispatch table pointer changes, so that a
+  // component still calling a virtual operation reads an unchanged one; later
+  // calls do nothing. Destroying thread only.
+  void stop_users() {
+    if (!users_stopped_) {
+      users_stopped_ = true;
+      if (invocations_outstanding()) {
+        stop_and_await_users();
+      }
+    }
+  }
+
+ private:
+  __attribute__((noinline)) void stop_and_await_users() {
+    std::unique_lock<std::mutex> lock = lock_m();
+    stopped_users users = stop_stream_users(info_.endpoints());
+    if (users.stopped.empty() && waiters_ == 0) {
+      return;
+    }
+    const bool waited_on = waiters_ > 0;
+    if (!fiber_scheduling()) {  // a stopped fiber is never resumed (see scheduler.h)
+      doomed_ = true;
+      cv_.notify_all();
+      for (unsigned int look = 0; waiters_ > 0 || !all_out_of_stream(users.stopped); ++look) {
+        lock.unlock();
+        pause_for_halting(look);
+        lock_spinning(lock);
+      }
+      lock.unlock();
+    }
+    for (always_run_record* record : users.stopped) {
+      if (record->waiting_on.load() == &info_ || record->last_empty.load() == &info_) {
+        users.waiting.push_back(record);
+      }
+    }
+    users.other_thread_waiting = waited_on && users.waiting.empty();
+    if (users.other_thread_waiting || !users.waiting.empty()) {
+      if (void (*report)(stream_info&, const stopped_users&) =
+              diagnostic_hooks().stream_destroyed_while_waited.load()) {
+        report(info_, users);
+      }
+    }
+  }
+  bool all_out_of_stream(const std::vector<always_run_record*>& records) const {
+    for (const always_run_record* record : records) {
+      if (!out_of_stream(*record, &info_)) {
+        return false;
+      }
+    }
+    return true;
+  }
   // Fills `into` for the diagnostics; requires the stream's mutex.
   static void contents_of(const stream_abstract_base& base, stream_contents& into) {
     const auto& self = static_cast<const stream&>(base);
@@ -679,13 +830,20 @@ class stream : public stream_abstract_base {
   std::condition_variable cv_;
   unsigned int sleepers_ = 0;  // guarded by m_: readers sleeping on cv_
   unsigned int woken_ = 0;     // guarded by m_: sleepers signalled and not yet awake; <= sleepers_
+  unsigned int waiters_ = 0;  // guarded by m_: readers and writers waiting in it, polling or asleep
+  bool doomed_ = false;       // guarded by m_: being destroyed; waiting threads halt
+  bool users_stopped_ = false;  // destroying thread only: stop_users() has run
 
  protected:
   // Records the interface properties a derived interface declares, for the
-  // diagnostics; called by its constructor. Not virtual. Thread-safe.
+  // diagnostics and the stream's depth; called by its constructor. Not
+  // virtual. Thread-safe.
   void declare_properties(const declared_properties& declared) {
-    std::unique_lock<std::mutex> lock = lock_m();
-    info_.declare(declared);
+    {
+      std::unique_lock<std::mutex> lock = lock_m();
+      info_.declare(declared);
+    }
+    configure_stream_depth(info_);  // its depth follows buffer<N>
   }
 
   // Registry entry and statistics (stats guarded by m_). Last member with a

@@ -69,10 +69,10 @@ TEST(Examples, PipelineTableAccountsForEveryElement) {
       qrn_test::run_process({QRN_EXAMPLE_PIPELINE}, std::chrono::seconds(30), {"QRN_REPORT=table"});
   ASSERT_EQ(result.exit_status, 0);
   const auto rows = qrn_test::table_rows(result.err);
-  // A stream row ends with written, read, peak, now, asleep.
+  // A stream row ends with written, read, peak, now, asleep, depth.
   const auto written_read = [&](const std::string& stream) {
     const std::vector<std::string>& fields = rows.at(stream);
-    return fields[fields.size() - 5] + "/" + fields[fields.size() - 4];
+    return fields[fields.size() - 6] + "/" + fields[fields.size() - 5];
   };
   EXPECT_EQ(written_read("words_in"), "12/12");
   EXPECT_EQ(written_read("packets"), "12/12");
@@ -101,11 +101,45 @@ TEST(Examples, MisroutedPipelineHangIsExplained) {
        "20, 30, 40\n"});
 }
 
+// The declared depths of a splitter and a joiner: unbounded, the frames go
+// through with a warning; declared, they deadlock on depth and the report
+// says where; grown, the frames go through and the depth needed is told.
+TEST(Examples, FifoDepthInEachDepthMode) {
+  const std::string frames = "frame of 2: sum 3\nframe of 4: sum 10\nframe of 4: sum 10\n";
+  const std::string type = "qrn::stream_out<int, qrn::buffer<2> >";
+  const auto run = [](const char* mode) {
+    const qrn_test::short_tsan_exit_watch short_watch;  // hang looks every 0.1 s
+    return qrn_test::run_process({QRN_EXAMPLE_FIFO_DEPTH}, std::chrono::seconds(30),
+                                 {mode, "QRN_HANG_AFTER=0.1", "QRN_ON_HANG=exit"});
+  };
+  const qrn_test::process_result unbounded = run("QRN_DEPTH=unbounded");
+  EXPECT_EQ(unbounded.exit_status, 0);
+  EXPECT_EQ(unbounded.out, frames);
+  EXPECT_EQ(unbounded.err, "qrn: warning: stream wide (" + type +
+                               ") peaked at 4 elements; its declared depth 2 would have held up "
+                               "its writer\n");
+  const qrn_test::process_result declared = run("QRN_DEPTH=declared");
+  EXPECT_EQ(declared.exit_status, 1);
+  EXPECT_EQ(declared.out, "frame of 2: sum 3\nframe of 4: sum ");
+  const std::string held =
+      "qrn:   component splitter waits to write wide (" + type + ", depth 2, full)";
+  qrn_test::expect_contains_all(
+      declared.err,
+      {"qrn:   a deadlock on depth: 1 writer waits for room in a full stream\n", held.c_str(),
+       "qrn:   the waits form a cycle: splitter -> wide -> joiner -> narrow -> "
+       "splitter\n"});
+  const qrn_test::process_result grown = run("QRN_DEPTH=grow");
+  EXPECT_EQ(grown.exit_status, 0);
+  EXPECT_EQ(grown.out, frames);
+  EXPECT_EQ(grown.err, "qrn: stream wide (" + type + ") had to grow: depth 2, needed 4\n");
+}
+
 // The emulation runtime refers to the enqueue marker through the program's
 // dynamic symbol table, so every example must export it.
 TEST(Examples, EveryExampleExportsTheEnqueueMarker) {
-  for (const char* program : {QRN_EXAMPLE_COSIM_CLIENT, QRN_EXAMPLE_PIPELINE,
-                              QRN_EXAMPLE_BLOCKING_READER, QRN_EXAMPLE_MISROUTED_PIPELINE}) {
+  for (const char* program :
+       {QRN_EXAMPLE_COSIM_CLIENT, QRN_EXAMPLE_PIPELINE, QRN_EXAMPLE_BLOCKING_READER,
+        QRN_EXAMPLE_MISROUTED_PIPELINE, QRN_EXAMPLE_FIFO_DEPTH}) {
     SCOPED_TRACE(program);
     const qrn_test::process_result symbols =
         qrn_test::run_process({QRN_NM, "--dynamic", "--defined-only", program});

@@ -13,7 +13,7 @@ namespace {
 TEST(ComponentsWithArguments, EachInstanceComputesOnItsOwnStreamsAndLaunchesOnce) {
   qrn_test::expect_runs(
       {QRN_PROGRAM_ARGUMENTS}, 30,
-      "10100 15150 50600 | scale(in_a, out_a, 2) | scale(in_b, out_b, 3) | affine0 \n");
+      "10100 15150 50600 | scale(in_a, out_a, 2) | scale(in_b, out_b, 3) | affine0 \n5 10\n");
 }
 
 const char* const tasks_output =

@@ -13,7 +13,8 @@
 // - A blocking read that is about to be woken is counted in
 //   `activity_state::pending_wakeups` from the write that wakes it until the
 //   woken reader holds the stream's mutex again, so "asleep" is never
-//   mistaken for "quiet" while data is on its way.
+//   mistaken for "quiet" while data is on its way. A writer asleep on a full
+//   stream (see depth.h) counts as asleep the same way.
 //
 // The state below is reached through inline functions whose statics have
 // vague linkage, so a program and a shared emulation runtime that both
@@ -65,6 +66,13 @@ struct always_run_record {
   // once the function has returned (after `moved` and `calls` are final).
   bool task = false;
   std::atomic<bool> ended{false};
+  // The full stream it sleeps on until a read makes room (see depth.h); while
+  // set, `asleep` is true and asleep_since_ns tells since when.
+  std::atomic<const stream_info*> waiting_to_write{nullptr};
+  // Set by the destructor of a stream the component used; the worker then
+  // halts at its next safe point and sets `halted` (see component_stop.h).
+  std::atomic<bool> stop_requested{false};
+  std::atomic<bool> halted{false};
 };
 
 struct activity_state {
@@ -74,6 +82,9 @@ struct activity_state {
   // now, if any, and since when (steady clock, ns); written by that thread.
   std::atomic<const stream_info*> bench_waiting_on{nullptr};
   std::atomic<std::int64_t> bench_asleep_since_ns{0};
+  // The full stream the test bench's main thread waits to write to, if any
+  // (bench_asleep_since_ns tells since when); written by that thread.
+  std::atomic<const stream_info*> bench_waiting_to_write{nullptr};
 };
 
 inline activity_state& activity() {

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "HLS/internal/activity.h"
+#include "HLS/internal/component_stop.h"
 #include "HLS/internal/idle_worker.h"
 #include "HLS/internal/parking.h"
 #include "HLS/internal/scheduler.h"
@@ -42,6 +43,9 @@ template <typename Pacer, typename Call>
     }
     record.calls.store(calls, std::memory_order_release);
     trace_call_returned(moved);
+    if (record.stop_requested.load(std::memory_order_relaxed)) {
+      halt_this_thread();  // a stream it used is being destroyed
+    }
     if (moved_any) {
       pacer.busy_call();
     } else {

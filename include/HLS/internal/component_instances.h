@@ -135,8 +135,12 @@ class always_run_instance final : public component_instance {
 
   void start() { component_instance::start(&always_run_instance::run); }
 
+  // True when this instance runs `f` with `arguments` under the name `given`.
+  // An instance stopped for good (a stream it used was destroyed) runs
+  // nothing any more: a new local stream at the same address gets a new one.
   bool launched_as(const std::string& given, const typename function::kept& arguments) const {
-    return given == given_ && same_arguments(arguments, arguments_, function::indices);
+    return !record_.stop_requested.load(std::memory_order_acquire) && given == given_ &&
+           same_arguments(arguments, arguments_, function::indices);
   }
 
  private:
@@ -168,7 +172,7 @@ always_run_registry<f>& always_run_registry_of() {
 
 // Launches an always-running instance of `f` named `given` (or by its
 // arguments, when empty) unless one with that name and equal arguments was
-// launched. Thread-safe; a launch that threw launched nothing.
+// launched and still runs. Thread-safe; a launch that threw launched nothing.
 template <auto& f, typename... Args>
 void launch_always_run_instance(std::string given, Args&&... args) {
   using instance = always_run_instance<f>;

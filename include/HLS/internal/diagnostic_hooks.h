@@ -15,6 +15,7 @@ namespace qrn {
 namespace internal {
 
 class stream_info;
+struct stopped_users;
 
 // State a sleeping reader keeps between two looks for a hang.
 struct hang_watch {
@@ -38,6 +39,9 @@ struct diagnostic_hook_table {
   // One line on standard error naming the stream and thread of a fatal
   // misuse, before the error line is printed.
   std::atomic<void (*)(const stream_info&)> describe_fatal_use{nullptr};
+  // One line on standard error naming a stream destroyed while a thread
+  // still waited on it and the components it stopped (see component_stop.h).
+  std::atomic<void (*)(stream_info&, const stopped_users&)> stream_destroyed_while_waited{nullptr};
 };
 
 inline diagnostic_hook_table& diagnostic_hooks() {

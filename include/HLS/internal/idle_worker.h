@@ -29,6 +29,7 @@
 #include <cstdlib>
 #include <thread>
 
+#include "HLS/internal/component_stop.h"
 #include "HLS/internal/parking.h"
 
 namespace qrn {
@@ -170,6 +171,7 @@ class alignas(64) idle_worker {
       const int parked = parked_components().fetch_add(1, std::memory_order_relaxed) + 1;
       const bool woken = parker_.sleep(pause_);
       parked_components().fetch_sub(1, std::memory_order_relaxed);
+      halt_if_stopped();  // before leave_all(): a stream it is enlisted in may be gone
       log_.leave_all();
       if (!woken) {
         std::chrono::microseconds longest = pause_per_parked_component * parked;

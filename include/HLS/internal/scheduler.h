@@ -68,6 +68,8 @@ struct fiber_scheduler_ops {
   std::uint32_t (*next_quantum)();
   // The run-all call: runs fibers until none can run.
   void (*run_all)();
+  // The calling component's fiber is stopped: it is never resumed.
+  void (*halt)();
 };
 
 }  // namespace internal

@@ -3,7 +3,7 @@
 //
 // Every stream owns one `stream_info`, its last member: constructing it
 // registers the stream, destroying it retires the stream (the registry keeps
-// a short account of a stream destroyed while it still held elements). The
+// a short account of a destroyed stream that was used, for the report). The
 // statistics are plain counters guarded by the stream's own mutex, updated
 // by operations that hold it anyway; the registry list is guarded by the
 // registry's mutex. A reader of the registry takes the registry's mutex
@@ -26,10 +26,12 @@
 #include <vector>
 
 #include "HLS/internal/declaration_site.h"
+#include "HLS/internal/depth.h"
 #include "HLS/internal/diagnostic_hooks.h"
 #include "HLS/internal/names.h"
 #include "HLS/internal/process_exit.h"
 #include "HLS/internal/properties.h"
+#include "HLS/internal/stream_endpoints.h"
 #include "HLS/internal/trace.h"
 
 namespace qrn {
@@ -96,14 +98,16 @@ struct dropped_sideband {
 
 class stream_info;
 
-// A stream destroyed while it still held elements (or after sideband that
-// its interface would drop), kept for the report at the end of the run.
+// A destroyed stream that was used (read, written, or written sideband its
+// interface would drop), kept as it was for the report at the end of the run.
 struct retired_stream {
   std::string name;
   std::string type;
   stream_stats stats;
   stream_contents contents;
   dropped_sideband dropped;
+  stream_users users;
+  std::uint64_t serial = 0;  // creation order, as stream_info::serial()
 };
 
 struct stream_registry_state {
@@ -151,9 +155,8 @@ class stream_info {
     registry.head = this;
   }
 
-  // Unregisters the stream; one that still holds elements, or that was
-  // written sideband its interface would drop, is kept, in short, for the
-  // end-of-run report. Runs before the stream's queues are
+  // Unregisters the stream; one that was read or written is kept, in short,
+  // for the end-of-run report. Runs before the stream's queues are
   // destroyed (this is the stream's last member).
   ~stream_info() {
     trace_stream_destroyed(*this);
@@ -176,9 +179,23 @@ class stream_info {
     if (held > stats_.peak) {
       stats_.peak = held;
     }
+    endpoints_.saw_writer(current_always_run_record());
   }
-  void note_read() { ++stats_.read; }
+  void note_read() {
+    ++stats_.read;
+    note_reader();
+  }
+  // The calling thread reads the stream, or tries to (an empty tryRead, a
+  // blocking read about to wait).
+  void note_reader() { endpoints_.saw_reader(current_always_run_record()); }
   void note_slept(std::uint64_t ns) { stats_.asleep_ns += ns; }
+  // The stream's depth (see depth.h); requires the stream's mutex.
+  stream_depth& depth() { return depth_; }
+  // True when the stream holds as many elements as its depth allows (never
+  // when unbounded); requires the stream's mutex.
+  bool full() const { return depth_.full(stats_.written - stats_.read); }
+  const stream_depth& depth() const { return depth_; }
+
   // An element was written with packet flags (`flags`: sop or eop true) or a
   // nonzero empty count (`count`); only called then.
   void note_sideband(bool flags, bool count) {
@@ -219,6 +236,8 @@ class stream_info {
   const declaration_site& site() const { return site_; }
   // Requires the stream's mutex.
   const stream_stats& stats() const { return stats_; }
+  // Its readers and writers seen so far; requires the stream's mutex.
+  stream_users endpoints() const { return endpoints_.users(); }
   void contents(stream_contents& into) const { contents_(*stream_, into); }
 
   // Caches a name found for the stream (see diagnostics); the registry's
@@ -240,22 +259,26 @@ class stream_info {
   // Requires the registry's mutex. The stream's mutex is only tried: a
   // thread that ends the process may hold it for good.
   void retire(stream_registry_state& registry) noexcept {
-    if ((stats_.written == stats_.read && !dropped_.any()) || !mutex_->try_lock()) {
+    if ((registry.retired != nullptr && registry.retired->size() >= retired_stream_limit) ||
+        !mutex_->try_lock()) {
       return;
     }
     try {
       std::lock_guard<std::mutex> stream_lock(*mutex_, std::adopt_lock);
+      stream_users users = endpoints();
+      if (!users.reader_seen && !users.writer_seen) {
+        return;  // never used
+      }
       if (void (*find_name)(stream_info&) = diagnostic_hooks().find_stream_name.load()) {
         find_name(*this);
       }
       if (registry.retired == nullptr) {
         registry.retired = new std::vector<retired_stream>;
       }
-      if (registry.retired->size() < retired_stream_limit) {
-        retired_stream account{display_name(), demangled(type_->name()), stats_, {}, dropped_};
-        contents(account.contents);
-        registry.retired->push_back(std::move(account));
-      }
+      retired_stream account{display_name(), demangled(type_->name()), stats_, {},
+                             dropped_,       std::move(users),         serial_};
+      contents(account.contents);
+      registry.retired->push_back(std::move(account));
     } catch (...) {  // out of memory: the account is only lost
     }
   }
@@ -272,9 +295,11 @@ class stream_info {
   std::string name_;             // guarded by the registry's mutex; empty: not named yet
   bool name_searched_ = false;   // guarded by the registry's mutex
   stream_stats stats_;           // guarded by the stream's mutex
+  stream_depth depth_;           // guarded by the stream's mutex
   declaration_site site_;
   declared_properties declared_;  // guarded by the stream's mutex
   dropped_sideband dropped_;      // guarded by the stream's mutex
+  stream_endpoints endpoints_;    // guarded by the stream's mutex
 };
 
 }  // namespace internal

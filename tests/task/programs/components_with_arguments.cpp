@@ -1,7 +1,7 @@
 // Two polling instances of one body on their own streams and a named
 // blocking one with a struct argument, each launched more than once
 // (concurrently, and with equal copies). Prints the sums of the results and
-// each component's name.
+// each component's name; then two rounds of an instance on local streams.
 #include <cstdio>
 #include <thread>
 
@@ -12,6 +12,8 @@
 
 qrn::stream_in<int> in_a, in_b, in_c;
 qrn::stream_out<int> out_a, out_b, out_c;
+
+void entry_of_nothing() {}
 
 struct gain {  // no operator==: compared byte for byte
   int times;
@@ -28,6 +30,20 @@ void scale(qrn::stream_in<int>& in, qrn::stream_out<int>& out, int k) {
 
 void affine(qrn::stream_in<int>& in, qrn::stream_out<int>& out, gain g) {
   out.write(g.times * in.read() + g.plus);
+}
+
+// One round on streams local to it: a new instance each time, even where
+// the new streams take the addresses of the last round's.
+int local_round(int x) {
+  struct {
+    qrn::stream_in<int> in;
+    qrn::stream_out<int> out;
+  } local;
+  qrn::launch_always_run<scale>(local.in, local.out, 5);
+  local.in.write(x);
+  __qrn_hls_component_run_all(entry_of_nothing);
+  bool ok = false;
+  return local.out.tryRead(ok);
 }
 
 void entry() {
@@ -60,4 +76,6 @@ int main() {
     std::printf("| %s ", c.name.c_str());
   }
   std::printf("\n");
+  const int first = local_round(1);
+  std::printf("%d %d\n", first, local_round(2));
 }

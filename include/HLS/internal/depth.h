@@ -1,0 +1,234 @@
+// Hardware depths: a stream may hold at most a fixed number of elements, and
+// a writer that finds it full waits until a read makes room.
+//
+// - The depth mode (QRN_DEPTH) and each stream's depth are set by the
+//   emulation runtime while it is initialised and when a stream is
+//   constructed or named afterwards (`configure_stream_depth`). Without the
+//   runtime, or in the default mode, every stream is unbounded: its capacity
+//   is SIZE_MAX and a write pays one compare with it.
+// - A stream's `stream_depth` is guarded by the stream's mutex. A writer that
+//   finds the stream full polls for a few microseconds, then sleeps on the
+//   stream's condition variable, which it shares with readers waiting for an
+//   element: the two never wait at once (a stream of capacity at least one is
+//   not both empty and full), and writers are woken with notify_all, so a
+//   wake-up meant for a writer cannot be lost on a reader.
+// - A read that makes room wakes the sleeping writers only when there are
+//   some: with none, it pays one test.
+// - A sleeping writer is seen by the runtime like a sleeping reader: it is
+//   quiet for run-all and the hang watch, a pending wake-up is counted until
+//   it runs again, and it looks for a hang every look period.
+// - A tryWrite that finds the stream full changes nothing and returns false
+//   (`write_unless_full`); it still writes through the dispatch table.
+#ifndef QRN_HLS_INTERNAL_DEPTH_H
+#define QRN_HLS_INTERNAL_DEPTH_H
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <thread>
+
+#include "HLS/internal/activity.h"
+#include "HLS/internal/diagnostic_hooks.h"
+#include "HLS/internal/parking.h"
+#include "HLS/internal/spin.h"
+
+namespace qrn {
+namespace internal {
+
+class stream_info;
+
+enum class depth_mode : int { unbounded = 0, declared = 1, grow = 2 };
+
+// The capacity of a stream that has no depth.
+constexpr std::size_t unbounded_capacity = SIZE_MAX;
+
+// Depth of one stream; guarded by the stream's mutex.
+struct stream_depth {
+  std::size_t capacity = unbounded_capacity;  // most elements it holds in a bounded mode
+  // From the interface's buffer<N> (N > 0), overridden by name or defaulted;
+  // 0: none.
+  std::uint64_t configured = 0;
+  unsigned int writers_asleep = 0;                 // writers sleeping until a read makes room
+  unsigned int writers_woken = 0;                  // of those, signalled and not yet awake
+  std::condition_variable* room_signal = nullptr;  // the stream's; set at construction
+  // With fibers (see scheduler.h): the fibers, or the test bench, waiting for
+  // room; each is also counted in writers_asleep.
+  poll_site* fiber_writers = nullptr;
+
+  bool full(std::size_t held) const { return held >= capacity; }
+};
+
+struct depth_setting_table {
+  std::atomic<int> mode{0};  // a depth_mode; set once, while the runtime is initialised
+  // Sets the configured depth and the capacity of a stream from its declared
+  // depth, QRN_DEPTH_OVERRIDE and QRN_DEPTH_DEFAULT. Locks the registry's
+  // mutex, then (not nested) the stream's.
+  std::atomic<void (*)(stream_info&)> configure{nullptr};
+};
+
+// Reached through an inline function whose static has vague linkage, so a
+// program and a shared runtime share one copy.
+inline depth_setting_table& depth_settings() {
+  static depth_setting_table table;  // constant-initialised: no guard, no destructor
+  return table;
+}
+
+inline bool depth_bounded() {
+  return depth_settings().mode.load(std::memory_order_relaxed) !=
+         static_cast<int>(depth_mode::unbounded);
+}
+
+// Called when a stream is constructed, named or given a declared depth.
+inline void configure_stream_depth(stream_info& stream) {
+  if (void (*configure)(stream_info&) = depth_settings().configure.load()) {
+    configure(stream);
+  }
+}
+
+// How long a writer polls a full stream before it sleeps.
+constexpr std::chrono::microseconds write_spin_limit{5};
+
+// The stream a tryWrite of the calling thread is writing to: a full stream
+// refuses that write instead of waiting. `refused` tells the tryWrite.
+struct write_refusal {
+  const void* stream = nullptr;
+  bool refused = false;
+};
+
+inline write_refusal& current_write_refusal() {
+  static thread_local write_refusal refusal;
+  return refusal;
+}
+
+// Runs `write` (a write through the dispatch table) so that, in a bounded
+// mode, a full `stream` refuses it; true when it was written.
+template <typename Write>
+bool write_unless_full(const void* stream, Write write) {
+  if (!depth_bounded()) {
+    write();
+    return true;
+  }
+  write_refusal& refusal = current_write_refusal();
+  const write_refusal outer = refusal;
+  refusal = {stream, false};
+  try {
+    write();
+  } catch (...) {
+    refusal = outer;
+    throw;
+  }
+  const bool written = !refusal.refused;
+  refusal = outer;
+  return written;
+}
+
+// Called by a writer, with the stream's mutex held, just before it sleeps
+// until `stream` has room; it has been waiting since `since_ns`.
+inline void note_writer_sleeps(const stream_info& stream, std::int64_t since_ns) {
+  if (always_run_record* record = current_always_run_record()) {
+    record->asleep_since_ns.store(since_ns, std::memory_order_relaxed);
+    record->waiting_to_write.store(&stream, std::memory_order_relaxed);
+    record->moved.store(moved_elements(), std::memory_order_relaxed);
+    record->asleep.store(true, std::memory_order_seq_cst);
+  } else if (on_main_thread()) {
+    activity().bench_asleep_since_ns.store(since_ns, std::memory_order_relaxed);
+    activity().bench_waiting_to_write.store(&stream, std::memory_order_relaxed);
+  }
+}
+
+// Called by a writer, with the stream's mutex held again, when its sleep
+// ended; `was_signalled` tells whether it consumes a counted wake-up.
+inline void note_writer_woke(bool was_signalled) {
+  if (always_run_record* record = current_always_run_record()) {
+    record->asleep.store(false, std::memory_order_seq_cst);
+    record->waiting_to_write.store(nullptr, std::memory_order_relaxed);
+  } else if (on_main_thread()) {
+    activity().bench_waiting_to_write.store(nullptr, std::memory_order_relaxed);
+  }
+  if (was_signalled) {
+    activity().pending_wakeups.fetch_sub(1, std::memory_order_seq_cst);
+  }
+}
+
+// Requires the stream's mutex. Wakes every writer asleep on a full stream
+// that no earlier read has woken; called after a read made room, and after
+// the runtime grew the stream.
+inline void wake_writers(stream_depth& depth) {
+  if (depth.fiber_writers != nullptr) {
+    wake_parked_pollers(depth.fiber_writers);
+  }
+  if (depth.writers_asleep > depth.writers_woken) {
+    while (depth.writers_woken < depth.writers_asleep) {
+      ++depth.writers_woken;
+      note_wakeup_sent();
+    }
+    depth.room_signal->notify_all();
+  }
+}
+
+// Requires `lock` to hold the stream's mutex and the stream to be full
+// (`is_full()` reads the stream under it). Returns with the mutex held: true
+// once there is room, false at once when a tryWrite of this stream is
+// refused. Polls for up to write_spin_limit, then sleeps on the stream's
+// condition variable, looking for a hang when the hang watch asks to. After each poll
+// and each wake it calls `safe_point()` with the mutex held, which may halt
+// the thread (a stream being destroyed, a stopped component; see
+// component_stop.h).
+template <typename IsFull, typename SafePoint>
+bool await_room(std::unique_lock<std::mutex>& lock, stream_depth& depth, const stream_info& info,
+                const void* stream, IsFull is_full, SafePoint safe_point) {
+  write_refusal& refusal = current_write_refusal();
+  if (refusal.stream == stream) {
+    refusal.refused = true;
+    return false;
+  }
+  const std::chrono::steady_clock::time_point give_up =
+      std::chrono::steady_clock::now() + write_spin_limit;
+  for (unsigned int poll = 1; std::chrono::steady_clock::now() < give_up; ++poll) {
+    lock.unlock();
+    if (poll % read_polls_per_yield == 0) {
+      std::this_thread::yield();
+    } else {
+      cpu_relax(read_poll_pause);
+    }
+    lock_spinning(lock);
+    if (!is_full()) {
+      return true;
+    }
+    safe_point();
+  }
+  const hang_watch watch{std::chrono::steady_clock::now(), &info};
+  bool ran_out = false;  // the last sleep ended at its look time without a wake-up
+  do {
+    ++depth.writers_asleep;
+    note_writer_sleeps(info, std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                 watch.asleep_since.time_since_epoch())
+                                 .count());
+    std::chrono::nanoseconds::rep (*look_for_hang)(const hang_watch&, bool) =
+        diagnostic_hooks().look_for_hang.load();
+    if (look_for_hang == nullptr) {
+      depth.room_signal->wait(lock);
+      ran_out = false;
+    } else {
+      const std::chrono::nanoseconds until_next_look(look_for_hang(watch, ran_out));
+      ran_out = depth.room_signal->wait_for(lock, until_next_look) == std::cv_status::timeout &&
+                depth.writers_woken == 0;
+    }
+    --depth.writers_asleep;
+    const bool signalled = depth.writers_woken > 0;
+    if (signalled) {
+      --depth.writers_woken;
+    }
+    note_writer_woke(signalled);
+    safe_point();
+  } while (is_full());
+  return true;
+}
+
+}  // namespace internal
+}  // namespace qrn
+
+#endif  // QRN_HLS_INTERNAL_DEPTH_H
