@@ -783,7 +783,11 @@ class stream : public stream_abstract_base {
       return;
     }
     const bool waited_on = waiters_ > 0;
-    if (!fiber_scheduling()) {  // a stopped fiber is never resumed (see scheduler.h)
+    if (fiber_scheduling()) {  // a stopped component's fiber is never resumed (see scheduler.h)
+      for (always_run_record* record : users.stopped) {
+        record->halted.store(true, std::memory_order_release);
+      }
+    } else {
       doomed_ = true;
       cv_.notify_all();
       for (unsigned int look = 0; waiters_ > 0 || !all_out_of_stream(users.stopped); ++look) {
