@@ -28,17 +28,24 @@ struct program_dwarf {
   std::map<Dwarf_Addr, Dwarf_Off> variables;  // link-time address -> offset of its entry
 };
 
-// The address of a variable entry located by one DW_OP_addr.
+// The address of a variable entry located by one DW_OP_addr, or by one
+// DW_OP_addrx (DWARF 5, as clang writes it: an index into .debug_addr).
 bool static_address(Dwarf_Die& variable, Dwarf_Addr& address) {
   Dwarf_Attribute location;
   Dwarf_Op* ops = nullptr;
   std::size_t count = 0;
   if (dwarf_attr(&variable, DW_AT_location, &location) == nullptr ||
-      dwarf_getlocation(&location, &ops, &count) != 0 || count != 1 || ops[0].atom != DW_OP_addr) {
+      dwarf_getlocation(&location, &ops, &count) != 0 || count != 1) {
     return false;
   }
-  address = ops[0].number;
-  return true;
+  if (ops[0].atom == DW_OP_addr) {
+    address = ops[0].number;
+    return true;
+  }
+  Dwarf_Attribute indexed;
+  return (ops[0].atom == DW_OP_addrx || ops[0].atom == DW_OP_GNU_addr_index) &&
+         dwarf_getlocation_attr(&location, ops, &indexed) == 0 &&
+         dwarf_formaddr(&indexed, &address) == 0;
 }
 
 // Indexes the variables with a static address among `scope`'s children and,
