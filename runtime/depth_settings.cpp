@@ -10,6 +10,7 @@
 #include <set>
 #include <string>
 
+#include "HLS/internal/scheduler.h"
 #include "HLS/internal/stream_registry.h"
 #include "run_snapshot.h"
 
@@ -142,7 +143,7 @@ void configure_depths() {
   read_mode(s);
   read_default(s);
   read_overrides(s);
-  if (s.mode == depth_mode::grow &&
+  if (s.mode == depth_mode::grow && !qrn::internal::fiber_scheduling() &&
       qrn::internal::diagnostic_hooks().look_for_hang.load() == nullptr) {
     std::cerr << "qrn: QRN_DEPTH=grow needs the hang looks (QRN_HANG_AFTER above 0) to see a "
                  "stuck run; streams will not grow\n";

@@ -323,6 +323,14 @@ std::chrono::nanoseconds::rep look_for_hang(const qrn::internal::hang_watch& wat
   return std::chrono::duration_cast<std::chrono::nanoseconds>(until_next_look).count();
 }
 
+void report_deadlock() {
+  qrn::internal::claim_process_ending();
+  write_hang_report(0, true);
+  std::cerr << "qrn: ending the process with status 1 (QRN_SCHEDULE=fibers: no component can run)\n"
+            << std::flush;
+  qrn::internal::end_process_now(1);
+}
+
 void describe_fatal_use(const stream_info& stream) {
   std::string name;
   {

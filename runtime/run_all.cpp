@@ -25,7 +25,9 @@
 #include "HLS/internal/activity.h"
 #include "HLS/internal/parking.h"
 #include "HLS/internal/process_exit.h"
+#include "HLS/internal/scheduler.h"
 #include "HLS/internal/stream_registry.h"
+#include "fiber_scheduler.h"
 #include "run_snapshot.h"
 #include "seconds_setting.h"
 
@@ -204,6 +206,10 @@ void warn_gave_up(const qrn_runtime::seconds_setting& limit,
 }  // namespace
 
 extern "C" void __qrn_hls_component_run_all(void (*)()) {
+  if (qrn::internal::fiber_scheduling()) {
+    qrn_runtime::run_all_fibers();
+    return;
+  }
   const always_run_record* head = activity().always_run_head.load(std::memory_order_acquire);
   if (head == nullptr) {
     return;

@@ -219,7 +219,7 @@ void close_burst(thread_trace& t, std::uint64_t end) {
 thread_trace* register_this_thread() {
   std::unique_ptr<thread_trace> fresh(new thread_trace);
   fresh->record = qrn::internal::current_always_run_record();
-  fresh->main_thread = ::syscall(SYS_gettid) == ::getpid();
+  fresh->main_thread = fresh->record == nullptr && ::syscall(SYS_gettid) == ::getpid();
   fresh->last_moved = qrn::internal::moved_elements();
   fresh->last_call_end = now_ns();
   recorder& r = rec();
@@ -233,12 +233,21 @@ thread_trace* register_this_thread() {
   return t;
 }
 
+}  // namespace
+
+void*& this_thread_trace_slot() {
+  static thread_local void* mine = nullptr;
+  return mine;
+}
+
+namespace {
+
 thread_trace& this_thread_trace() {
-  static thread_local thread_trace* mine = nullptr;
+  void*& mine = this_thread_trace_slot();
   if (mine == nullptr) {
     mine = register_this_thread();
   }
-  return *mine;
+  return *static_cast<thread_trace*>(mine);
 }
 
 // ---- Hooks (see HLS/internal/trace.h); none lets an exception out ----------

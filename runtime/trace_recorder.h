@@ -73,6 +73,11 @@ void configure_trace();
 // Records from now on into `path` (qrn::trace_to); see HLS/diagnostics.h.
 bool start_trace(const std::string& path, const char* origin);
 
+// The calling thread's track, or null before it records its first event.
+// The fiber scheduler keeps one per fiber and swaps it in and out with the
+// fiber, so that each component has its own track on the main thread.
+void*& this_thread_trace_slot();
+
 // Ends recording and writes the trace file. Called once, by the ending of
 // the process (report_end_of_run); does nothing when no trace was started.
 void finish_trace();

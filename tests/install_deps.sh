@@ -28,6 +28,9 @@ need() { # need <package> <file or command>...
 }
 need cmake cmake ctest
 need g++ g++
+# Boost.Context: the runtime's fiber scheduler (QRN_SCHEDULE=fibers); the
+# sample links the runtime.
+need libboost-context-dev /usr/include/boost/context/detail/fcontext.hpp
 if $build_only; then
   command -v make >/dev/null || need ninja-build ninja
 else

@@ -30,6 +30,10 @@
 //   properties that would drop it (see HLS/internal/properties.h).
 // - Each stream records the file and line that constructed it (a defaulted
 //   constructor argument), for its diagnostic name.
+// - With QRN_SCHEDULE=fibers (see HLS/internal/scheduler.h) only the main
+//   thread uses streams and no operation takes `m_`; where a thread would
+//   wait (a blocking read of an empty stream) or the test bench finds a
+//   stream empty, the operation asks the fiber scheduler to run components.
 // - Operations that reuse another virtual operation call it through the
 //   dispatch table, so that a derived class's override is the one used.
 // - `_internal_cosim_empty()`, `get_size()` and the timing model take no lock;
@@ -59,6 +63,7 @@
 #include "HLS/internal/diagnostic_hooks.h"
 #include "HLS/internal/parking.h"
 #include "HLS/internal/process_exit.h"
+#include "HLS/internal/scheduler.h"
 #include "HLS/internal/spin.h"
 #include "HLS/internal/stream_registry.h"
 #include "HLS/internal/trace.h"
@@ -253,7 +258,7 @@ class stream : public stream_abstract_base {
   // and returns T(). Never blocks. Thread-safe.
   virtual T tryRead(bool& success) {
     std::unique_lock<std::mutex> lock = lock_m();
-    success = !_internal_cosim_empty();
+    success = holds_element_for_poll();
     if (!success) {
       return empty_poll_result(lock);
     }
@@ -281,7 +286,7 @@ class stream : public stream_abstract_base {
   // On failure `sop` and `eop` keep the caller's values.
   virtual T tryRead(bool& success, bool& sop, bool& eop) {
     std::unique_lock<std::mutex> lock = lock_m();
-    success = !_internal_cosim_empty();
+    success = holds_element_for_poll();
     if (!success) {
       return empty_poll_result(lock);
     }
@@ -290,7 +295,7 @@ class stream : public stream_abstract_base {
   // On failure `sop`, `eop` and `empty` keep the caller's values.
   virtual T tryRead(bool& success, bool& sop, bool& eop, int& empty) {
     std::unique_lock<std::mutex> lock = lock_m();
-    success = !_internal_cosim_empty();
+    success = holds_element_for_poll();
     if (!success) {
       return empty_poll_result(lock);
     }
@@ -345,7 +350,7 @@ class stream : public stream_abstract_base {
   // T(). A successful peek moves nothing. Never block. Thread-safe.
   T tryPeek(bool& success) {
     std::unique_lock<std::mutex> lock = lock_m();
-    success = !_internal_cosim_empty();
+    success = holds_element_for_poll();
     if (!success) {
       return empty_poll_result(lock);
     }
@@ -353,7 +358,7 @@ class stream : public stream_abstract_base {
   }
   T tryPeek(bool& success, bool& sop, bool& eop) {
     std::unique_lock<std::mutex> lock = lock_m();
-    success = !_internal_cosim_empty();
+    success = holds_element_for_poll();
     if (!success) {
       return empty_poll_result(lock);
     }
@@ -363,7 +368,7 @@ class stream : public stream_abstract_base {
   }
   T tryPeek(bool& success, bool& sop, bool& eop, int& empty) {
     std::unique_lock<std::mutex> lock = lock_m();
-    success = !_internal_cosim_empty();
+    success = holds_element_for_poll();
     if (!success) {
       return empty_poll_result(lock);
     }
@@ -461,19 +466,32 @@ class stream : public stream_abstract_base {
   }
   // Requires `m_` held. Peeks never wait.
   void require_element() {
-    if (_internal_cosim_empty()) {
+    if (!holds_element_for_poll()) {
       fail_empty_read();
     }
+  }
+  // Requires `m_` held: whether an operation that does not wait finds an
+  // element. With fibers, the test bench that finds none first lets the
+  // components run until a write reaches this stream or none can run.
+  bool holds_element_for_poll() {
+    if (!_internal_cosim_empty()) {
+      return true;
+    }
+    return fiber_scheduling() && fiber_scheduler().poll_empty(this, poll_ops()) &&
+           !_internal_cosim_empty();
   }
   // Reports a read of this empty stream that cannot wait.
   [[noreturn]] void fail_empty_read() {
     fatal_stream_use() = &info_;
     __qrn_hls_runtime_error_x86(empty_read_message);
   }
-  // Locks `m_`, spinning briefly before sleeping on it.
-  std::unique_lock<std::mutex> lock_m() {
+  // Locks `m_`, spinning briefly before sleeping on it; with fibers, leaves
+  // it unlocked (see stream_lock_elided).
+  __attribute__((always_inline)) std::unique_lock<std::mutex> lock_m() {
     std::unique_lock<std::mutex> lock(m_, std::defer_lock);
-    lock_spinning(lock);
+    if (!stream_lock_elided(info_)) {
+      lock_spinning(lock);
+    }
     return lock;
   }
   // The result of a tryRead or tryPeek that found the stream empty: releases `m_`,
@@ -482,11 +500,15 @@ class stream : public stream_abstract_base {
   // before returning.
   T empty_poll_result(std::unique_lock<std::mutex>& lock) {
     info_.note_reader();
-    lock.unlock();
+    if (lock.owns_lock()) {
+      lock.unlock();
+    }
     note_empty_poll(info_);
     log_empty_poll(this, poll_ops());
     trace_thread(&info_, trace_thread_state::polling);
-    back_off_after_empty_poll();
+    if (!fiber_scheduling()) {
+      back_off_after_empty_poll();
+    }
     halt_if_stopped();
     return T();
   }
@@ -539,7 +561,12 @@ class stream : public stream_abstract_base {
       return;
     }
     if (!wait) {
-      fail_empty_read();
+      require_element();
+      return;
+    }
+    if (fiber_scheduling()) {
+      await_write_on_fibers();
+      return;
     }
     info_.note_reader();
     ++waiters_;
@@ -565,6 +592,9 @@ class stream : public stream_abstract_base {
   // Requires `lock` to hold `m_` and the stream to be full; waits, counted in
   // `waiters_`, until it has room (true) or a tryWrite is refused (false).
   bool wait_for_room(std::unique_lock<std::mutex>& lock) {
+    if (fiber_scheduling()) {
+      return await_room_on_fibers();
+    }
     ++waiters_;
     const bool room = await_room(
         lock, info_.depth(), info_, this, [this] { return info_.full(); },
@@ -604,6 +634,71 @@ class stream : public stream_abstract_base {
       trace_thread_entered(nullptr, trace_thread_state::running);
     }
     const std::chrono::nanoseconds slept = std::chrono::steady_clock::now() - watch.asleep_since;
+    info_.note_slept(static_cast<std::uint64_t>(slept.count()));
+    note_reader_slept(static_cast<std::uint64_t>(slept.count()));
+  }
+  // wait_for_room() with fibers: the calling fiber (or the test bench) waits
+  // until a read of this stream makes room, counted as a sleeping writer.
+  __attribute__((noinline)) bool await_room_on_fibers() {
+    write_refusal& refusal = current_write_refusal();
+    if (refusal.stream == this) {
+      refusal.refused = true;
+      return false;
+    }
+    stream_depth& depth = info_.depth();
+    const std::int64_t since = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                   std::chrono::steady_clock::now().time_since_epoch())
+                                   .count();
+    do {
+      ++depth.writers_asleep;
+      note_writer_sleeps(info_, since);
+      fiber_scheduler().await_write(this, room_ops());
+      --depth.writers_asleep;
+      const bool signalled = depth.writers_woken > 0;
+      if (signalled) {
+        --depth.writers_woken;
+      }
+      note_writer_woke(signalled);
+    } while (info_.full());
+    return true;
+  }
+  // How a fiber waiting for room enlists in the depth's `fiber_writers`.
+  static const poll_site_ops& room_ops() {
+    static const poll_site_ops ops = {&enlist_writer, &leave_writer};
+    return ops;
+  }
+  static bool enlist_writer(void* self, poll_site& site) {
+    stream& s = *static_cast<stream*>(self);
+    if (!s.info_.full()) {
+      return false;
+    }
+    link_parked_poller(s.info_.depth().fiber_writers, site);
+    return true;
+  }
+  static void leave_writer(void* self, poll_site& site) {
+    stream& s = *static_cast<stream*>(self);
+    unlink_parked_poller(s.info_.depth().fiber_writers, site);
+  }
+  // await_element() with fibers: the calling fiber (or the test bench) waits
+  // until a write reaches this stream, as many times as it takes to find an
+  // element (another fiber may take it first).
+  __attribute__((noinline)) void await_write_on_fibers() {
+    const bool traced = tracing();
+    if (traced) {
+      trace_thread_entered(&info_, trace_thread_state::asleep);
+    }
+    const std::chrono::steady_clock::time_point since = std::chrono::steady_clock::now();
+    note_reader_sleeps(
+        info_,
+        std::chrono::duration_cast<std::chrono::nanoseconds>(since.time_since_epoch()).count());
+    do {
+      fiber_scheduler().await_write(this, poll_ops());
+    } while (_internal_cosim_empty());
+    note_reader_woke(false);
+    if (traced) {
+      trace_thread_entered(nullptr, trace_thread_state::running);
+    }
+    const std::chrono::nanoseconds slept = std::chrono::steady_clock::now() - since;
     info_.note_slept(static_cast<std::uint64_t>(slept.count()));
     note_reader_slept(static_cast<std::uint64_t>(slept.count()));
   }
@@ -688,14 +783,20 @@ class stream : public stream_abstract_base {
       return;
     }
     const bool waited_on = waiters_ > 0;
-    doomed_ = true;
-    cv_.notify_all();
-    for (unsigned int look = 0; waiters_ > 0 || !all_out_of_stream(users.stopped); ++look) {
+    if (fiber_scheduling()) {  // a stopped component's fiber is never resumed (see scheduler.h)
+      for (always_run_record* record : users.stopped) {
+        record->halted.store(true, std::memory_order_release);
+      }
+    } else {
+      doomed_ = true;
+      cv_.notify_all();
+      for (unsigned int look = 0; waiters_ > 0 || !all_out_of_stream(users.stopped); ++look) {
+        lock.unlock();
+        pause_for_halting(look);
+        lock_spinning(lock);
+      }
       lock.unlock();
-      pause_for_halting(look);
-      lock_spinning(lock);
     }
-    lock.unlock();
     for (always_run_record* record : users.stopped) {
       if (record->waiting_on.load() == &info_ || record->last_empty.load() == &info_) {
         users.waiting.push_back(record);

@@ -28,6 +28,7 @@
 #include "HLS/internal/idle_worker.h"
 #include "HLS/internal/names.h"
 #include "HLS/internal/process_exit.h"
+#include "HLS/internal/scheduler.h"
 #include "HLS/internal/trace.h"
 #if __cplusplus >= 201703L
 #include "HLS/internal/component_instances.h"

@@ -344,7 +344,12 @@ TEST_F(Trace, EveryEndingLeavesACompleteFile) {
       {"hang", {{"QRN_HANG_AFTER", "0.2"}, {"QRN_ON_HANG", "exit"}}, {"doubler", "forwarder"}},
       {"no-components", {}, {}},
   };
+  const char* schedule = std::getenv("QRN_SCHEDULE");
+  const bool fibers = schedule != nullptr && std::string(schedule) == "fibers";
   for (const ending& end : endings) {
+    if (fibers && std::string(end.mode) == "no-components") {
+      continue;  // its echo thread would use a stream from a second thread
+    }
     for (const char* format : {".vcd", ".json"}) {
       SCOPED_TRACE(std::string(end.mode) + format);
       const std::string file = path(std::string(end.mode) + format);

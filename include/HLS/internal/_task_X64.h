@@ -19,6 +19,7 @@
 
 #include "HLS/internal/early_launches.h"
 #include "HLS/internal/process_exit.h"
+#include "HLS/internal/scheduler.h"
 
 namespace qrn {
 namespace internal {
@@ -75,12 +76,29 @@ class _task {
   // Queues one invocation of `f` with `args` bound and wakes the worker
   // thread; never waits for the invocation. Before this object is
   // constructed, only `_q_early` is touched. `capacity` is not consulted: the
-  // queue is unbounded. Thread-safe.
+  // queue is unbounded. Thread-safe. With fibers (see scheduler.h) the
+  // invocation runs on a fiber instead and the worker thread stays idle.
   template <int capacity, typename... Args>
   void launch(Args&&... args) {
     std::unique_ptr<std::function<void()>> fnc(
         new std::function<void()>(std::bind(f, std::forward<Args>(args)...)));
     note_invocation_queued();
+    if (fiber_scheduling()) {
+      std::function<void()>* call = fnc.get();
+      try {
+        fiber_scheduler().start(
+            std::unique_ptr<std::function<void()>>(new std::function<void()>([call] {
+              std::unique_ptr<std::function<void()>> owned(call);
+              (*owned)();
+              note_invocation_finished();
+            })));
+      } catch (...) {
+        note_invocation_finished();
+        throw;
+      }
+      fnc.release();
+      return;
+    }
     bool held_early = false;
     try {
       held_early = _q_early.hold(fnc.get());

@@ -9,17 +9,18 @@
 #include "HLS/internal/component_stop.h"
 #include "HLS/internal/idle_worker.h"
 #include "HLS/internal/parking.h"
+#include "HLS/internal/scheduler.h"
 #include "HLS/internal/trace.h"
 
 namespace qrn {
 namespace internal {
 
-// Calls `call` back to back and never returns, as the always-running
-// component whose activity is `record` and whose parking state is `idle`.
-// After each call it publishes the call and, when the call moved stream
-// elements, the worker thread's moved count, and tells a trace being
-// recorded (see trace.h); then it tells the idle worker, which parks the
-// thread for a while when calls keep moving nothing (see idle_worker.h).
+// Calls `call` back to back and never returns. After each call it publishes
+// the call and, when the call moved stream elements, the worker thread's
+// moved count, and tells a trace being recorded (see trace.h); then it tells
+// `pacer`: the idle worker, which parks the thread for a while when calls
+// keep moving nothing (see idle_worker.h), or with fibers the fiber pacer
+// (see scheduler.h).
 //
 // The call count is a release store (a plain store on x86-64, where a
 // sequentially consistent one is a locked exchange per call). That is enough:
@@ -27,10 +28,8 @@ namespace internal {
 // a test bench writes to it has stored the count of the calls before it, so a
 // snapshot the bench takes after the write sees that count and waits for the
 // calls after that one.
-template <typename Call>
-[[noreturn]] void run_always(always_run_record& record, idle_worker& idle, Call call) {
-  current_always_run_record() = &record;
-  current_poll_log() = &idle.log();
+template <typename Pacer, typename Call>
+[[noreturn]] void run_calls(always_run_record& record, Pacer& pacer, Call& call) {
   const std::uint64_t& moved = moved_elements();
   std::uint64_t published_moved = moved;
   std::uint64_t moving_calls = 0;
@@ -48,11 +47,24 @@ template <typename Call>
       halt_this_thread();  // a stream it used is being destroyed
     }
     if (moved_any) {
-      idle.busy_call();
+      pacer.busy_call();
     } else {
-      idle.idle_call();
+      pacer.idle_call();
     }
   }
+}
+
+// The loop of the always-running component whose activity is `record` and
+// whose parking state (and poll log) is `idle`.
+template <typename Call>
+[[noreturn]] void run_always(always_run_record& record, idle_worker& idle, Call call) {
+  current_always_run_record() = &record;
+  current_poll_log() = &idle.log();
+  if (fiber_scheduling()) {
+    fiber_pacer pacer(idle.log());
+    run_calls(record, pacer, call);
+  }
+  run_calls(record, idle, call);
 }
 
 }  // namespace internal

@@ -25,6 +25,7 @@
 #define QRN_HLS_INTERNAL_COMPONENT_INSTANCES_H
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -40,6 +41,7 @@
 #include "HLS/internal/idle_worker.h"
 #include "HLS/internal/names.h"
 #include "HLS/internal/process_exit.h"
+#include "HLS/internal/scheduler.h"
 #include "HLS/internal/trace.h"
 
 namespace qrn {
@@ -93,14 +95,20 @@ class component_instance {
   }
   ~component_instance() = default;
 
-  // Counts the outstanding invocation, runs `run` on a thread of its own and
-  // publishes the record. Throws when the thread cannot be started, counting
-  // nothing.
+  // Counts the outstanding invocation, runs `run` on a thread of its own (a
+  // fiber with QRN_SCHEDULE=fibers; see scheduler.h) and publishes the
+  // record. Throws when the thread cannot be started, counting nothing.
   template <typename Instance>
   void start(void (Instance::*run)()) {
     note_invocation_queued();
     try {
-      std::thread(run, static_cast<Instance*>(this)).detach();
+      auto* self = static_cast<Instance*>(this);
+      if (fiber_scheduling()) {
+        fiber_scheduler().start(std::unique_ptr<std::function<void()>>(
+            new std::function<void()>([self, run] { (self->*run)(); })));
+      } else {
+        std::thread(run, self).detach();
+      }
     } catch (...) {
       note_invocation_finished();
       throw;

@@ -33,6 +33,7 @@
 #include "HLS/internal/activity.h"
 #include "HLS/internal/parking.h"
 #include "HLS/internal/process_exit.h"
+#include "HLS/internal/scheduler.h"
 #include "HLS/internal/stream_endpoints.h"
 
 namespace qrn {
@@ -47,6 +48,9 @@ namespace internal {
       record->waiting_on.store(waiting_on, std::memory_order_relaxed);
     }
     record->halted.store(true, std::memory_order_release);
+    if (fiber_scheduling()) {
+      fiber_scheduler().halt();  // suspends this component's fiber for good
+    }
   }
   park_forever();
 }

@@ -32,6 +32,7 @@
 
 #include "HLS/internal/activity.h"
 #include "HLS/internal/diagnostic_hooks.h"
+#include "HLS/internal/parking.h"
 #include "HLS/internal/spin.h"
 
 namespace qrn {
@@ -53,6 +54,9 @@ struct stream_depth {
   unsigned int writers_asleep = 0;                 // writers sleeping until a read makes room
   unsigned int writers_woken = 0;                  // of those, signalled and not yet awake
   std::condition_variable* room_signal = nullptr;  // the stream's; set at construction
+  // With fibers (see scheduler.h): the fibers, or the test bench, waiting for
+  // room; each is also counted in writers_asleep.
+  poll_site* fiber_writers = nullptr;
 
   bool full(std::size_t held) const { return held >= capacity; }
 };
@@ -153,6 +157,9 @@ inline void note_writer_woke(bool was_signalled) {
 // that no earlier read has woken; called after a read made room, and after
 // the runtime grew the stream.
 inline void wake_writers(stream_depth& depth) {
+  if (depth.fiber_writers != nullptr) {
+    wake_parked_pollers(depth.fiber_writers);
+  }
   if (depth.writers_asleep > depth.writers_woken) {
     while (depth.writers_woken < depth.writers_asleep) {
       ++depth.writers_woken;

@@ -97,6 +97,10 @@ struct poll_site {
   void* stream = nullptr;
   const poll_site_ops* ops = nullptr;
   idle_parker* parker = nullptr;
+  // With fibers (see scheduler.h): called instead of waking `parker`, with
+  // `waiter` the fiber or test bench that waits.
+  void (*notify)(const poll_site& site) = nullptr;
+  void* waiter = nullptr;
   poll_site* prev = nullptr;  // guarded by the stream's mutex
   poll_site* next = nullptr;  // guarded by the stream's mutex
 };
@@ -123,7 +127,11 @@ inline void unlink_parked_poller(poll_site*& head, poll_site& site) {
 // Called by a write that found parked pollers on its stream.
 __attribute__((noinline)) inline void wake_parked_pollers(const poll_site* head) {
   for (; head != nullptr; head = head->next) {
-    head->parker->wake();
+    if (head->notify != nullptr) {
+      head->notify(*head);
+    } else {
+      head->parker->wake();
+    }
   }
 }
 
@@ -167,6 +175,25 @@ class poll_log {
   bool enlist_all(idle_parker& parker) {
     for (unsigned i = 0; i < size_; ++i) {
       sites_[i].parker = &parker;
+    }
+    return enlist_sites();
+  }
+
+  // As enlist_all(), for a fiber: a write calls `notify` with `waiter` set.
+  bool enlist_all(void (*notify)(const poll_site&), void* waiter) {
+    for (unsigned i = 0; i < size_; ++i) {
+      sites_[i].notify = notify;
+      sites_[i].waiter = waiter;
+    }
+    return enlist_sites();
+  }
+
+  // Undoes a successful enlist_all().
+  void leave_all() { leave_first(size_); }
+
+ private:
+  bool enlist_sites() {
+    for (unsigned i = 0; i < size_; ++i) {
       if (!sites_[i].ops->enlist(sites_[i].stream, sites_[i])) {
         leave_first(i);
         return false;
@@ -175,10 +202,6 @@ class poll_log {
     return true;
   }
 
-  // Undoes a successful enlist_all().
-  void leave_all() { leave_first(size_); }
-
- private:
   void leave_first(unsigned count) {
     for (unsigned i = 0; i < count; ++i) {
       sites_[i].ops->leave(sites_[i].stream, sites_[i]);

@@ -1,0 +1,347 @@
+#include "fiber_scheduler.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <deque>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "HLS/internal/activity.h"
+#include "HLS/internal/parking.h"
+#include "HLS/internal/process_exit.h"
+#include "HLS/internal/scheduler.h"
+#include "depth_growth.h"
+#include "depth_settings.h"
+#include "fiber_stack.h"
+#include "fiber_switch.h"
+#include "hang_watch.h"
+#include "run_snapshot.h"
+#include "seconds_setting.h"
+#include "trace_recorder.h"
+
+namespace qrn_runtime {
+
+namespace {
+
+using qrn::internal::always_run_record;
+using qrn::internal::poll_log;
+using qrn::internal::poll_site;
+using qrn::internal::poll_site_ops;
+
+// Fiber resumes a test bench's empty poll allows before it gives up: a
+// component that never goes quiet must not hold a polling bench for ever.
+constexpr unsigned poll_resume_limit = 4096;
+// Fiber resumes between two looks at the clock in run-all.
+constexpr unsigned resumes_per_clock_look = 1024;
+
+enum class fiber_state : std::uint8_t { ready, running, waiting, dormant, halted, finished };
+
+// What the main thread's thread-locals hold for one context (the test bench
+// or a fiber): swapped with each switch.
+struct context_locals {
+  always_run_record* record = nullptr;
+  poll_log* log = nullptr;
+  std::uint64_t moved = 0;
+  void* trace = nullptr;
+
+  void save() {
+    record = qrn::internal::current_always_run_record();
+    log = qrn::internal::current_poll_log();
+    moved = qrn::internal::moved_elements();
+    trace = this_thread_trace_slot();
+  }
+  void load() const {
+    qrn::internal::current_always_run_record() = record;
+    qrn::internal::current_poll_log() = log;
+    qrn::internal::moved_elements() = moved;
+    this_thread_trace_slot() = trace;
+  }
+};
+
+struct fiber {
+  fiber(std::unique_ptr<std::function<void()>> work, fiber_switch::entry_point entry)
+      : invocation(std::move(work)), context(stack, entry, this) {}
+
+  std::unique_ptr<std::function<void()>> invocation;
+  fiber_stack stack;
+  fiber_switch context;
+  fiber_state state = fiber_state::ready;
+  context_locals locals;
+};
+
+// QRN_SCHEDULE_SEED: a whole number; unset, or bad (one line on standard
+// error), for the fixed order.
+bool read_seed(std::uint64_t& seed) {
+  const char* value = std::getenv("QRN_SCHEDULE_SEED");
+  if (value == nullptr) {
+    return false;
+  }
+  char* end = nullptr;
+  errno = 0;
+  seed = std::strtoull(value, &end, 10);
+  if (end == value || *end != '\0' || errno != 0 || value[0] == '-') {
+    std::fprintf(stderr,
+                 "qrn: ignoring QRN_SCHEDULE_SEED=%s: expected a whole number; using the fixed "
+                 "order\n",
+                 value);
+    return false;
+  }
+  return true;
+}
+
+class scheduler {
+ public:
+  scheduler() : seeded_(read_seed(random_)) {}
+
+  void start(std::unique_ptr<std::function<void()>> invocation) {
+    std::unique_ptr<fiber> made(new fiber(std::move(invocation), &run_fiber));
+    ready_.push_back(made.get());
+    made.release();
+  }
+
+  void await_write(void* stream, const poll_site_ops& ops) {
+    poll_site site = waiting_site(stream, ops);
+    if (!ops.enlist(stream, site)) {
+      return;
+    }
+    if (current_ != nullptr) {
+      current_->state = fiber_state::waiting;
+      current_->context.leave();
+    } else {
+      bench_woken_ = false;
+      for (;;) {
+        bool stuck = false;
+        run_for_bench(~0U, stuck);
+        if (!stuck) {
+          break;
+        }
+        // QRN_DEPTH=grow: a writer held by a full stream lets the run go on.
+        if (depth_mode_setting() != qrn::internal::depth_mode::grow || !grow_a_held_stream()) {
+          report_deadlock();
+        }
+      }
+    }
+    ops.leave(stream, site);
+  }
+
+  bool poll_empty(void* stream, const poll_site_ops& ops) {
+    if (current_ != nullptr) {
+      return false;
+    }
+    poll_site site = waiting_site(stream, ops);
+    if (!ops.enlist(stream, site)) {
+      return true;
+    }
+    bench_woken_ = false;
+    bool stuck = false;
+    const unsigned resumes = run_for_bench(poll_resume_limit, stuck);
+    ops.leave(stream, site);
+    return resumes > 0;
+  }
+
+  void idle_call(poll_log& log) {
+    fiber& self = *current_;
+    if (log.empty()) {
+      self.state = fiber_state::dormant;
+      dormant_.push_back(&self);
+      self.context.leave();
+    } else if (log.enlist_all(&wake_fiber, &self)) {
+      self.state = fiber_state::waiting;
+      self.context.leave();
+      log.leave_all();
+    } else {  // it wrote to a stream it polls: let the others run first
+      switch_out();
+    }
+    log.clear();
+  }
+
+  void halt() {
+    current_->state = fiber_state::halted;
+    current_->context.leave();
+  }
+
+  void switch_out() {
+    current_->state = fiber_state::ready;
+    ready_.push_back(current_);
+    current_->context.leave();
+  }
+
+  std::uint32_t next_quantum() {
+    return seeded_ ? 1 + static_cast<std::uint32_t>(draw() % default_quantum) : default_quantum;
+  }
+
+  void run_all() {
+    if (current_ != nullptr) {
+      return;
+    }
+    static const seconds_setting limit("QRN_SETTLE_LIMIT", 60);
+    const std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
+    wake_dormant();
+    for (unsigned resumes = 1; fiber* next = next_ready(); ++resumes) {
+      resume(*next);
+      if (resumes % resumes_per_clock_look == 0 &&
+          limit.reached(std::chrono::steady_clock::now() - started)) {
+        warn_gave_up(limit);
+        return;
+      }
+    }
+  }
+
+ private:
+  // Where a write finds the calling context while it waits.
+  poll_site waiting_site(void* stream, const poll_site_ops& ops) {
+    poll_site site;
+    site.stream = stream;
+    site.ops = &ops;
+    site.notify = current_ != nullptr ? &wake_fiber : &wake_bench;
+    site.waiter = current_ != nullptr ? static_cast<void*>(current_) : static_cast<void*>(this);
+    return site;
+  }
+
+  static void wake_fiber(const poll_site& site) {
+    fiber& waiter = *static_cast<fiber*>(site.waiter);
+    if (waiter.state == fiber_state::waiting) {
+      waiter.state = fiber_state::ready;
+      the().ready_.push_back(&waiter);
+    }
+  }
+
+  static void wake_bench(const poll_site& site) {
+    static_cast<scheduler*>(site.waiter)->bench_woken_ = true;
+  }
+
+  // On the test bench: runs fibers until a write wakes the bench, none is
+  // ready (`stuck`), or `limit` resumes. Returns the resumes made.
+  unsigned run_for_bench(unsigned limit, bool& stuck) {
+    wake_dormant();
+    unsigned resumes = 0;
+    while (!bench_woken_ && resumes < limit) {
+      fiber* next = next_ready();
+      if (next == nullptr) {
+        stuck = true;
+        break;
+      }
+      resume(*next);
+      ++resumes;
+    }
+    return resumes;
+  }
+
+  fiber* next_ready() {
+    if (ready_.empty()) {
+      return nullptr;
+    }
+    std::size_t at = seeded_ ? static_cast<std::size_t>(draw() % ready_.size()) : 0;
+    fiber* next = ready_[at];
+    ready_.erase(ready_.begin() + static_cast<std::ptrdiff_t>(at));
+    return next;
+  }
+
+  void resume(fiber& next) {
+    if (next.locals.record != nullptr && next.locals.record->stop_requested.load()) {
+      next.state = fiber_state::halted;  // it used a stream destroyed since: stopped for good
+      next.locals.record->halted.store(true);
+      return;
+    }
+    bench_locals_.save();
+    next.locals.load();
+    next.state = fiber_state::running;
+    current_ = &next;
+    next.context.enter();
+    current_ = nullptr;
+    next.locals.save();
+    bench_locals_.load();
+    if (next.state == fiber_state::finished) {
+      delete &next;
+    }
+  }
+
+  void wake_dormant() {
+    for (fiber* sleeper : dormant_) {
+      sleeper->state = fiber_state::ready;
+      ready_.push_back(sleeper);
+    }
+    dormant_.clear();
+  }
+
+  // splitmix64
+  std::uint64_t draw() {
+    std::uint64_t z = (random_ += 0x9e3779b97f4a7c15ULL);
+    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
+    z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
+    return z ^ (z >> 31);
+  }
+
+  void warn_gave_up(const seconds_setting& limit) {
+    std::string busy;
+    for (const fiber* waiting : ready_) {
+      busy += busy.empty() ? "" : ", ";
+      busy += waiting->locals.record != nullptr ? component_name(*waiting->locals.record)
+                                                : std::string("a task invocation");
+    }
+    std::fprintf(stderr,
+                 "qrn: __qrn_hls_component_run_all gave up after %s s (QRN_SETTLE_LIMIT): "
+                 "components still busy: %s\n",
+                 limit.text().c_str(), busy.c_str());
+  }
+
+  static void run_fiber(void* argument) {
+    fiber& self = *static_cast<fiber*>(argument);
+    try {
+      (*self.invocation)();
+    } catch (...) {
+      std::terminate();  // as on a worker thread: nothing may unwind past the fiber
+    }
+    self.invocation.reset();
+    self.state = fiber_state::finished;
+    self.context.leave_for_good();
+  }
+
+ public:
+  static scheduler& the() {
+    static auto* only = new scheduler;  // never destroyed: fibers may run during exit
+    return *only;
+  }
+
+ private:
+  std::deque<fiber*> ready_;
+  std::vector<fiber*> dormant_;
+  fiber* current_ = nullptr;  // null while the test bench runs
+  context_locals bench_locals_;
+  bool bench_woken_ = false;
+  std::uint64_t random_ = 0;
+  bool seeded_;
+};
+
+}  // namespace
+
+void run_all_fibers() { scheduler::the().run_all(); }
+
+}  // namespace qrn_runtime
+
+extern "C" __attribute__((visibility("default"))) const qrn::internal::fiber_scheduler_ops*
+qrn_fiber_scheduler() {
+  using qrn_runtime::scheduler;
+  static const qrn::internal::fiber_scheduler_ops ops = {
+      [](std::unique_ptr<std::function<void()>> invocation) {
+        scheduler::the().start(std::move(invocation));
+      },
+      [](void* stream, const qrn::internal::poll_site_ops& site_ops) {
+        scheduler::the().await_write(stream, site_ops);
+      },
+      [](void* stream, const qrn::internal::poll_site_ops& site_ops) {
+        return scheduler::the().poll_empty(stream, site_ops);
+      },
+      [](qrn::internal::poll_log& log) { scheduler::the().idle_call(log); },
+      [] { scheduler::the().switch_out(); },
+      [] { return scheduler::the().next_quantum(); },
+      &qrn_runtime::run_all_fibers,
+      [] { scheduler::the().halt(); },
+  };
+  return &ops;
+}

@@ -1,0 +1,34 @@
+// The fiber scheduler (QRN_SCHEDULE=fibers; see HLS/internal/scheduler.h):
+// every always-running component and task invocation is a fiber, run by the
+// main thread whenever the test bench cannot go on.
+//
+// Order. Ready fibers wait in a FIFO and run in turn, so a program with the
+// same input does the same on every run. With QRN_SCHEDULE_SEED=N the next
+// fiber is drawn among the ready ones, and so is the number of moving calls
+// after which a component is switched out (1 to default_quantum), from a
+// generator seeded with N: each seed is one legal interleaving, and the same
+// seed replays it.
+//
+// Waits. A fiber waits on streams through the streams' lists of parked
+// pollers (see HLS/internal/parking.h): a write to one of them makes it
+// ready. A component whose call moved nothing and found no stream empty is
+// dormant: it runs again when the test bench next waits for the components.
+//
+// Main thread only; nothing here takes a lock.
+#ifndef QRN_RUNTIME_FIBER_SCHEDULER_H
+#define QRN_RUNTIME_FIBER_SCHEDULER_H
+
+#include <cstdint>
+
+namespace qrn_runtime {
+
+// Moving calls a component makes before it is switched out, unseeded.
+constexpr std::uint32_t default_quantum = 64;
+
+// The run-all call with fibers: runs fibers until none can run, or gives up
+// after QRN_SETTLE_LIMIT seconds with a warning naming the busy components.
+void run_all_fibers();
+
+}  // namespace qrn_runtime
+
+#endif  // QRN_RUNTIME_FIBER_SCHEDULER_H

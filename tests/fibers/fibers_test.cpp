@@ -1,0 +1,142 @@
+// The fiber scheduler seen from whole programs (programs/scheduled.cpp) and
+// through qrn-explore.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <string>
+#include <vector>
+
+#include "support/expect_runs.h"
+#include "support/run_process.h"
+
+namespace {
+
+using qrn_test::process_result;
+using qrn_test::run_process;
+
+const std::string fibers = "QRN_SCHEDULE=fibers";
+// The merge is timing-dependent, which the end of every run says.
+const std::string two_writers =
+    "qrn: warning: stream merged (qrn::stream_out<int>) has 2 writers, where one is expected: "
+    "component left_copier and component right_copier\n";
+
+process_result scheduled(const std::string& scenario, std::vector<std::string> env = {fibers}) {
+  return run_process({QRN_PROGRAM_SCHEDULED, scenario}, std::chrono::seconds(60), env);
+}
+
+TEST(FiberScheduling, SameOutputInEveryRunAndAsWithThreads) {
+  const qrn_test::short_tsan_exit_watch short_watch;  // the idle task workers are threads
+  const process_result first = scheduled("merge");
+  ASSERT_EQ(first.exit_status, 0) << first.err;
+  EXPECT_EQ(first.out, "1 2 3 4 101 102 103 104\n");
+  EXPECT_EQ(first.err, two_writers);
+  for (int run = 0; run < 200; ++run) {
+    const process_result again = scheduled("merge");
+    ASSERT_EQ(again.out, first.out) << "run " << run;
+    ASSERT_EQ(again.exit_status, 0) << "run " << run;
+  }
+  for (const std::string& mode : {fibers, std::string("QRN_SCHEDULE=threads")}) {
+    const process_result chain = scheduled("chain", {mode});
+    EXPECT_EQ(chain.out, "total 840\n") << mode << chain.err;
+    EXPECT_EQ(chain.exit_status, 0) << mode;
+  }
+}
+
+TEST(FiberScheduling, ASeedGivesAnotherInterleavingAndReplaysIt) {
+  const qrn_test::short_tsan_exit_watch short_watch;
+  const std::string fixed = scheduled("merge").out;
+  std::string seed;
+  std::string seeded;
+  for (int n = 1; n <= 64 && seed.empty(); ++n) {
+    const process_result run =
+        scheduled("merge", {fibers, "QRN_SCHEDULE_SEED=" + std::to_string(n)});
+    ASSERT_EQ(run.exit_status, 0) << run.err;
+    if (run.out != fixed) {
+      seed = std::to_string(n);
+      seeded = run.out;
+    }
+  }
+  ASSERT_FALSE(seed.empty()) << "no seed of 64 changed the merge order";
+  for (int replay = 0; replay < 20; ++replay) {
+    EXPECT_EQ(scheduled("merge", {fibers, "QRN_SCHEDULE_SEED=" + seed}).out, seeded);
+  }
+}
+
+TEST(FiberScheduling, DeadlockIsReportedAtOnce) {
+  const process_result run = scheduled("deadlock", {fibers, "QRN_HANG_AFTER=1000"});
+  EXPECT_EQ(run.exit_status, 1);
+  EXPECT_EQ(run.out, "waiting\n");
+  EXPECT_NE(run.err.find("qrn: hang: no stream element has moved"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("the test bench waits in a blocking read of stuck_out"), std::string::npos)
+      << run.err;
+  EXPECT_NE(run.err.find("component stuck_stage waits in a blocking read of never_written"),
+            std::string::npos)
+      << run.err;
+  EXPECT_NE(run.err.find("ending the process with status 1"), std::string::npos) << run.err;
+}
+
+TEST(FiberScheduling, StackOverflowNamesTheComponentAndTheSetting) {
+  const process_result run = scheduled("overflow", {fibers, "QRN_FIBER_STACK=64K"});
+  EXPECT_EQ(run.term_signal, SIGSEGV);
+  EXPECT_NE(run.err.find("qrn: component deep_recursion overflowed its fiber stack of 65536 "
+                         "bytes; give it more with QRN_FIBER_STACK"),
+            std::string::npos)
+      << run.err;
+}
+
+TEST(FiberScheduling, StreamUsedFromAnotherThreadIsFatal) {
+  const process_result run = scheduled("off_thread");
+  EXPECT_EQ(run.term_signal, SIGABRT);
+  EXPECT_NE(run.err.find("qrn: stream shared_stream used from a thread other than the test "
+                         "bench's"),
+            std::string::npos)
+      << run.err;
+  EXPECT_EQ(scheduled("off_thread", {}).exit_status, 0);
+}
+
+TEST(FiberScheduling, BadSettingsGetOneLineAndTheDefault) {
+  const process_result bad_mode = scheduled("chain", {"QRN_SCHEDULE=fiber"});
+  EXPECT_EQ(bad_mode.out, "total 840\n");
+  EXPECT_EQ(bad_mode.err,
+            "qrn: ignoring QRN_SCHEDULE=fiber: expected threads or fibers; using threads\n");
+  const process_result bad_seed = scheduled("merge", {fibers, "QRN_SCHEDULE_SEED=x"});
+  EXPECT_EQ(bad_seed.out, "1 2 3 4 101 102 103 104\n");
+  EXPECT_EQ(bad_seed.err,
+            "qrn: ignoring QRN_SCHEDULE_SEED=x: expected a whole number; using the fixed order\n" +
+                two_writers);
+  const process_result bad_stack = scheduled("merge", {fibers, "QRN_FIBER_STACK=12"});
+  EXPECT_EQ(bad_stack.out, "1 2 3 4 101 102 103 104\n");
+  EXPECT_EQ(bad_stack.err,
+            "qrn: ignoring QRN_FIBER_STACK=12: expected bytes (K or M suffix allowed) from 16K to "
+            "1024M; using 1M\n" +
+                two_writers);
+}
+
+TEST(Explorer, FindsTheSeedsThatChangeATimingDependentResult) {
+  const qrn_test::short_tsan_exit_watch short_watch;
+  const process_result run =
+      run_process({QRN_PROGRAM_EXPLORE, "-n", "40", QRN_PROGRAM_SCHEDULED, "merge"});
+  EXPECT_EQ(run.exit_status, 1) << run.out << run.err;
+  const std::vector<std::string> lines = qrn_test::lines_of(run.out);
+  ASSERT_EQ(lines.size(), 3U) << run.out;
+  EXPECT_NE(lines[0].find("seeds differ from the fixed order"), std::string::npos);
+  EXPECT_NE(lines[1].find("first difference: line 1: unseeded \"1 2 3 4 101 102 103 104\""),
+            std::string::npos);
+  const std::string replay = "qrn-explore: replay: QRN_SCHEDULE=fibers QRN_SCHEDULE_SEED=";
+  ASSERT_EQ(lines[2].compare(0, replay.size(), replay), 0) << lines[2];
+  const std::string seed =
+      lines[2].substr(replay.size(), lines[2].find(' ', replay.size()) - replay.size());
+  EXPECT_NE(scheduled("merge", {fibers, "QRN_SCHEDULE_SEED=" + seed}).out,
+            "1 2 3 4 101 102 103 104\n");
+}
+
+TEST(Explorer, AgreesOnATimingIndependentResult) {
+  const qrn_test::short_tsan_exit_watch short_watch;
+  const process_result run =
+      run_process({QRN_PROGRAM_EXPLORE, "-n", "40", QRN_PROGRAM_SCHEDULED, "chain"});
+  EXPECT_EQ(run.exit_status, 0) << run.out << run.err;
+  EXPECT_EQ(run.out,
+            "qrn-explore: all 40 seeds agree with the fixed order (same output, exit status 0)\n");
+}
+
+}  // namespace

@@ -1,0 +1,159 @@
+// Whole programs for the fiber scheduler's tests; the first argument picks one.
+//   merge      two polling components merge two inputs into one stream: the
+//              order printed depends on the schedule
+//   chain      three blocking stages and three finite task invocations: the
+//              result does not depend on the schedule
+//   deadlock   the test bench and a component each wait for a stream that
+//              nobody writes
+//   overflow   a component that recurses until its stack overflows
+//   off_thread a second thread writes to a stream
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "HLS/hls.h"
+#include "HLS/runtime.h"
+#include "HLS/task.h"
+
+namespace {
+
+qrn::stream_in<int> left_in;
+qrn::stream_in<int> right_in;
+qrn::stream_out<int> merged;
+
+void left_copier() {
+  bool ok = false;
+  const int x = left_in.tryRead(ok);
+  if (ok) {
+    merged.write(x);
+  }
+}
+
+void right_copier() {
+  bool ok = false;
+  const int x = right_in.tryRead(ok);
+  if (ok) {
+    merged.write(x);
+  }
+}
+
+int merge() {
+  for (int i = 1; i <= 4; ++i) {
+    left_in.write(i);
+    right_in.write(100 + i);
+  }
+  qrn::launch_always_run<left_copier>();
+  qrn::launch_always_run<right_copier>();
+  __qrn_hls_component_run_all(nullptr);
+  for (int i = 0; i < 8; ++i) {
+    std::printf("%d%s", merged.read(), i < 7 ? " " : "\n");
+  }
+  return 0;
+}
+
+qrn::stream_in<int> chain_in;
+qrn::stream_in<int> chain_mid;
+qrn::stream_in<int> chain_last;
+qrn::stream_out<int> chain_out;
+qrn::stream_out<int> sums;
+
+void add_one() { chain_mid.write(chain_in.read() + 1); }
+void times_two() { chain_last.write(chain_mid.read() * 2); }
+void minus_three() { chain_out.write(chain_last.read() - 3); }
+
+// A task invocation that ends: sums ten elements of chain_out.
+void sum_ten() {
+  int sum = 0;
+  for (int i = 0; i < 10; ++i) {
+    sum += chain_out.read();
+  }
+  sums.write(sum);
+}
+
+int chain() {
+  qrn::launch_always_run<add_one>();
+  qrn::launch_always_run<times_two>();
+  qrn::launch_always_run<minus_three>();
+  for (int invocation = 0; invocation < 3; ++invocation) {
+    qrn::internal::task<qrn::internal::VoidFuncTy, sum_ten, true>::launch<0>();
+  }
+  for (int i = 0; i < 30; ++i) {
+    chain_in.write(i);
+  }
+  int total = 0;
+  for (int invocation = 0; invocation < 3; ++invocation) {
+    total += sums.read();
+  }
+  std::printf("total %d\n", total);
+  return 0;
+}
+
+qrn::stream_in<int> never_written;
+qrn::stream_out<int> stuck_out;
+
+void stuck_stage() { stuck_out.write(never_written.read()); }
+
+int deadlock() {
+  qrn::launch_always_run<stuck_stage>();
+  std::printf("waiting\n");
+  std::fflush(stdout);
+  return stuck_out.read();
+}
+
+}  // namespace
+
+// Outside the anonymous namespace: the overflow line names it as written.
+qrn::stream_in<int> depth_in;
+
+int deeper(int depth) {
+  volatile char frame[512];
+  frame[0] = static_cast<char>(depth);
+  return depth == 0 ? frame[0] : deeper(depth - 1) + frame[0];
+}
+
+void deep_recursion() {
+  const int depth = depth_in.read();
+  depth_in.write(deeper(depth));
+}
+
+namespace {
+
+int overflow() {
+  qrn::launch_always_run<deep_recursion>();
+  depth_in.write(1 << 20);
+  __qrn_hls_component_run_all(nullptr);
+  return 0;
+}
+
+qrn::stream_in<int> shared_stream("shared_stream");
+
+int off_thread() {
+  shared_stream.write(1);
+  std::thread other([] { shared_stream.write(2); });
+  other.join();
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string scenario = argc > 1 ? argv[1] : "";
+  if (scenario == "merge") {
+    return merge();
+  }
+  if (scenario == "chain") {
+    return chain();
+  }
+  if (scenario == "deadlock") {
+    return deadlock();
+  }
+  if (scenario == "overflow") {
+    return overflow();
+  }
+  if (scenario == "off_thread") {
+    return off_thread();
+  }
+  std::fprintf(stderr, "usage: %s merge|chain|deadlock|overflow|off_thread\n", argv[0]);
+  return 2;
+}
