@@ -248,6 +248,7 @@ class scheduler {
       next.locals.record->halted.store(true);
       return;
     }
+    give_this_thread_a_signal_stack();
     bench_locals_.save();
     next.locals.load();
     next.state = fiber_state::running;

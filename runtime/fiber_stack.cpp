@@ -132,15 +132,11 @@ void on_segv(int signal, siginfo_t* info, void* context) {
   ::sigaction(SIGSEGV, &previous_action, nullptr);
 }
 
-// Installs the handler on an alternate stack once (an overflow leaves no
-// room on the stack that overflowed).
+// Installs the handler once; it runs on an alternate stack (an overflow
+// leaves no room on the stack that overflowed), which the thread that runs
+// fibers gets from give_this_thread_a_signal_stack().
 void watch_guard_pages() {
   static const bool installed = [] {
-    constexpr std::size_t altstack_size = 64 << 10;
-    stack_t alternate{};
-    alternate.ss_sp = new char[altstack_size];
-    alternate.ss_size = altstack_size;
-    ::sigaltstack(&alternate, nullptr);
     struct sigaction action {};
     action.sa_sigaction = &on_segv;
     action.sa_flags = SA_SIGINFO | SA_ONSTACK;
@@ -152,6 +148,23 @@ void watch_guard_pages() {
 }
 
 }  // namespace
+
+void give_this_thread_a_signal_stack() {
+  static thread_local bool given = false;
+  if (given) {
+    return;
+  }
+  given = true;
+  stack_t current{};
+  if (::sigaltstack(nullptr, &current) == 0 && (current.ss_flags & SS_DISABLE) == 0) {
+    return;  // keep the one it has (a sanitizer's, say), which its owner frees
+  }
+  constexpr std::size_t altstack_size = 64 << 10;
+  stack_t alternate{};
+  alternate.ss_sp = new char[altstack_size];  // kept for the life of the process
+  alternate.ss_size = altstack_size;
+  ::sigaltstack(&alternate, nullptr);
+}
 
 std::size_t fiber_stack_size() {
   static const std::size_t size = read_stack_size();

@@ -11,6 +11,10 @@
 
 namespace qrn_runtime {
 
+// Gives the calling thread, which runs fibers, an alternate signal stack for
+// the overflow handler unless it has one already. Cheap after the first call.
+void give_this_thread_a_signal_stack();
+
 class fiber_stack {
  public:
   // Maps a stack of fiber_stack_size() bytes and its guard page, and watches
