@@ -539,13 +539,7 @@ class stream : public stream_abstract_base {
     const std::chrono::steady_clock::time_point give_up =
         std::chrono::steady_clock::now() + read_spin_limit;
     for (unsigned int poll = 1;; ++poll) {
-      lock.unlock();
-      if (poll % read_polls_per_yield == 0) {
-        std::this_thread::yield();
-      } else {
-        cpu_relax(read_poll_pause);
-      }
-      lock_spinning(lock);
+      pause_between_polls(lock, poll);
       if (!_internal_cosim_empty()) {
         return true;
       }
@@ -618,16 +612,18 @@ class stream : public stream_abstract_base {
     bool ran_out = false;  // the last sleep was timed and ended without a wake-up
     do {
       ++sleepers_;
-      note_reader_sleeps(info_, std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                    watch.asleep_since.time_since_epoch())
-                                    .count());
+      note_thread_sleeps(info_,
+                         std::chrono::duration_cast<std::chrono::nanoseconds>(
+                             watch.asleep_since.time_since_epoch())
+                             .count(),
+                         waiting_for::element);
       sleep_on_cv(lock, watch, ran_out);
       --sleepers_;
       const bool signalled = woken_ > 0;
       if (signalled) {
         --woken_;
       }
-      note_reader_woke(signalled);
+      note_thread_woke(signalled, waiting_for::element);
       halt_if_stopped_while_waiting(lock);
     } while (_internal_cosim_empty());
     if (traced) {
@@ -651,14 +647,14 @@ class stream : public stream_abstract_base {
                                    .count();
     do {
       ++depth.writers_asleep;
-      note_writer_sleeps(info_, since);
+      note_thread_sleeps(info_, since, waiting_for::room);
       fiber_scheduler().await_write(this, room_ops());
       --depth.writers_asleep;
       const bool signalled = depth.writers_woken > 0;
       if (signalled) {
         --depth.writers_woken;
       }
-      note_writer_woke(signalled);
+      note_thread_woke(signalled, waiting_for::room);
     } while (info_.full());
     return true;
   }
@@ -688,13 +684,14 @@ class stream : public stream_abstract_base {
       trace_thread_entered(&info_, trace_thread_state::asleep);
     }
     const std::chrono::steady_clock::time_point since = std::chrono::steady_clock::now();
-    note_reader_sleeps(
+    note_thread_sleeps(
         info_,
-        std::chrono::duration_cast<std::chrono::nanoseconds>(since.time_since_epoch()).count());
+        std::chrono::duration_cast<std::chrono::nanoseconds>(since.time_since_epoch()).count(),
+        waiting_for::element);
     do {
       fiber_scheduler().await_write(this, poll_ops());
     } while (_internal_cosim_empty());
-    note_reader_woke(false);
+    note_thread_woke(false, waiting_for::element);
     if (traced) {
       trace_thread_entered(nullptr, trace_thread_state::running);
     }

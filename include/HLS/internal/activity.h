@@ -120,29 +120,43 @@ inline bool on_main_thread() {
   return main;
 }
 
-// Called by a blocking read, with the stream's mutex held, just before the
-// calling thread sleeps on the condition variable of `stream`; it has been
-// waiting since `since_ns` (steady clock).
-inline void note_reader_sleeps(const stream_info& stream, std::int64_t since_ns) {
+// What a sleeping thread waits for: an element of an empty stream (a
+// blocking read) or room in a full one (a write, see depth.h).
+enum class waiting_for { element, room };
+
+// Where the record of a component, or the test bench's state, keeps the
+// stream it sleeps on for `what`.
+inline std::atomic<const stream_info*>& sleeping_on(always_run_record& record, waiting_for what) {
+  return what == waiting_for::element ? record.waiting_on : record.waiting_to_write;
+}
+inline std::atomic<const stream_info*>& bench_sleeping_on(waiting_for what) {
+  return what == waiting_for::element ? activity().bench_waiting_on
+                                      : activity().bench_waiting_to_write;
+}
+
+// Called, with the stream's mutex held, just before the calling thread
+// sleeps until `stream` has `what`; it has been waiting since `since_ns`
+// (steady clock).
+inline void note_thread_sleeps(const stream_info& stream, std::int64_t since_ns, waiting_for what) {
   if (always_run_record* record = current_always_run_record()) {
     record->asleep_since_ns.store(since_ns, std::memory_order_relaxed);
-    record->waiting_on.store(&stream, std::memory_order_relaxed);
+    sleeping_on(*record, what).store(&stream, std::memory_order_relaxed);
     record->moved.store(moved_elements(), std::memory_order_relaxed);
     record->asleep.store(true, std::memory_order_seq_cst);
   } else if (on_main_thread()) {
     activity().bench_asleep_since_ns.store(since_ns, std::memory_order_relaxed);
-    activity().bench_waiting_on.store(&stream, std::memory_order_relaxed);
+    bench_sleeping_on(what).store(&stream, std::memory_order_relaxed);
   }
 }
 
-// Called by a blocking read, with the stream's mutex held again, when the
-// sleep ended; `was_signalled` tells whether it consumes a counted wake-up.
-inline void note_reader_woke(bool was_signalled) {
+// Called, with the stream's mutex held again, when that sleep ended;
+// `was_signalled` tells whether it consumes a counted wake-up.
+inline void note_thread_woke(bool was_signalled, waiting_for what) {
   if (always_run_record* record = current_always_run_record()) {
     record->asleep.store(false, std::memory_order_seq_cst);
-    record->waiting_on.store(nullptr, std::memory_order_relaxed);
+    sleeping_on(*record, what).store(nullptr, std::memory_order_relaxed);
   } else if (on_main_thread()) {
-    activity().bench_waiting_on.store(nullptr, std::memory_order_relaxed);
+    bench_sleeping_on(what).store(nullptr, std::memory_order_relaxed);
   }
   if (was_signalled) {
     activity().pending_wakeups.fetch_sub(1, std::memory_order_seq_cst);

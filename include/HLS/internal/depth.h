@@ -125,34 +125,6 @@ bool write_unless_full(const void* stream, Write write) {
   return written;
 }
 
-// Called by a writer, with the stream's mutex held, just before it sleeps
-// until `stream` has room; it has been waiting since `since_ns`.
-inline void note_writer_sleeps(const stream_info& stream, std::int64_t since_ns) {
-  if (always_run_record* record = current_always_run_record()) {
-    record->asleep_since_ns.store(since_ns, std::memory_order_relaxed);
-    record->waiting_to_write.store(&stream, std::memory_order_relaxed);
-    record->moved.store(moved_elements(), std::memory_order_relaxed);
-    record->asleep.store(true, std::memory_order_seq_cst);
-  } else if (on_main_thread()) {
-    activity().bench_asleep_since_ns.store(since_ns, std::memory_order_relaxed);
-    activity().bench_waiting_to_write.store(&stream, std::memory_order_relaxed);
-  }
-}
-
-// Called by a writer, with the stream's mutex held again, when its sleep
-// ended; `was_signalled` tells whether it consumes a counted wake-up.
-inline void note_writer_woke(bool was_signalled) {
-  if (always_run_record* record = current_always_run_record()) {
-    record->asleep.store(false, std::memory_order_seq_cst);
-    record->waiting_to_write.store(nullptr, std::memory_order_relaxed);
-  } else if (on_main_thread()) {
-    activity().bench_waiting_to_write.store(nullptr, std::memory_order_relaxed);
-  }
-  if (was_signalled) {
-    activity().pending_wakeups.fetch_sub(1, std::memory_order_seq_cst);
-  }
-}
-
 // Requires the stream's mutex. Wakes every writer asleep on a full stream
 // that no earlier read has woken; called after a read made room, and after
 // the runtime grew the stream.
@@ -188,13 +160,7 @@ bool await_room(std::unique_lock<std::mutex>& lock, stream_depth& depth, const s
   const std::chrono::steady_clock::time_point give_up =
       std::chrono::steady_clock::now() + write_spin_limit;
   for (unsigned int poll = 1; std::chrono::steady_clock::now() < give_up; ++poll) {
-    lock.unlock();
-    if (poll % read_polls_per_yield == 0) {
-      std::this_thread::yield();
-    } else {
-      cpu_relax(read_poll_pause);
-    }
-    lock_spinning(lock);
+    pause_between_polls(lock, poll);
     if (!is_full()) {
       return true;
     }
@@ -204,9 +170,11 @@ bool await_room(std::unique_lock<std::mutex>& lock, stream_depth& depth, const s
   bool ran_out = false;  // the last sleep ended at its look time without a wake-up
   do {
     ++depth.writers_asleep;
-    note_writer_sleeps(info, std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                 watch.asleep_since.time_since_epoch())
-                                 .count());
+    note_thread_sleeps(
+        info,
+        std::chrono::duration_cast<std::chrono::nanoseconds>(watch.asleep_since.time_since_epoch())
+            .count(),
+        waiting_for::room);
     std::chrono::nanoseconds::rep (*look_for_hang)(const hang_watch&, bool) =
         diagnostic_hooks().look_for_hang.load();
     if (look_for_hang == nullptr) {
@@ -222,7 +190,7 @@ bool await_room(std::unique_lock<std::mutex>& lock, stream_depth& depth, const s
     if (signalled) {
       --depth.writers_woken;
     }
-    note_writer_woke(signalled);
+    note_thread_woke(signalled, waiting_for::room);
     safe_point();
   } while (is_full());
   // A component's asleep time counts its waits for room as well as for data.

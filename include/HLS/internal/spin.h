@@ -79,6 +79,19 @@ inline void back_off_after_empty_poll() {
 constexpr unsigned int read_poll_pause = 4;
 constexpr unsigned int read_polls_per_yield = 8;
 
+// Releases `lock`, pauses (the `poll`-th pause of a spinning wait) and takes
+// the lock again.
+template <typename Lock>
+void pause_between_polls(Lock& lock, unsigned int poll) {
+  lock.unlock();
+  if (poll % read_polls_per_yield == 0) {
+    std::this_thread::yield();
+  } else {
+    cpu_relax(read_poll_pause);
+  }
+  lock_spinning(lock);
+}
+
 }  // namespace internal
 }  // namespace qrn
 
