@@ -845,6 +845,7 @@ class stream : public stream_abstract_base {
 
  private:
   __attribute__((noinline)) void stop_and_await_users() {
+    order_after_sleeping_components();
     std::unique_lock<std::mutex> lock = lock_m();
     stopped_users users = stop_stream_users(info_.endpoints());
     if (users.stopped.empty() && waiters_ == 0) {

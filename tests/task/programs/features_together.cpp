@@ -151,6 +151,7 @@ void repeated_region() {
     }
   }
   qrn::launch_always_run<copy_block>(idle_in, idle_out, 1);
+  __qrn_hls_component_run_all(nullptr);
   std::printf("total %ld\n", total);
 }
 
