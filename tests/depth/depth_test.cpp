@@ -129,4 +129,16 @@ TEST(Depth, AStreamDestroyedWhileItsWriterWaitsForRoomStopsTheWriter) {
   EXPECT_EQ(result.err.find("qrn: hang"), std::string::npos) << result.err;
 }
 
+// Without hang looks every wait is untimed, so a wake-up lost on the way to
+// a writer leaves it asleep for good instead of until its next look.
+TEST(Depth, EveryWakeUpForRoomReachesAWriter) {
+  const qrn_test::short_tsan_exit_watch short_watch;
+  const process_result result =
+      qrn_test::run_process({QRN_PROGRAM_DEPTH_RUN, "wakes"}, std::chrono::seconds(60),
+                            {"QRN_DEPTH=declared", "QRN_HANG_AFTER=0"});
+  EXPECT_FALSE(result.timed_out) << "a writer never woke\n" << result.err;
+  EXPECT_EQ(result.exit_status, 0) << result.err;
+  EXPECT_EQ(result.out, "all refills got in: 100 of 100 rounds\n");
+}
+
 }  // namespace
