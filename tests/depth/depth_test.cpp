@@ -1,6 +1,7 @@
 // Bounded stream depths seen from whole runs of programs/depth_run.cpp: the
 // three modes on a cycle of two components, tryWrite on a full stream, a
-// by-pointer write that waits, depths by name, and bad settings.
+// by-pointer write that waits, depths by name, bad settings, and wake-ups
+// for room that reach every sleeping writer.
 #include <gtest/gtest.h>
 
 #include <string>
