@@ -7,6 +7,10 @@
 // Usage: qrn_stream_bench [--smoke] [--rounds=N] [Google Benchmark flags]
 //   --smoke     one short round of every scenario; exits 1 if a check fails
 //   --rounds=N  number of rounds (default 5)
+// For instance `qrn_stream_bench --benchmark_filter=S11` runs only the chain
+// of four stages (depth_chain_child.cpp): streams of depth 2 against
+// unbounded ones, with threads and with fibers, in wall-clock nanoseconds per
+// element.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -193,6 +197,20 @@ void register_round(bool reverse) {
         [](benchmark::State& s) { two_input_latency(s, QRN_IDLE_CHILD_PROGRAM, false); }}},
       once, reverse);
 #endif
+#if defined(QRN_DEPTH_CHAIN_PROGRAM)
+  const auto chain = [](std::vector<std::string> settings) {
+    return
+        [settings](benchmark::State& s) { depth_chain_run(s, QRN_DEPTH_CHAIN_PROGRAM, settings); };
+  };
+  register_scenario("S11_depth_chain",
+                    {{"threads_unbounded", chain({"QRN_SCHEDULE=threads", "QRN_DEPTH=unbounded"})},
+                     {"threads_declared",
+                      chain({"QRN_SCHEDULE=threads", "QRN_DEPTH=declared", "QRN_DEPTH_DEFAULT=2"})},
+                     {"fibers_unbounded", chain({"QRN_SCHEDULE=fibers", "QRN_DEPTH=unbounded"})},
+                     {"fibers_declared",
+                      chain({"QRN_SCHEDULE=fibers", "QRN_DEPTH=declared", "QRN_DEPTH_DEFAULT=2"})}},
+                    process_runs, reverse);
+#endif
 #if defined(QRN_SAMPLE_PROGRAM) && defined(QRN_TRIVIAL_PROGRAM)
   const configure_fn program_runs = [&opts](benchmark::internal::Benchmark* b) {
     b->UseManualTime()->Iterations(opts.process_runs);
@@ -226,6 +244,9 @@ const std::vector<scenario_summary>& summary_lines() {
       {"S9_wake_latency_64", "median_us", "us", "parked", "unparked", 0, 100},
       {"S10_two_inputs", "first_us", "us, first input", "parked", "unparked", 0, 100},
       {"S10_two_inputs", "second_us", "us, second input", "parked", "unparked", 0, 100},
+      {"S11_depth_chain", "ns_per_elem", "ns/elem", "threads_declared", "threads_unbounded", 3.0,
+       0},
+      {"S11_depth_chain", "ns_per_elem", "ns/elem", "fibers_declared", "fibers_unbounded", 0, 0},
   };
   return lines;
 }

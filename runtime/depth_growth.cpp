@@ -61,7 +61,7 @@ bool grow_a_held_stream() {
   }
   qrn::internal::stream_depth& depth = smallest->depth();
   ++depth.capacity;
-  qrn::internal::wake_writers(depth);
+  qrn::internal::wake_all_writers(depth);
   growth_state& s = state();
   std::lock_guard<std::mutex> grown_lock(s.mutex);
   const auto known = s.grown.find(smallest->serial());

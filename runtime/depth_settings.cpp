@@ -116,7 +116,7 @@ void apply_depth(stream_info& stream, const std::string& name) {
   }
   if (s.mode != depth_mode::unbounded) {
     depth.capacity = depth.configured != 0 ? depth.configured : qrn::internal::unbounded_capacity;
-    qrn::internal::wake_writers(depth);  // a larger depth may let them in
+    qrn::internal::wake_all_writers(depth);  // a larger depth may let them in
   }
 }
 

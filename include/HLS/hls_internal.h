@@ -168,7 +168,6 @@ class stream : public stream_abstract_base {
   stream(declaration_site site = declaration_site::here())
       : stream_abstract_base(sizeof(T)),
         info_{*this, m_, typeid(stream), typeid(T), sizeof(stream), &stream::contents_of, site} {
-    info_.depth().room_signal = &cv_;
     configure_stream_depth(info_);
   }
   // A stream shown as `name` in diagnostics (otherwise the name of its
@@ -475,7 +474,7 @@ class stream : public stream_abstract_base {
     qpe_.pop_front();
     info_.note_read();
     if (info_.depth().writers_asleep != 0 || info_.depth().room_pollers != nullptr) {
-      wake_writers(info_.depth());
+      wake_a_writer(info_.depth());
     }
     trace_occupancy(info_, q_.size(), false);
     ++moved_elements();
@@ -561,8 +560,8 @@ class stream : public stream_abstract_base {
   bool poll_for_element(std::unique_lock<std::mutex>& lock) {
     const std::chrono::steady_clock::time_point give_up =
         std::chrono::steady_clock::now() + read_spin_limit;
-    for (unsigned int poll = 1;; ++poll) {
-      pause_between_polls(lock, poll);
+    for (;;) {
+      yield_between_polls(lock);
       if (!_internal_cosim_empty()) {
         return true;
       }
@@ -590,10 +589,10 @@ class stream : public stream_abstract_base {
     wait_for_element(lock);
     --waiters_;
   }
-  // A safe point of a waiting reader, `m_` held: when the stream is being
-  // destroyed or the reader's component is stopped, the reader leaves the
-  // stream and halts (see component_stop.h). A wake-up it may have taken for
-  // an element is passed on to another sleeper.
+  // A safe point of a waiting reader or writer, `m_` held: when the stream is
+  // being destroyed or the thread's component is stopped, the thread leaves
+  // the stream and halts (see component_stop.h). A wake-up it may have taken
+  // for an element or for room is passed on to another sleeper.
   void halt_if_stopped_while_waiting(std::unique_lock<std::mutex>& lock) {
     if (doomed_ || stop_requested_here()) {
       --waiters_;
@@ -601,6 +600,9 @@ class stream : public stream_abstract_base {
         ++woken_;
         note_wakeup_sent();
         cv_.notify_one();
+      }
+      if (!doomed_ && !info_.full()) {
+        wake_a_writer(info_.depth());
       }
       lock.unlock();
       halt_this_thread(&info_);
@@ -859,6 +861,7 @@ class stream : public stream_abstract_base {
     } else {
       doomed_ = true;
       cv_.notify_all();
+      info_.depth().room_signal.notify_all();
       for (unsigned int look = 0; waiters_ > 0 || !all_out_of_stream(users.stopped); ++look) {
         lock.unlock();
         pause_for_halting(look);
@@ -903,9 +906,9 @@ class stream : public stream_abstract_base {
   std::deque<std::pair<bool, bool>> qp_;  // guarded by m_: (start-of-packet, end-of-packet)
   std::deque<int> qpe_;                   // guarded by m_: empty-symbol count
   std::mutex m_;
-  std::condition_variable cv_;
-  unsigned int sleepers_ = 0;  // guarded by m_: readers sleeping on cv_
-  unsigned int woken_ = 0;     // guarded by m_: sleepers signalled and not yet awake; <= sleepers_
+  std::condition_variable cv_;  // readers wait here; writers on info_.depth().room_signal
+  unsigned int sleepers_ = 0;   // guarded by m_: readers sleeping on cv_
+  unsigned int woken_ = 0;      // guarded by m_: sleepers signalled and not yet awake; <= sleepers_
   unsigned int waiters_ = 0;  // guarded by m_: readers and writers waiting in it, polling or asleep
   bool doomed_ = false;       // guarded by m_: being destroyed; waiting threads halt
   bool users_stopped_ = false;  // destroying thread only: stop_users() has run

@@ -1,6 +1,7 @@
 // Bounded stream depths seen from whole runs of programs/depth_run.cpp: the
 // three modes on a cycle of two components, tryWrite on a full stream, a
-// by-pointer write that waits, depths by name, and bad settings.
+// by-pointer write that waits, depths by name, bad settings, and wake-ups
+// for room that reach every sleeping writer.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -127,6 +128,18 @@ TEST(Depth, AStreamDestroyedWhileItsWriterWaitsForRoomStopsTheWriter) {
   EXPECT_EQ(result.out, "destroyed while its writer waited\n");
   EXPECT_NE(result.err.find("lane_of_main"), std::string::npos) << result.err;
   EXPECT_EQ(result.err.find("qrn: hang"), std::string::npos) << result.err;
+}
+
+// Without hang looks every wait is untimed, so a wake-up lost on the way to
+// a writer leaves it asleep for good instead of until its next look.
+TEST(Depth, EveryWakeUpForRoomReachesAWriter) {
+  const qrn_test::short_tsan_exit_watch short_watch;
+  const process_result result =
+      qrn_test::run_process({QRN_PROGRAM_DEPTH_RUN, "wakes"}, std::chrono::seconds(60),
+                            {"QRN_DEPTH=declared", "QRN_HANG_AFTER=0"});
+  EXPECT_FALSE(result.timed_out) << "a writer never woke\n" << result.err;
+  EXPECT_EQ(result.exit_status, 0) << result.err;
+  EXPECT_EQ(result.out, "all refills got in: 100 of 100 rounds\n");
 }
 
 }  // namespace

@@ -8,12 +8,14 @@
 //   is SIZE_MAX and a write pays one compare with it.
 // - A stream's `stream_depth` is guarded by the stream's mutex. A writer that
 //   finds the stream full polls for a few microseconds, then sleeps on the
-//   stream's condition variable, which it shares with readers waiting for an
-//   element: the two never wait at once (a stream of capacity at least one is
-//   not both empty and full), and writers are woken with notify_all, so a
-//   wake-up meant for a writer cannot be lost on a reader.
-// - A read that makes room wakes the sleeping writers only when there are
-//   some: with none, it pays one test.
+//   depth's `room_signal`, a condition variable of writers only, so that a
+//   wake-up meant for a writer can never land on a reader.
+// - Wake-ups are counted as a blocking read's are: a read that makes room
+//   wakes one sleeping writer that no earlier read has woken (one element
+//   fits), and pays one test when no writer sleeps; a larger depth wakes
+//   them all. No wake-up is lost: whenever the stream has room while writers
+//   sleep, at least one of them has been signalled and looks again, and a
+//   signalled writer that halts instead passes its wake-up on.
 // - A sleeping writer is seen by the runtime like a sleeping reader: it is
 //   quiet for run-all and the hang watch, a pending wake-up is counted until
 //   it runs again, and it looks for a hang every look period.
@@ -24,6 +26,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <climits>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -51,9 +54,9 @@ struct stream_depth {
   // From the interface's buffer<N> (N > 0), overridden by name or defaulted;
   // 0: none.
   std::uint64_t configured = 0;
-  unsigned int writers_asleep = 0;                 // writers sleeping until a read makes room
-  unsigned int writers_woken = 0;                  // of those, signalled and not yet awake
-  std::condition_variable* room_signal = nullptr;  // the stream's; set at construction
+  unsigned int writers_asleep = 0;      // writers sleeping until a read makes room
+  unsigned int writers_woken = 0;       // of those, signalled and not yet awake
+  std::condition_variable room_signal;  // where they sleep; no reader waits on it
   // With fibers (see scheduler.h): the fibers, or the test bench, waiting for
   // room; each is also counted in writers_asleep.
   poll_site* fiber_writers = nullptr;
@@ -129,30 +132,42 @@ bool write_unless_full(const void* stream, Write write) {
   return written;
 }
 
-// Requires the stream's mutex. Wakes every writer asleep on a full stream
-// that no earlier read has woken; called after a read made room, and after
-// the runtime grew the stream.
-inline void wake_writers(stream_depth& depth) {
+// Requires the stream's mutex. Wakes every component parked after a refused
+// write to the stream, and at most `most` of the writers asleep on it that
+// no earlier call has woken. With fibers every waiting fiber looks again,
+// and each counts as woken.
+inline void wake_writers(stream_depth& depth, unsigned int most) {
   if (depth.room_pollers != nullptr) {
     wake_parked_pollers(depth.room_pollers);
   }
   if (depth.fiber_writers != nullptr) {
     wake_parked_pollers(depth.fiber_writers);
+    most = depth.writers_asleep;
   }
-  if (depth.writers_asleep > depth.writers_woken) {
-    while (depth.writers_woken < depth.writers_asleep) {
-      ++depth.writers_woken;
-      note_wakeup_sent();
-    }
-    depth.room_signal->notify_all();
+  unsigned int woken_now = 0;
+  while (woken_now < most && depth.writers_woken < depth.writers_asleep) {
+    ++depth.writers_woken;
+    ++woken_now;
+    note_wakeup_sent();
+  }
+  if (woken_now == 1) {
+    depth.room_signal.notify_one();
+  } else if (woken_now > 1) {
+    depth.room_signal.notify_all();
   }
 }
+
+// Requires the stream's mutex; called after a read took one element.
+inline void wake_a_writer(stream_depth& depth) { wake_writers(depth, 1); }
+
+// Requires the stream's mutex; called after the stream's capacity changed.
+inline void wake_all_writers(stream_depth& depth) { wake_writers(depth, UINT_MAX); }
 
 // Requires `lock` to hold the stream's mutex and the stream to be full
 // (`is_full()` reads the stream under it). Returns with the mutex held: true
 // once there is room, false at once when a tryWrite of this stream is
-// refused. Polls for up to write_spin_limit, then sleeps on the stream's
-// condition variable, looking for a hang when the hang watch asks to. After each poll
+// refused. Polls for up to write_spin_limit, then sleeps on the depth's
+// `room_signal`, looking for a hang when the hang watch asks to. After each poll
 // and each wake it calls `safe_point()` with the mutex held, which may halt
 // the thread (a stream being destroyed, a stopped component; see
 // component_stop.h).
@@ -166,8 +181,8 @@ bool await_room(std::unique_lock<std::mutex>& lock, stream_depth& depth, const s
   }
   const std::chrono::steady_clock::time_point give_up =
       std::chrono::steady_clock::now() + write_spin_limit;
-  for (unsigned int poll = 1; std::chrono::steady_clock::now() < give_up; ++poll) {
-    pause_between_polls(lock, poll);
+  while (std::chrono::steady_clock::now() < give_up) {
+    yield_between_polls(lock);
     if (!is_full()) {
       return true;
     }
@@ -185,11 +200,11 @@ bool await_room(std::unique_lock<std::mutex>& lock, stream_depth& depth, const s
     std::chrono::nanoseconds::rep (*look_for_hang)(const hang_watch&, bool) =
         diagnostic_hooks().look_for_hang.load();
     if (look_for_hang == nullptr) {
-      depth.room_signal->wait(lock);
+      depth.room_signal.wait(lock);
       ran_out = false;
     } else {
       const std::chrono::nanoseconds until_next_look(look_for_hang(watch, ran_out));
-      ran_out = depth.room_signal->wait_for(lock, until_next_look) == std::cv_status::timeout &&
+      ran_out = depth.room_signal.wait_for(lock, until_next_look) == std::cv_status::timeout &&
                 depth.writers_woken == 0;
     }
     --depth.writers_asleep;

@@ -73,22 +73,15 @@ inline void back_off_after_empty_poll() {
   }
 }
 
-// Pause between two polls of a spinning blocking read, in cpu_relax() units;
-// every read_polls_per_yield-th pause gives up the processor instead (about
-// every microsecond), so that a writer waiting for this core gets to run.
-constexpr unsigned int read_poll_pause = 4;
-constexpr unsigned int read_polls_per_yield = 8;
-
-// Releases `lock`, pauses (the `poll`-th pause of a spinning wait) and takes
-// the lock again.
+// Releases `lock`, gives up the processor and takes the lock again: the
+// pause between two polls of a spinning wait for an element or for room. The
+// thread waited for may be the very one that this core would run next (more
+// running threads than cores, as in a chain of components), and where no
+// other thread is ready the yield returns at once.
 template <typename Lock>
-void pause_between_polls(Lock& lock, unsigned int poll) {
+void yield_between_polls(Lock& lock) {
   lock.unlock();
-  if (poll % read_polls_per_yield == 0) {
-    std::this_thread::yield();
-  } else {
-    cpu_relax(read_poll_pause);
-  }
+  std::this_thread::yield();
   lock_spinning(lock);
 }
 

@@ -9,6 +9,9 @@
 //   byptr  a by-pointer write to a full stream, which waits for the reader
 //   local  a component held by a full stream that is a local of the bench,
 //          destroyed while the component waits to write to it
+//   wakes  rounds in which every wake-up for room reaches a writer: four
+//          components asleep on a full stream of depth 4 that four reads in
+//          a row empty
 #include <iostream>
 #include <string>
 #include <thread>
@@ -129,6 +132,51 @@ void run_local() {
   std::cout << "destroyed while its writer waited\n";
 }
 
+constexpr int rounds = 100;
+constexpr int refills = 4;
+
+qrn::stream_out<int, qrn::buffer<refills>> crowded;
+qrn::stream_in<int> feeds[refills];
+
+template <int i>
+void refill() {
+  crowded.write(feeds[i].read());
+}
+
+// Every refill waits for room in the full stream; the bench then makes room
+// for all of them with reads in a row. True when all of them got in.
+bool round_of_refills() {
+  for (int i = 0; i < refills; ++i) {
+    crowded.write(0);
+  }
+  for (int i = 0; i < refills; ++i) {
+    feeds[i].write(i + 1);
+  }
+  __qrn_hls_component_run_all(refill<0>);  // every refill asleep, waiting for room
+  for (int i = 0; i < refills; ++i) {
+    (void)crowded.read();
+  }
+  __qrn_hls_component_run_all(refill<0>);
+  int sum = 0;
+  bool ok = true;
+  for (int i = 0; i < refills && ok; ++i) {
+    sum += crowded.tryRead(ok);
+  }
+  return ok && sum == refills * (refills + 1) / 2;
+}
+
+void run_wakes() {
+  qrn::launch_always_run<refill<0>>();
+  qrn::launch_always_run<refill<1>>();
+  qrn::launch_always_run<refill<2>>();
+  qrn::launch_always_run<refill<3>>();
+  int all_in = 0;
+  for (int round = 0; round < rounds; ++round) {
+    all_in += round_of_refills() ? 1 : 0;
+  }
+  std::cout << "all refills got in: " << all_in << " of " << rounds << " rounds\n";
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -141,8 +189,10 @@ int main(int argc, char** argv) {
     run_byptr();
   } else if (scenario == "local") {
     run_local();
+  } else if (scenario == "wakes") {
+    run_wakes();
   } else {
-    std::cerr << "usage: depth_run cycle|try|byptr|local\n";
+    std::cerr << "usage: depth_run cycle|try|byptr|local|wakes\n";
     return 2;
   }
   return 0;
