@@ -152,14 +152,17 @@ inline const fiber_scheduler_ops& fiber_scheduler() { return *qrn_fiber_schedule
   std::abort();
 }
 
-// Paces an always-running component on a fiber: after a call that moved
-// nothing its fiber waits for a write to a stream it found empty, and after
-// a quantum of calls that moved elements it lets the other fibers run. Used
-// by the component's fiber only.
+// Paces a component on a fiber: after a call (or a loop of polls inside a
+// call) that moved nothing its fiber waits for a write to a stream it found
+// empty (or a read from one it found full), and after a quantum of calls that
+// moved elements it lets the other fibers run. Used by the component's fiber
+// only.
 class fiber_pacer {
  public:
   explicit fiber_pacer(poll_log& log)
-      : log_(log), scheduler_(fiber_scheduler()), left_(scheduler_.next_quantum()) {}
+      : log_(log), scheduler_(fiber_scheduler()), left_(scheduler_.next_quantum()) {
+    log_.set_pacer([](void* self) { static_cast<fiber_pacer*>(self)->idle_round(); }, this);
+  }
 
   void busy_call() {
     log_.clear();
@@ -169,6 +172,12 @@ class fiber_pacer {
     }
   }
   void idle_call() {
+    log_.next_round();
+    idle_round();
+  }
+  // A call, or a loop of polls inside one, that found nothing: the fiber
+  // waits until one of the streams it polled changes.
+  void idle_round() {
     scheduler_.idle_call(log_);
     left_ = scheduler_.next_quantum();
   }
