@@ -13,14 +13,14 @@ macro(qrn_matrix_mode name runs)
   set(qrn_matrix_runs_${name} ${runs})
   set(qrn_matrix_env_${name} ${ARGN})
 endmacro()
-qrn_matrix_mode(threads 3)
+qrn_matrix_mode(threads 5)
 qrn_matrix_mode(fibers 1 QRN_SCHEDULE=fibers)
 foreach(seed RANGE 1 5)
   qrn_matrix_mode(fibers_seed${seed} 1 QRN_SCHEDULE=fibers QRN_SCHEDULE_SEED=${seed})
 endforeach()
-qrn_matrix_mode(declared_threads 3 QRN_DEPTH=declared)
+qrn_matrix_mode(declared_threads 5 QRN_DEPTH=declared)
 qrn_matrix_mode(declared_fibers 1 QRN_DEPTH=declared QRN_SCHEDULE=fibers)
-qrn_matrix_mode(grow 3 QRN_DEPTH=grow)
+qrn_matrix_mode(grow 5 QRN_DEPTH=grow)
 
 # Time budget: CI runs four full builds and must stay under 40 minutes. The
 # whole matrix costs the gcc build about five minutes more; the sanitizer

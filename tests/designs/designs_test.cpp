@@ -63,8 +63,9 @@ const design designs[] = {
      "waiting for an answer\n",
      1,
      {"QRN_ON_HANG=exit", "QRN_HANG_AFTER=0.5"},
-     {{"server(requests, answers)", "requests (qrn::stream_in<int>)"},
-      {"arbiter(grants, requests)", "grants (qrn::stream_in<int>)"}}},
+     {{"qrn:   a livelock"},
+      {"server(requests, answers) keeps polling", "requests (qrn::stream_in<int>)"},
+      {"arbiter(grants, requests) keeps polling", "grants (qrn::stream_in<int>)"}}},
 };
 
 // The pairs left out of the matrix, each with its reason.
