@@ -1,5 +1,6 @@
 #include "fiber_scheduler.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -309,6 +310,9 @@ class scheduler {
     fiber_moves_ += next.locals.moved - moved_before;
     bench_locals_.load();
     if (next.state == fiber_state::finished) {
+      if (next.listed_polling) {
+        polling_.erase(std::find(polling_.begin(), polling_.end(), &next));
+      }
       delete &next;
     }
   }

@@ -59,18 +59,16 @@ class property_constants {
 // What a stream with properties adds to `Plain`, the same kind of stream
 // without: its constants, and its properties recorded under the type `Self`
 // (the class that derives from this one). A property list that is not valid
-// for `T` does not compile. `Self`'s own destructor must call stop_users():
-// it runs before any dispatch table pointer changes.
+// for `T` does not compile. `Self` writes its own constructors (so that a
+// defaulted declaration_site names the declaration), and its destructor must
+// call stop_users(): it runs before any dispatch table pointer changes.
 template <typename Self, typename Plain, typename T, typename... Ps>
 class with_properties : public Plain, private property_constants<T, Ps...> {
+ protected:
+  explicit with_properties(declaration_site site) : Plain(site) { declare(); }
+  with_properties(const char* name, declaration_site site) : Plain(name, site) { declare(); }
+
  public:
-  explicit with_properties(declaration_site site = declaration_site::here()) : Plain(site) {
-    declare();
-  }
-  explicit with_properties(const char* name, declaration_site site = declaration_site::here())
-      : Plain(name, site) {
-    declare();
-  }
   with_properties(const with_properties&) = delete;
   with_properties& operator=(const with_properties&) = delete;
 
@@ -161,7 +159,11 @@ template <typename _T, typename... _Params>
 class stream
     : public internal::with_properties<stream<_T, _Params...>, stream<_T>, _T, _Params...> {
  public:
-  using internal::with_properties<stream, stream<_T>, _T, _Params...>::with_properties;
+  stream(internal::declaration_site site = internal::declaration_site::here())
+      : internal::with_properties<stream, stream<_T>, _T, _Params...>(site) {}
+  explicit stream(const char* name,
+                  internal::declaration_site site = internal::declaration_site::here())
+      : internal::with_properties<stream, stream<_T>, _T, _Params...>(name, site) {}
   ~stream() { this->stop_users(); }
 };
 
@@ -201,7 +203,11 @@ template <typename _T, typename... _Params>
 class stream_in
     : public internal::with_properties<stream_in<_T, _Params...>, stream_in<_T>, _T, _Params...> {
  public:
-  using internal::with_properties<stream_in, stream_in<_T>, _T, _Params...>::with_properties;
+  stream_in(internal::declaration_site site = internal::declaration_site::here())
+      : internal::with_properties<stream_in, stream_in<_T>, _T, _Params...>(site) {}
+  explicit stream_in(const char* name,
+                     internal::declaration_site site = internal::declaration_site::here())
+      : internal::with_properties<stream_in, stream_in<_T>, _T, _Params...>(name, site) {}
   ~stream_in() { this->stop_users(); }
 };
 
@@ -241,7 +247,11 @@ template <typename _T, typename... _Params>
 class stream_out
     : public internal::with_properties<stream_out<_T, _Params...>, stream_out<_T>, _T, _Params...> {
  public:
-  using internal::with_properties<stream_out, stream_out<_T>, _T, _Params...>::with_properties;
+  stream_out(internal::declaration_site site = internal::declaration_site::here())
+      : internal::with_properties<stream_out, stream_out<_T>, _T, _Params...>(site) {}
+  explicit stream_out(const char* name,
+                      internal::declaration_site site = internal::declaration_site::here())
+      : internal::with_properties<stream_out, stream_out<_T>, _T, _Params...>(name, site) {}
   ~stream_out() { this->stop_users(); }
 };
 

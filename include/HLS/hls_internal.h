@@ -391,7 +391,7 @@ class stream : public stream_abstract_base {
   }
   bool full() {
     std::unique_lock<std::mutex> lock = lock_m();
-    if (!info_.full()) {
+    if (!info_.full() || (room_after_bench_poll() && !info_.full())) {
       return false;
     }
     lock.unlock();
@@ -706,13 +706,15 @@ class stream : public stream_abstract_base {
     std::unique_lock<std::mutex> lock = s.lock_m();
     unlink_parked_poller(s.info_.depth().room_pollers, site);
   }
+  // With fibers, the test bench that found the stream full lets the
+  // components run until a read makes room or none can run; true when it ran
+  // any (it looks again).
+  bool room_after_bench_poll() {
+    return fiber_scheduling() && fiber_scheduler().poll_empty(this, room_poll_ops());
+  }
   // After a write found the stream full and did not wait, `m_` released: a
-  // poll point, as for an empty tryRead. With fibers, the test bench first
-  // lets the components run until a read makes room or none can run.
+  // poll point, as for an empty tryRead.
   __attribute__((noinline)) void refused_write_result() {
-    if (fiber_scheduling()) {
-      fiber_scheduler().poll_empty(this, room_poll_ops());
-    }
     log_empty_poll(this, room_poll_ops());
     if (!fiber_scheduling()) {
       back_off_after_empty_poll();
@@ -821,6 +823,7 @@ class stream : public stream_abstract_base {
     if (internal::write_unless_full(this, write)) {
       return true;
     }
+    room_after_bench_poll();
     refused_write_result();
     return false;
   }
@@ -842,6 +845,7 @@ class stream : public stream_abstract_base {
 
  private:
   __attribute__((noinline)) void stop_and_await_users() {
+    order_after_sleeping_components();
     std::unique_lock<std::mutex> lock = lock_m();
     stopped_users users = stop_stream_users(info_.endpoints());
     if (users.stopped.empty() && waiters_ == 0) {

@@ -117,6 +117,18 @@ inline bool out_of_stream(const always_run_record& record, const stream_info* in
           record.waiting_on.load(std::memory_order_relaxed) != info);
 }
 
+// Called by a stream's destructor before it changes anything. A component
+// asleep in a blocking read or write of another stream may have looked up an
+// operation of this one, which it has not used yet (`out.write(in.read())`
+// looks up `write` first, then sleeps in `read`); acquiring the sleep each
+// component announced orders such a look-up before the destruction.
+inline void order_after_sleeping_components() {
+  for (const always_run_record* record = activity().always_run_head.load(std::memory_order_acquire);
+       record != nullptr; record = record->next) {
+    (void)record->asleep.load(std::memory_order_acquire);
+  }
+}
+
 // Between two looks of a destroyer waiting for components to halt.
 inline void pause_for_halting(unsigned int look) {
   if (look < 64) {

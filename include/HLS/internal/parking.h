@@ -160,8 +160,8 @@ class poll_log {
   static constexpr unsigned capacity = 32;
 
   // Who is told of an idle round inside a call: `idle_round(pacer)`.
-  void set_pacer(void (*idle_round)(void*), void* pacer) {
-    idle_round_ = idle_round;
+  void set_pacer(void (*on_idle_round)(void*), void* pacer) {
+    idle_round_ = on_idle_round;
     pacer_ = pacer;
   }
 

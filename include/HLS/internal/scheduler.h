@@ -53,13 +53,16 @@ struct fiber_scheduler_ops {
   // a write has reached `stream`. Ends the process with the hang report when
   // the test bench waits and no fiber can run.
   void (*await_write)(void* stream, const poll_site_ops& ops);
-  // The test bench found `stream` empty on a read that does not wait: runs
-  // fibers until a write reaches `stream` or none can run. True when it ran
-  // any (the bench looks again); false on a fiber, which does not wait.
+  // The test bench found `stream` empty on a read that does not wait (or,
+  // with `ops` that enlist for room, full on a write that does not wait):
+  // runs fibers until a write (a read) reaches `stream` or none can run.
+  // True when it ran any (the bench looks again); false on a fiber, which
+  // does not wait.
   bool (*poll_empty)(void* stream, const poll_site_ops& ops);
-  // A component's call moved nothing: suspends its fiber until a write
-  // reaches a stream in `log` (the streams its calls found empty), or, with
-  // an empty log, until the test bench next waits for the components.
+  // A component's call, or a loop of polls inside one, moved nothing:
+  // suspends its fiber until a stream in `log` (the streams its polls found
+  // empty, or full) changes, or, with an empty log, until the test bench next
+  // waits for the components.
   void (*idle_call)(poll_log& log);
   // A component has made the number of moving calls that next_quantum()
   // gave: lets the other ready fibers run before it goes on.
