@@ -192,7 +192,7 @@ std::string instance_name(const std::string& function, const Kept& kept,
                           std::index_sequence<I...>) {
   std::string name = function + "(";
   std::lock_guard<std::mutex> lock(stream_registry().mutex);
-  const char* separator = "";
+  [[maybe_unused]] const char* separator = "";  // unused when f has no parameters
   ((name += separator,
     name += kept_argument_text<std::tuple_element_t<I, Params>>(std::get<I>(kept)),
     separator = ", "),
