@@ -393,7 +393,9 @@ class stream : public stream_abstract_base {
     if (!info_.full() || (room_after_bench_poll() && !info_.full())) {
       return false;
     }
-    lock.unlock();
+    if (lock.owns_lock()) {
+      lock.unlock();
+    }
     refused_write_result();
     return true;
   }

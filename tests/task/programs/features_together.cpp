@@ -183,9 +183,12 @@ struct named_case {
 };
 
 const named_case cases[] = {
-    {"ended_task_local", &ended_task_local}, {"launched_by_tasks", &launched_by_tasks},
-    {"polling_task", &polling_task},         {"destroyed_while_polled", &destroyed_while_polled},
-    {"looping_task", &looping_task},         {"repeated_region", &repeated_region},
+    {"ended_task_local", &ended_task_local},
+    {"launched_by_tasks", &launched_by_tasks},
+    {"polling_task", &polling_task},
+    {"destroyed_while_polled", &destroyed_while_polled},
+    {"looping_task", &looping_task},
+    {"repeated_region", &repeated_region},
     {"livelock", &livelock},
 };
 

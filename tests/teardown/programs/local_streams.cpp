@@ -11,12 +11,12 @@
 // on their streams by then.
 #include <cstdio>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
 #include "HLS/diagnostics.h"
 #include "HLS/hls.h"
+#include "HLS/runtime.h"
 
 namespace {
 
@@ -47,6 +47,7 @@ void tagger() {  // answers each element with its tag
 }
 
 // Returns once `component` sleeps on, or last found empty, the stream `name`.
+// Run-all lets the components get there (with fibers, only it runs them).
 void await_waiting(const std::string& component, const std::string& name) {
   for (;;) {
     for (const qrn::component_report& c : qrn::snapshot_run().components) {
@@ -54,7 +55,7 @@ void await_waiting(const std::string& component, const std::string& name) {
         return;
       }
     }
-    std::this_thread::yield();
+    __qrn_hls_component_run_all(nullptr);
   }
 }
 
