@@ -1,5 +1,6 @@
 #include "fiber_scheduler.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -40,7 +41,17 @@ constexpr unsigned poll_resume_limit = 4096;
 // Fiber resumes between two looks at the clock in run-all.
 constexpr unsigned resumes_per_clock_look = 1024;
 
-enum class fiber_state : std::uint8_t { ready, running, waiting, dormant, halted, finished };
+// waiting: in a blocking read or write; polling: parked after polls that
+// found nothing, until a stream it polled changes.
+enum class fiber_state : std::uint8_t {
+  ready,
+  running,
+  waiting,
+  polling,
+  dormant,
+  halted,
+  finished
+};
 
 // What the main thread's thread-locals hold for one context (the test bench
 // or a fiber): swapped with each switch.
@@ -72,6 +83,7 @@ struct fiber {
   fiber_stack stack;
   fiber_switch context;
   fiber_state state = fiber_state::ready;
+  bool listed_polling = false;  // in the scheduler's polling_ list
   context_locals locals;
 };
 
@@ -123,7 +135,7 @@ class scheduler {
         }
         // QRN_DEPTH=grow: a writer held by a full stream lets the run go on.
         if (depth_mode_setting() != qrn::internal::depth_mode::grow || !grow_a_held_stream()) {
-          report_deadlock();
+          report_deadlock(any_polling());
         }
       }
     }
@@ -152,7 +164,11 @@ class scheduler {
       dormant_.push_back(&self);
       self.context.leave();
     } else if (log.enlist_all(&wake_fiber, &self)) {
-      self.state = fiber_state::waiting;
+      self.state = fiber_state::polling;
+      if (!self.listed_polling) {
+        self.listed_polling = true;
+        polling_.push_back(&self);
+      }
       self.context.leave();
       log.leave_all();
     } else {  // it wrote to a stream it polls: let the others run first
@@ -183,7 +199,7 @@ class scheduler {
     static const seconds_setting limit("QRN_SETTLE_LIMIT", 60);
     const std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
     wake_dormant();
-    for (unsigned resumes = 1; fiber* next = next_ready(); ++resumes) {
+    for (unsigned resumes = 1; fiber* next = next_ready_or_idle(); ++resumes) {
       resume(*next);
       if (resumes % resumes_per_clock_look == 0 &&
           limit.reached(std::chrono::steady_clock::now() - started)) {
@@ -206,7 +222,7 @@ class scheduler {
 
   static void wake_fiber(const poll_site& site) {
     fiber& waiter = *static_cast<fiber*>(site.waiter);
-    if (waiter.state == fiber_state::waiting) {
+    if (waiter.state == fiber_state::waiting || waiter.state == fiber_state::polling) {
       waiter.state = fiber_state::ready;
       the().ready_.push_back(&waiter);
     }
@@ -222,7 +238,7 @@ class scheduler {
     wake_dormant();
     unsigned resumes = 0;
     while (!bench_woken_ && resumes < limit) {
-      fiber* next = next_ready();
+      fiber* next = next_ready_or_idle();
       if (next == nullptr) {
         stuck = true;
         break;
@@ -231,6 +247,40 @@ class scheduler {
       ++resumes;
     }
     return resumes;
+  }
+
+  // The next ready fiber. When none is, and elements moved since the last
+  // time, every polling and dormant fiber runs once more first: a poller
+  // parks on the streams it polled in one loop, which may not be all it
+  // polls. With nothing moved since, they are truly idle: null.
+  fiber* next_ready_or_idle() {
+    if (ready_.empty()) {
+      const std::uint64_t moves = qrn::internal::moved_elements() + fiber_moves_;
+      if (moves == moves_at_idle_wake_) {
+        return nullptr;
+      }
+      moves_at_idle_wake_ = moves;
+      for (fiber* poller : polling_) {
+        poller->listed_polling = false;
+        if (poller->state == fiber_state::polling) {
+          poller->state = fiber_state::ready;
+          ready_.push_back(poller);
+        }
+      }
+      polling_.clear();
+      wake_dormant();
+    }
+    return next_ready();
+  }
+
+  // True when a fiber is parked after polls that found nothing.
+  bool any_polling() const {
+    for (const fiber* poller : polling_) {
+      if (poller->state == fiber_state::polling) {
+        return true;
+      }
+    }
+    return false;
   }
 
   fiber* next_ready() {
@@ -254,11 +304,16 @@ class scheduler {
     next.locals.load();
     next.state = fiber_state::running;
     current_ = &next;
+    const std::uint64_t moved_before = next.locals.moved;
     next.context.enter();
     current_ = nullptr;
     next.locals.save();
+    fiber_moves_ += next.locals.moved - moved_before;
     bench_locals_.load();
     if (next.state == fiber_state::finished) {
+      if (next.listed_polling) {
+        polling_.erase(std::find(polling_.begin(), polling_.end(), &next));
+      }
       delete &next;
     }
   }
@@ -313,6 +368,11 @@ class scheduler {
  private:
   std::deque<fiber*> ready_;
   std::vector<fiber*> dormant_;
+  std::vector<fiber*> polling_;    // each polling fiber once, and some that were woken since
+  std::uint64_t fiber_moves_ = 0;  // elements moved by fibers, all together
+  // Elements moved, by the bench and the fibers, when polling and dormant
+  // fibers were last all woken.
+  std::uint64_t moves_at_idle_wake_ = 0;
   fiber* current_ = nullptr;  // null while the test bench runs
   context_locals bench_locals_;
   bool bench_woken_ = false;

@@ -15,6 +15,7 @@
 
 #include "HLS/diagnostics.h"
 #include "HLS/internal/activity.h"
+#include "HLS/internal/parking.h"
 #include "HLS/internal/process_exit.h"
 #include "HLS/internal/settings.h"
 #include "depth_growth.h"
@@ -59,7 +60,8 @@ struct hang_state {
   steady::time_point moved_after;
   steady::time_point last_look;  // the latest look that counted the moves
   bool reported = false;         // the state with `moves` has been reported
-  std::map<const always_run_record*, std::uint64_t> calls_seen;  // at the last look
+  // Calls and parks of each component at the last look.
+  std::map<const always_run_record*, std::pair<std::uint64_t, std::uint64_t>> calls_seen;
 };
 
 hang_state& state() {
@@ -84,20 +86,21 @@ bool total_moves(std::uint64_t& moves) {
 }
 
 // True when every component sleeps in a blocking read, has halted (see
-// component_stop.h) or has completed two calls since the last look; records
-// the calls seen.
+// component_stop.h) or ended, or has completed two calls or parked twice (a
+// task polling inside its call) since the last look; records what it saw.
 bool components_quiet(hang_state& s) {
   bool quiet = true;
   for (const always_run_record* record =
            qrn::internal::activity().always_run_head.load(std::memory_order_acquire);
        record != nullptr; record = record->next) {
     const std::uint64_t calls = record->calls.load();
-    std::uint64_t& seen = s.calls_seen[record];
+    const std::uint64_t parks = record->parker != nullptr ? record->parker->sleeps() : 0;
+    std::pair<std::uint64_t, std::uint64_t>& seen = s.calls_seen[record];
     if (!record->ended.load() && !record->asleep.load() && !record->halted.load() &&
-        calls < seen + 2) {
+        calls < seen.first + 2 && parks < seen.second + 2) {
       quiet = false;
     }
-    seen = calls;
+    seen = {calls, parks};
   }
   return quiet;
 }
@@ -134,6 +137,7 @@ struct sleeper {
   const stream_info* stream;
   std::int64_t since_ns;
   bool writing;
+  bool component;  // false: the test bench
 };
 
 // The last line of a report after which the run goes on waiting.
@@ -141,11 +145,18 @@ void write_how_to_fail(std::ostream& text) {
   text << "qrn: the run keeps waiting; set QRN_ON_HANG=exit to end it with status 1 instead\n";
 }
 
-// The kind of deadlock, after the report's first line.
-std::string deadlock_kind(const std::vector<sleeper>& sleepers) {
+// The kind of hang, after the report's first line: a livelock when no
+// component sleeps and some keep polling, else the kind of deadlock.
+std::string deadlock_kind(const std::vector<sleeper>& sleepers, std::size_t pollers) {
   std::size_t writers = 0;
+  std::size_t components = 0;
   for (const sleeper& s : sleepers) {
     writers += s.writing ? 1 : 0;
+    components += s.component ? 1 : 0;
+  }
+  if (components == 0 && pollers > 0) {
+    return "qrn:   a livelock: no component waits, and every one that runs only polls streams "
+           "that stay empty\n";
   }
   if (writers == 0) {
     return "qrn:   a deadlock on data: every waiting thread waits for an element\n";
@@ -164,9 +175,11 @@ void write_hang_report(double stuck_seconds, bool exit_after) {
   std::vector<std::string> stopped;
   const qrn::internal::activity_state& activity = qrn::internal::activity();
   if (const stream_info* stream = activity.bench_waiting_on.load()) {
-    sleepers.push_back({"the test bench", stream, activity.bench_asleep_since_ns.load(), false});
+    sleepers.push_back(
+        {"the test bench", stream, activity.bench_asleep_since_ns.load(), false, false});
   } else if (const stream_info* full = activity.bench_waiting_to_write.load()) {
-    sleepers.push_back({"the test bench", full, activity.bench_asleep_since_ns.load(), true});
+    sleepers.push_back(
+        {"the test bench", full, activity.bench_asleep_since_ns.load(), true, false});
   }
   for (const always_run_record* record = activity.always_run_head.load(std::memory_order_acquire);
        record != nullptr; record = record->next) {
@@ -177,9 +190,9 @@ void write_hang_report(double stuck_seconds, bool exit_after) {
     if (record->halted.load()) {
       stopped.push_back(who);
     } else if (const stream_info* stream = record->waiting_on.load()) {
-      sleepers.push_back({who, stream, record->asleep_since_ns.load(), false});
+      sleepers.push_back({who, stream, record->asleep_since_ns.load(), false, true});
     } else if (const stream_info* full = record->waiting_to_write.load()) {
-      sleepers.push_back({who, full, record->asleep_since_ns.load(), true});
+      sleepers.push_back({who, full, record->asleep_since_ns.load(), true, true});
     } else {
       pollers.emplace_back(who, record->last_empty.load());
     }
@@ -194,7 +207,7 @@ void write_hang_report(double stuck_seconds, bool exit_after) {
   std::ostringstream text;
   text << "qrn: hang: no stream element has moved for " << seconds_text(stuck_seconds)
        << " s, and no thread can move one\n"
-       << deadlock_kind(sleepers);
+       << deadlock_kind(sleepers, pollers.size());
   {
     std::lock_guard<std::mutex> lock(qrn::internal::stream_registry().mutex);
     const auto described = [&](const stream_info* stream) {
@@ -325,10 +338,13 @@ std::chrono::nanoseconds::rep look_for_hang(const qrn::internal::hang_watch& wat
   return std::chrono::duration_cast<std::chrono::nanoseconds>(until_next_look).count();
 }
 
-void report_deadlock() {
+void report_deadlock(bool livelock) {
   qrn::internal::claim_process_ending();
   write_hang_report(0, true);
-  std::cerr << "qrn: ending the process with status 1 (QRN_SCHEDULE=fibers: no component can run)\n"
+  std::cerr << "qrn: ending the process with status 1 (QRN_SCHEDULE=fibers: "
+            << (livelock ? "every component that can run only polls streams that stay empty"
+                         : "no component can run")
+            << ")\n"
             << std::flush;
   qrn::internal::end_process_now(1);
 }

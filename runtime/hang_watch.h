@@ -25,9 +25,10 @@ void configure_hang_watch();
 // option.
 std::chrono::nanoseconds::rep look_for_hang(const qrn::internal::hang_watch& watch, bool ran_out);
 
-// With fibers: the test bench waits and no fiber can run. Writes the hang
-// report at once and ends the process with status 1.
-[[noreturn]] void report_deadlock();
+// With fibers: the test bench waits and no fiber can run; `livelock` when
+// some of them only poll streams that stay empty. Writes the hang report at
+// once and ends the process with status 1.
+[[noreturn]] void report_deadlock(bool livelock);
 
 // One line on standard error naming the stream of a fatal misuse and the
 // thread that made the call.

@@ -13,6 +13,7 @@
 // a new round starts, for as long as the settle limit allows.
 #include "HLS/runtime.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -44,7 +45,8 @@ struct component_snapshot {
   const always_run_record* record;
   std::uint64_t calls;
   std::uint64_t moved;
-  bool parked;  // between call `calls` and the next one, parked
+  bool parked;          // parked (between call `calls` and the next one, or inside a call)
+  std::uint64_t parks;  // parks begun so far
 };
 
 // Reads each moved count before the call count: a component that completes
@@ -58,7 +60,8 @@ std::vector<component_snapshot> take_snapshot(const always_run_record* head) {
     // The parker word before the call count: a worker seen parked has
     // published the calls it made before parking.
     const bool parked = record->parker != nullptr && record->parker->parked_now();
-    snapshot.push_back({record, record->calls.load(), moved, parked});
+    const std::uint64_t parks = record->parker != nullptr ? record->parker->sleeps() : 0;
+    snapshot.push_back({record, record->calls.load(), moved, parked, parks});
   }
   return snapshot;
 }
@@ -70,7 +73,11 @@ bool is_quiet(const component_snapshot& component) {
   if (activity().pending_wakeups.load() == 0 && component.record->asleep.load()) {
     return true;
   }
-  return component.record->calls.load() >= component.calls + (component.parked ? 2 : 3);
+  // A component polling inside one call (a task that loops) parks in its
+  // polls: two parks after the snapshot follow a whole loop of its polls.
+  return component.record->calls.load() >= component.calls + (component.parked ? 2 : 3) ||
+         (component.record->parker != nullptr &&
+          component.record->parker->sleeps() >= component.parks + 2);
 }
 
 // Also wakes each parked component that is not quiet yet.
@@ -181,14 +188,18 @@ class traffic_window {
 void warn_gave_up(const qrn_runtime::seconds_setting& limit,
                   const std::vector<component_snapshot>& at_start,
                   const std::vector<component_snapshot>& last, const traffic_window& traffic) {
+  std::map<const always_run_record*, std::uint64_t> moved_at_start;  // launched since: 0
+  for (const component_snapshot& component : at_start) {
+    moved_at_start[component.record] = component.moved;
+  }
   std::string busy;
-  for (std::size_t i = 0; i < last.size(); ++i) {
-    const always_run_record& record = *last[i].record;
-    const std::uint64_t moved = record.moved.load() - at_start[i].moved;
+  for (const component_snapshot& component : last) {
+    const always_run_record& record = *component.record;
+    const std::uint64_t moved = record.moved.load() - moved_at_start[&record];
     std::string reason;
     if (moved > 0) {
       reason = "moved " + std::to_string(moved) + " elements";
-    } else if (!is_quiet(last[i])) {
+    } else if (!is_quiet(component)) {
       reason = "still inside one call";
     } else {
       continue;
@@ -210,7 +221,8 @@ extern "C" void __qrn_hls_component_run_all(void (*)()) {
     qrn_runtime::run_all_fibers();
     return;
   }
-  const always_run_record* head = activity().always_run_head.load(std::memory_order_acquire);
+  const std::atomic<always_run_record*>& components = activity().always_run_head;
+  const always_run_record* head = components.load(std::memory_order_acquire);
   if (head == nullptr) {
     return;
   }
@@ -221,6 +233,9 @@ extern "C" void __qrn_hls_component_run_all(void (*)()) {
   const std::vector<component_snapshot> at_start = take_snapshot(head);
   traffic_window traffic;
   for (;;) {
+    // Components launched meanwhile (by tasks) join the list at its head: a
+    // round that ends with another head was not clean.
+    head = components.load(std::memory_order_acquire);
     const std::vector<component_snapshot> snapshot = take_snapshot(head);
     const auto give_up = [&] {
       const steady::time_point now = steady::now();
@@ -237,7 +252,7 @@ extern "C" void __qrn_hls_component_run_all(void (*)()) {
       }
       pause_briefly(started);
     }
-    if (!any_moved(snapshot) || give_up()) {
+    if ((!any_moved(snapshot) && components.load(std::memory_order_acquire) == head) || give_up()) {
       return;
     }
   }

@@ -34,7 +34,11 @@ void describe_destroyed_while_waited(qrn::internal::stream_info& stream,
     waiting += waiting.empty() ? "a test bench thread" : " and a test bench thread";
   }
   std::string line = "qrn: stream " + name + " (" + qrn::internal::demangled(stream.type().name()) +
-                     ") was destroyed while " + waiting + " still waited on it";
+                     ") was destroyed";
+  if (users.lost != 0) {
+    line += " holding " + std::to_string(users.lost) + " element(s)";
+  }
+  line += " while " + waiting + " still waited on it";
   if (!users.stopped.empty()) {
     line += "; stopped for good, as they used it: " + components(users.stopped);
   }

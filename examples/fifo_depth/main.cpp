@@ -23,8 +23,8 @@
 namespace {
 
 qrn::stream_in<int> frames;
-qrn::stream_out<int, qrn::buffer<2>> wide;
-qrn::stream_out<int, qrn::buffer<2>> narrow;
+qrn::stream<int, qrn::buffer<2>> wide;
+qrn::stream<int, qrn::buffer<2>> narrow;
 qrn::stream_out<int> sums;
 
 // Elements 1, 2, ... of a frame of `length` elements.

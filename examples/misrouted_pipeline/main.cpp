@@ -23,7 +23,7 @@ namespace {
 
 qrn::stream_in<int> gains_in;
 qrn::stream_in<int> samples_in;
-qrn::stream_out<int> scaled;
+qrn::stream<int> scaled;
 qrn::stream_out<int> averages_out;
 
 void scaler() {

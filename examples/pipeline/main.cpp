@@ -27,9 +27,9 @@ namespace {
 constexpr int words_per_packet = 4;
 
 qrn::stream_in<std::uint16_t> words_in;
-// Written by the packetizer, read by the checksummer. A stream is one channel
-// whatever its declared direction; `stream_out` names the packetizer's view.
-qrn::stream_out<std::uint16_t> packets;
+// Written by the packetizer, read by the checksummer: a channel between two
+// components.
+qrn::stream<std::uint16_t> packets;
 qrn::stream_out<std::uint16_t> checksums_out;
 
 void packetizer() {

@@ -267,7 +267,7 @@ class stream : public stream_abstract_base {
   // Writes through the dispatch table and returns true; on a full stream
   // changes nothing and returns false. Never blocks. Thread-safe.
   virtual bool tryWrite(const T& arg) {
-    return write_unless_full(this, [&] { write(arg); });
+    return write_unless_full([&] { write(arg); });
   }
 
   // ---- Sideband operations ---------------------------------------------------
@@ -302,10 +302,10 @@ class stream : public stream_abstract_base {
     return take_front(sop, eop, empty);
   }
   virtual bool tryWrite(const T& arg, bool sop, bool eop) {
-    return write_unless_full(this, [&] { write(arg, sop, eop); });
+    return write_unless_full([&] { write(arg, sop, eop); });
   }
   virtual bool tryWrite(const T& arg, bool sop, bool eop, int empty) {
-    return write_unless_full(this, [&] { write(arg, sop, eop, empty); });
+    return write_unless_full([&] { write(arg, sop, eop, empty); });
   }
 
   // ---- Timing model (no lock; see the file comment) --------------------------
@@ -374,6 +374,29 @@ class stream : public stream_abstract_base {
     }
     assign_front_sideband(sop, eop, empty);
     return q_.front();
+  }
+
+  // ---- Non-blocking tests: whether a read or a write would wait ----------
+  // Not virtual. An answer that means "wait" counts as an empty poll (empty)
+  // or a refused write (full), as tryRead and tryWrite would, so a component
+  // that polls with them parks until the stream changes. full() is false
+  // unless the stream's depth is in force (see depth.h). Thread-safe.
+  bool empty() {
+    std::unique_lock<std::mutex> lock = lock_m();
+    if (holds_element_for_poll()) {
+      return false;
+    }
+    empty_poll_result(lock);
+    return true;
+  }
+  bool full() {
+    std::unique_lock<std::mutex> lock = lock_m();
+    if (!info_.full() || (room_after_bench_poll() && !info_.full())) {
+      return false;
+    }
+    lock.unlock();
+    refused_write_result();
+    return true;
   }
 
   // One emulated cycle of the timing model: true while the drawn stall lasts,
@@ -451,7 +474,7 @@ class stream : public stream_abstract_base {
     qp_.pop_front();
     qpe_.pop_front();
     info_.note_read();
-    if (info_.depth().writers_asleep != 0) {
+    if (info_.depth().writers_asleep != 0 || info_.depth().room_pollers != nullptr) {
       wake_writers(info_.depth());
     }
     trace_occupancy(info_, q_.size(), false);
@@ -663,6 +686,41 @@ class stream : public stream_abstract_base {
     static const poll_site_ops ops = {&enlist_writer, &leave_writer};
     return ops;
   }
+  // How a component whose write was refused enlists in the depth's
+  // `room_pollers`, to be woken by the read that makes room.
+  static const poll_site_ops& room_poll_ops() {
+    static const poll_site_ops ops = {&enlist_room_poller, &leave_room_poller};
+    return ops;
+  }
+  static bool enlist_room_poller(void* self, poll_site& site) {
+    stream& s = *static_cast<stream*>(self);
+    std::unique_lock<std::mutex> lock = s.lock_m();
+    if (!s.info_.full()) {
+      return false;
+    }
+    link_parked_poller(s.info_.depth().room_pollers, site);
+    return true;
+  }
+  static void leave_room_poller(void* self, poll_site& site) {
+    stream& s = *static_cast<stream*>(self);
+    std::unique_lock<std::mutex> lock = s.lock_m();
+    unlink_parked_poller(s.info_.depth().room_pollers, site);
+  }
+  // With fibers, the test bench that found the stream full lets the
+  // components run until a read makes room or none can run; true when it ran
+  // any (it looks again).
+  bool room_after_bench_poll() {
+    return fiber_scheduling() && fiber_scheduler().poll_empty(this, room_poll_ops());
+  }
+  // After a write found the stream full and did not wait, `m_` released: a
+  // poll point, as for an empty tryRead.
+  __attribute__((noinline)) void refused_write_result() {
+    log_empty_poll(this, room_poll_ops());
+    if (!fiber_scheduling()) {
+      back_off_after_empty_poll();
+    }
+    halt_if_stopped();
+  }
   static bool enlist_writer(void* self, poll_site& site) {
     stream& s = *static_cast<stream*>(self);
     if (!s.info_.full()) {
@@ -757,6 +815,19 @@ class stream : public stream_abstract_base {
   }
 
  protected:
+  // Runs `write` (a write through the dispatch table) so that, in a bounded
+  // mode, a full stream refuses it instead of waiting: true when written. A
+  // refusal is a poll point (refused_write_result).
+  template <typename Write>
+  bool write_unless_full(Write write) {
+    if (internal::write_unless_full(this, write)) {
+      return true;
+    }
+    room_after_bench_poll();
+    refused_write_result();
+    return false;
+  }
+
   // Stops the components that used this stream and waits until none of them
   // can enter it again, and every thread waiting in it has left (see
   // component_stop.h). Called first by the destructor of the most derived
@@ -774,6 +845,7 @@ class stream : public stream_abstract_base {
 
  private:
   __attribute__((noinline)) void stop_and_await_users() {
+    order_after_sleeping_components();
     std::unique_lock<std::mutex> lock = lock_m();
     stopped_users users = stop_stream_users(info_.endpoints());
     if (users.stopped.empty() && waiters_ == 0) {
@@ -800,7 +872,10 @@ class stream : public stream_abstract_base {
       }
     }
     users.other_thread_waiting = waited_on && users.waiting.empty();
-    if (users.other_thread_waiting || !users.waiting.empty()) {
+    users.lost = q_.size();  // every user is out of the stream by now
+    // Components that waited on a stream they will never need again (the
+    // normal end of a bench with local streams) are stopped quietly.
+    if (users.other_thread_waiting || (!users.waiting.empty() && users.lost != 0)) {
       if (void (*report)(stream_info&, const stopped_users&) =
               diagnostic_hooks().stream_destroyed_while_waited.load()) {
         report(info_, users);

@@ -27,7 +27,8 @@ void all_headers_component() {}
 #pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
 template class qrn::internal::stream<int>;
 template class qrn::internal::stream<labelled_sample>;
-template class qrn::internal::directional_stream<labelled_sample>;
+template class qrn::stream<labelled_sample>;
+template class qrn::stream<int, qrn::buffer<2>>;
 template class qrn::stream_in<int>;
 template class qrn::stream_out<int>;
 template class qrn::stream_in<labelled_sample>;

@@ -94,7 +94,7 @@ TEST(Examples, MisroutedPipelineHangIsExplained) {
   qrn_test::expect_contains_all(
       result.err,
       {"qrn:   the test bench waits in a blocking read of averages_out (qrn::stream_out<int>)",
-       "qrn:   component averager waits in a blocking read of scaled (qrn::stream_out<int>)",
+       "qrn:   component averager waits in a blocking read of scaled (qrn::stream<int>)",
        "qrn:   component scaler keeps polling; the last stream it found empty: samples_in "
        "(qrn::stream_in<int>)\n",
        "qrn:   stream gains_in (qrn::stream_in<int>) holds 4 element(s) that no one reads: 10, "
@@ -106,7 +106,7 @@ TEST(Examples, MisroutedPipelineHangIsExplained) {
 // says where; grown, the frames go through and the depth needed is told.
 TEST(Examples, FifoDepthInEachDepthMode) {
   const std::string frames = "frame of 2: sum 3\nframe of 4: sum 10\nframe of 4: sum 10\n";
-  const std::string type = "qrn::stream_out<int, qrn::buffer<2> >";
+  const std::string type = "qrn::stream<int, qrn::buffer<2> >";
   const auto run = [](const char* mode) {
     const qrn_test::short_tsan_exit_watch short_watch;  // hang looks every 0.1 s
     return qrn_test::run_process({QRN_EXAMPLE_FIFO_DEPTH}, std::chrono::seconds(30),

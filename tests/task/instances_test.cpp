@@ -50,4 +50,54 @@ TEST(TasksThatEnd, AnExceptionEndsTheProcessLikeOneFromAnyComponent) {
       << run.err;
 }
 
+struct together_case {
+  const char* name;
+  const char* out;
+};
+
+// Each case fails without its mend: a destructor waiting for an ended task,
+// run-all missing components launched by tasks, a poller that never lets
+// the producer run (fibers), a data race on the dispatch pointer (TSan), a
+// looping task that keeps run-all waiting, "has 8 writers" and "destroyed
+// while ... waited" noise on a normal end.
+const together_case together_cases[] = {
+    {"ended_task_local", "read 1\ndone\n"},
+    {"launched_by_tasks", "after run-all: 200000 of 200000\n"},
+    {"polling_task", "sum 6\n"},
+    {"destroyed_while_polled", "done\n"},
+    {"looping_task", "merged 13635, left 0\n"},
+    {"repeated_region", "total 80\n"},
+};
+
+TEST(FeaturesTogether, EachCaseEndsAtOnceWithItsResultAndNoNoise) {
+  for (const together_case& c : together_cases) {
+    for (int run = 0; run < 5; ++run) {
+      const qrn_test::process_result result =
+          qrn_test::run_process({QRN_PROGRAM_FEATURES, c.name}, std::chrono::seconds(60));
+      EXPECT_FALSE(result.timed_out) << c.name;
+      EXPECT_EQ(result.exit_status, 0) << c.name << "\n" << result.err;
+      EXPECT_EQ(result.out, c.out) << c.name;
+      EXPECT_EQ(result.err.find("qrn:"), std::string::npos) << c.name << "\n" << result.err;
+      EXPECT_EQ(result.err.find("Sanitizer"), std::string::npos) << c.name << "\n" << result.err;
+      if (HasFailure()) {
+        return;
+      }
+    }
+  }
+}
+
+TEST(FeaturesTogether, ALivelockIsReportedWithThePollerAndItsStream) {
+  const qrn_test::process_result result =
+      qrn_test::run_process({QRN_PROGRAM_FEATURES, "livelock"}, std::chrono::seconds(60),
+                            {"QRN_ON_HANG=exit", "QRN_HANG_AFTER=0.3"});
+  EXPECT_EQ(result.exit_status, 1) << result.err;
+  EXPECT_EQ(result.out, "7\n");
+  EXPECT_NE(result.err.find("qrn:   a livelock: no component waits, and every one that runs only "
+                            "polls streams that stay empty\n"),
+            std::string::npos)
+      << result.err;
+  EXPECT_NE(result.err.find(" keeps polling; the last stream it found empty: "), std::string::npos)
+      << result.err;
+}
+
 }  // namespace

@@ -1,9 +1,9 @@
 // Streams that are locals of main, destroyed while components sleep on them,
 // poll them or write them: every run ends at once with the bench's output
 // and status, without a crash, a hang report or a sanitizer report, under
-// every hang and report setting. Stderr names each stream destroyed while a
-// component waited on it, and each stream with several readers or writers;
-// the report lists the destroyed streams and the stopped components.
+// every hang and report setting. Stopping the idle components is quiet;
+// stderr names each stream with several readers or writers, and the report
+// lists the destroyed streams and the stopped components.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -30,25 +30,20 @@ struct local_case {
   std::vector<std::string> parts;  // each somewhere on stderr
 };
 
-const std::string in = "qrn: stream pipe.in (qrn::stream_in<int>) was destroyed while component ";
+// Idle components stopped by the normal end of a bench are stopped quietly:
+// only the sharing warnings remain on stderr.
 const std::vector<local_case> cases = {
-    {"sleeping", "2\n4\n6\n", 1, {in + "doubler still waited on it"}},
-    {"polling", "2\n4\n6\n", 1, {in + "polling_doubler still waited on it"}},
+    {"sleeping", "2\n4\n6\n", 0, {}},
+    {"polling", "2\n4\n6\n", 0, {}},
     {"writer",
      "1\n2\n3\n",
      1,
      {"qrn: warning: stream local_streams.cpp:23 (qrn::stream_out<int>) was left"}},
-    {"pipeline",
-     "4\n6\n8\n",
-     2,
-     {"qrn: stream pipe.mid (qrn::internal::stream<int>) was destroyed while component "
-      "second_stage still waited on it",
-      in + "first_stage still waited on it"}},
+    {"pipeline", "4\n6\n8\n", 0, {}},
     {"shared",
      "both answered\n",
-     3,
-     {in + "tagger<",
-      "qrn: warning: stream pipe.in (qrn::stream_in<int>) has 3 readers, where one is expected: ",
+     2,
+     {"qrn: warning: stream pipe.in (qrn::stream_in<int>) has 3 readers, where one is expected: ",
       "qrn: warning: stream local_streams.cpp:23 (qrn::stream_out<int>) has 2 writers, where one "
       "is "
       "expected: component tagger<",

@@ -13,7 +13,9 @@
 //   registry; a launch whose name and arguments equal those of a launched
 //   instance does nothing.
 // - A task calls its function once, publishes its final counts, marks its
-//   record ended, and its thread ends.
+//   record ended, and its thread ends. A task that polls in a loop parks
+//   inside its polls (see idle_worker.h), so one written `for (;;)` with
+//   locals of its own is a free-running process that costs nothing idle.
 //
 // Every instance counts one outstanding invocation (see process_exit.h)
 // until its function has returned, which an always-running one never does.
@@ -199,15 +201,25 @@ class task_run final : public component_instance {
 
   task_run(const std::string& given, typename function::kept arguments)
       : component_instance(function::label(given, arguments), true),
-        arguments_(std::move(arguments)) {}
+        arguments_(std::move(arguments)) {
+    record_.parker = &idle_.parker();
+  }
 
   void start() { component_instance::start(&task_run::run); }
 
  private:
+  // A task that polls in a loop is paced like an always-running component
+  // between calls: by its idle worker, or with fibers by a fiber pacer.
   void run() {
     current_always_run_record() = &record_;
+    current_poll_log() = &idle_.log();
     try {
-      function::call_once(arguments_, function::indices);
+      if (fiber_scheduling()) {
+        fiber_pacer pacer(idle_.log());
+        function::call_once(arguments_, function::indices);
+      } else {
+        function::call_once(arguments_, function::indices);
+      }
     } catch (...) {
       end_process_for_uncaught_exception(label_);
     }
@@ -217,10 +229,12 @@ class task_run final : public component_instance {
     record_.calls.store(1, std::memory_order_release);
     trace_call_returned(moved);
     record_.ended.store(true);
+    current_poll_log() = nullptr;
     current_always_run_record() = nullptr;
     note_invocation_finished();
   }
 
+  idle_worker idle_;
   typename function::kept arguments_;  // used by the run's thread only, after start()
 };
 

@@ -3,8 +3,8 @@
 // A stream is often a local of the test bench's `main` (or a member of one),
 // destroyed when `main` returns while always-running components still call
 // their functions. The rule: every component that has read or written the
-// stream (see stream_endpoints.h) is stopped for good before the stream's
-// memory goes away. A stopped component never returns to its own code again:
+// stream (see stream_endpoints.h) and has not ended is stopped for good
+// before the stream's memory goes away. A stopped component never returns to its own code again:
 // its worker thread halts (parks for ever, holding no lock) at its next safe
 // point, which is
 // - the end of a call (the always-run loop),
@@ -74,6 +74,7 @@ struct stopped_users {
   std::vector<always_run_record*> stopped;
   std::vector<always_run_record*> waiting;  // waited in a read of it, or last found it empty
   bool other_thread_waiting = false;        // a thread that runs no component waited on it
+  std::size_t lost = 0;                     // elements it still held, lost with it
 };
 
 // Marks every component in `users` but the calling thread's as stopped and
@@ -82,7 +83,8 @@ inline stopped_users stop_stream_users(const stream_users& users) {
   stopped_users result;
   const always_run_record* self = current_always_run_record();
   const auto stop = [&](always_run_record* record) {
-    if (record == nullptr || record == self) {
+    // A task that has ended touches no stream again: nothing to stop.
+    if (record == nullptr || record == self || record->ended.load(std::memory_order_acquire)) {
       return;
     }
     record->stop_requested.store(true, std::memory_order_seq_cst);
@@ -106,12 +108,25 @@ inline stopped_users stop_stream_users(const stream_users& users) {
   return result;
 }
 
-// True when `record` can no longer enter the stream of `info`: it has halted,
-// or it sleeps on another stream and will halt when it wakes.
+// True when `record` can no longer enter the stream of `info`: it has halted
+// or ended, or it sleeps on another stream and will halt when it wakes.
 inline bool out_of_stream(const always_run_record& record, const stream_info* info) {
   return record.halted.load(std::memory_order_acquire) ||
+         record.ended.load(std::memory_order_acquire) ||
          (record.asleep.load(std::memory_order_seq_cst) &&
           record.waiting_on.load(std::memory_order_relaxed) != info);
+}
+
+// Called by a stream's destructor before it changes anything. A component
+// asleep in a blocking read or write of another stream may have looked up an
+// operation of this one, which it has not used yet (`out.write(in.read())`
+// looks up `write` first, then sleeps in `read`); acquiring the sleep each
+// component announced orders such a look-up before the destruction.
+inline void order_after_sleeping_components() {
+  for (const always_run_record* record = activity().always_run_head.load(std::memory_order_acquire);
+       record != nullptr; record = record->next) {
+    (void)record->asleep.load(std::memory_order_acquire);
+  }
 }
 
 // Between two looks of a destroyer waiting for components to halt.

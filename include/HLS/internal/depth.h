@@ -57,6 +57,10 @@ struct stream_depth {
   // With fibers (see scheduler.h): the fibers, or the test bench, waiting for
   // room; each is also counted in writers_asleep.
   poll_site* fiber_writers = nullptr;
+  // The components parked after a write to it was refused (a tryWrite, or
+  // full() answering true), in either scheduling mode; not counted in
+  // writers_asleep. Woken by every read that makes room.
+  poll_site* room_pollers = nullptr;
 
   bool full(std::size_t held) const { return held >= capacity; }
 };
@@ -129,6 +133,9 @@ bool write_unless_full(const void* stream, Write write) {
 // that no earlier read has woken; called after a read made room, and after
 // the runtime grew the stream.
 inline void wake_writers(stream_depth& depth) {
+  if (depth.room_pollers != nullptr) {
+    wake_parked_pollers(depth.room_pollers);
+  }
   if (depth.fiber_writers != nullptr) {
     wake_parked_pollers(depth.fiber_writers);
   }

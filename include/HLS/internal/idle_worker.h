@@ -2,8 +2,10 @@
 //
 // The always-run loop reports every call to the component's `idle_worker`:
 // busy_call() after a call that moved a stream element, idle_call() after one
-// that moved nothing. Once calls have moved nothing for idle_spin_limit, the
-// worker parks (see parking.h) until a write reaches a stream it found empty,
+// that moved nothing; a component that polls in a loop inside its call (a
+// task that runs for ever) reports each loop that found nothing (see
+// poll_log) as an idle round too, and parks inside the poll. Once calls have moved nothing for
+// idle_spin_limit, the worker parks (see parking.h) until a write reaches a stream it found empty,
 // the emulation runtime wakes it, or its pause ends. The first pause is
 // first_park_pause; each pause that ends without a wake-up doubles the next,
 // up to park_limit(), so a component that also waits for something other
@@ -29,6 +31,7 @@
 #include <cstdlib>
 #include <thread>
 
+#include "HLS/internal/activity.h"
 #include "HLS/internal/component_stop.h"
 #include "HLS/internal/parking.h"
 #include "HLS/internal/settings.h"
@@ -91,6 +94,7 @@ class alignas(64) idle_worker {
     if (limit_ < pause_) {
       pause_ = limit_;
     }
+    log_.set_pacer([](void* self) { static_cast<idle_worker*>(self)->idle_round(); }, this);
   }
   idle_worker(const idle_worker&) = delete;
   idle_worker& operator=(const idle_worker&) = delete;
@@ -104,11 +108,19 @@ class alignas(64) idle_worker {
     }
   }
 
-  // While spinning before a park, each idle call also gives up the
-  // processor, so that on a machine with more busy threads than cores the
-  // components that have work get it. (Not after a park: the two calls a
-  // woken component makes would cost it a switch to another thread each.)
+  // After a call that moved nothing: an idle round, and a new round of polls.
   void idle_call() {
+    log_.next_round();
+    idle_round();
+  }
+
+  // An idle round: a call that moved nothing, or a loop of polls inside a
+  // call that found nothing (see poll_log). While spinning before a park,
+  // each also gives up the processor, so that on a machine with more busy
+  // threads than cores the components that have work get it. (Not after a
+  // park: the two rounds a woken component makes would cost it a switch to
+  // another thread each.)
+  void idle_round() {
     if (phase_ == phase::spinning) {
       std::this_thread::yield();
     }
@@ -169,6 +181,10 @@ class alignas(64) idle_worker {
       return;
     }
     if (log_.enlist_all(parker_)) {
+      // What it moved inside a call it parks in is seen by run-all as moved.
+      if (always_run_record* record = current_always_run_record()) {
+        record->moved.store(moved_elements(), std::memory_order_release);
+      }
       const int parked = parked_components().fetch_add(1, std::memory_order_relaxed) + 1;
       const bool woken = parker_.sleep(pause_);
       parked_components().fetch_sub(1, std::memory_order_relaxed);

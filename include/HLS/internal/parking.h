@@ -34,6 +34,8 @@
 #include <cstdint>
 #include <ctime>
 
+#include "HLS/internal/activity.h"
+
 namespace qrn {
 namespace internal {
 
@@ -55,10 +57,14 @@ class idle_parker {
   // ends. Thread-safe.
   bool parked_now() const { return word_.load() == parked; }
 
+  // Sleeps begun so far (each park of the worker). Thread-safe.
+  std::uint64_t sleeps() const { return sleeps_.load(std::memory_order_acquire); }
+
   // Worker thread only: sleeps for at most `pause` unless woken. Returns true
   // when a wake() came (before or during the sleep), false when the pause
   // ended without one.
   bool sleep(std::chrono::microseconds pause) {
+    sleeps_.store(sleeps_.load(std::memory_order_relaxed) + 1, std::memory_order_release);
     std::uint32_t expected = running;
     if (word_.compare_exchange_strong(expected, parked)) {
       const timespec timeout{static_cast<time_t>(pause.count() / 1000000),
@@ -77,6 +83,7 @@ class idle_parker {
   }
 
   std::atomic<std::uint32_t> word_{running};
+  std::atomic<std::uint64_t> sleeps_{0};  // written by the worker only
 };
 
 struct poll_site;
@@ -135,27 +142,64 @@ __attribute__((noinline)) inline void wake_parked_pollers(const poll_site* head)
   }
 }
 
-// The streams a worker found empty since it last moved an element or woke.
-// Used by the worker thread only.
+// The streams a component found empty (or full, for a refused write) since
+// it last moved an element or woke, and who paces it. Used by the
+// component's own thread (or fiber) only.
+//
+// Polls inside one call come in rounds: a component that polls a stream it
+// already polled in this round, having moved nothing since, has gone round
+// its polling loop once without finding anything, which is an idle round for
+// its pacer, as a call that moved nothing is (see idle_worker.h and
+// scheduler.h). The always-run loop starts a new round after each call, so a
+// component that polls once per call is paced by its calls alone.
 class poll_log {
  public:
   // Streams past this many are not logged: a write to one of them does not
-  // wake the worker, which then runs again when its pause ends.
+  // wake the worker, which then runs again when its pause ends (or, with
+  // fibers, when the scheduler wakes every poller).
   static constexpr unsigned capacity = 32;
 
-  // Out of line: tryRead's empty path inlines only the test for a log.
-  __attribute__((noinline)) void note(void* stream, const poll_site_ops& ops) {
+  // Who is told of an idle round inside a call: `idle_round(pacer)`.
+  void set_pacer(void (*on_idle_round)(void*), void* pacer) {
+    idle_round_ = on_idle_round;
+    pacer_ = pacer;
+  }
+
+  // Logs `stream`, which a poll found empty (or full); true when that poll
+  // ends an idle round. `moved` is the caller's moved count: one that
+  // changed since the log began starts it afresh. Out of line: the empty path
+  // of a poll inlines only the test for a log.
+  __attribute__((noinline)) bool note(void* stream, const poll_site_ops& ops, std::uint64_t moved) {
+    if (moved != moved_) {
+      moved_ = moved;
+      size_ = 0;
+    }
     for (unsigned i = 0; i < size_; ++i) {
       if (sites_[i].stream == stream) {
-        return;
+        const bool again = rounds_[i] == round_;
+        rounds_[i] = round_;
+        return again;
       }
     }
-    if (size_ < capacity) {
-      sites_[size_].stream = stream;
-      sites_[size_].ops = &ops;
-      ++size_;
+    if (size_ == capacity) {
+      return true;  // more streams than it keeps: count the round as gone
+    }
+    sites_[size_].stream = stream;
+    sites_[size_].ops = &ops;
+    rounds_[size_] = round_;
+    ++size_;
+    return false;
+  }
+
+  // Tells the pacer of an idle round inside a call (it may park the caller).
+  void idle_round() {
+    if (idle_round_ != nullptr) {
+      idle_round_(pacer_);
     }
   }
+
+  // Starts a new round: every stream may be polled once more without ending it.
+  void next_round() { ++round_; }
 
   // Drops `stream` (being destroyed) from the log.
   void forget(const void* stream) {
@@ -209,7 +253,12 @@ class poll_log {
   }
 
   std::array<poll_site, capacity> sites_{};
+  std::array<std::uint32_t, capacity> rounds_{};  // the round each stream was last polled in
   unsigned size_ = 0;
+  std::uint32_t round_ = 0;
+  std::uint64_t moved_ = 0;  // the owner's moved count when the log began
+  void (*idle_round_)(void*) = nullptr;
+  void* pacer_ = nullptr;
 };
 
 // The log of the always-running component that the calling thread runs, or
@@ -219,10 +268,16 @@ inline poll_log*& current_poll_log() {
   return log;
 }
 
-// Called by a tryRead that found `stream` empty, after releasing its mutex.
+// A poll point: called by a tryRead, tryPeek or empty() that found `stream`
+// empty, and by a write that a full stream refused (then `ops` enlist for
+// room), after releasing the stream's mutex. On a component's thread or
+// fiber it logs the stream, and an idle round may park the component until
+// one of its logged streams changes.
 inline void log_empty_poll(void* stream, const poll_site_ops& ops) {
   if (poll_log* log = current_poll_log()) {
-    log->note(stream, ops);
+    if (log->note(stream, ops, moved_elements())) {
+      log->idle_round();
+    }
   }
 }
 

@@ -54,13 +54,16 @@ struct fiber_scheduler_ops {
   // a write has reached `stream`. Ends the process with the hang report when
   // the test bench waits and no fiber can run.
   void (*await_write)(void* stream, const poll_site_ops& ops);
-  // The test bench found `stream` empty on a read that does not wait: runs
-  // fibers until a write reaches `stream` or none can run. True when it ran
-  // any (the bench looks again); false on a fiber, which does not wait.
+  // The test bench found `stream` empty on a read that does not wait (or,
+  // with `ops` that enlist for room, full on a write that does not wait):
+  // runs fibers until a write (a read) reaches `stream` or none can run.
+  // True when it ran any (the bench looks again); false on a fiber, which
+  // does not wait.
   bool (*poll_empty)(void* stream, const poll_site_ops& ops);
-  // A component's call moved nothing: suspends its fiber until a write
-  // reaches a stream in `log` (the streams its calls found empty), or, with
-  // an empty log, until the test bench next waits for the components.
+  // A component's call, or a loop of polls inside one, moved nothing:
+  // suspends its fiber until a stream in `log` (the streams its polls found
+  // empty, or full) changes, or, with an empty log, until the test bench next
+  // waits for the components.
   void (*idle_call)(poll_log& log);
   // A component has made the number of moving calls that next_quantum()
   // gave: lets the other ready fibers run before it goes on.
@@ -154,14 +157,17 @@ inline const fiber_scheduler_ops& fiber_scheduler() { return *qrn_fiber_schedule
   std::abort();
 }
 
-// Paces an always-running component on a fiber: after a call that moved
-// nothing its fiber waits for a write to a stream it found empty, and after
-// a quantum of calls that moved elements it lets the other fibers run. Used
-// by the component's fiber only.
+// Paces a component on a fiber: after a call (or a loop of polls inside a
+// call) that moved nothing its fiber waits for a write to a stream it found
+// empty (or a read from one it found full), and after a quantum of calls that
+// moved elements it lets the other fibers run. Used by the component's fiber
+// only.
 class fiber_pacer {
  public:
   explicit fiber_pacer(poll_log& log)
-      : log_(log), scheduler_(fiber_scheduler()), left_(scheduler_.next_quantum()) {}
+      : log_(log), scheduler_(fiber_scheduler()), left_(scheduler_.next_quantum()) {
+    log_.set_pacer([](void* self) { static_cast<fiber_pacer*>(self)->idle_round(); }, this);
+  }
 
   void busy_call() {
     log_.clear();
@@ -171,6 +177,12 @@ class fiber_pacer {
     }
   }
   void idle_call() {
+    log_.next_round();
+    idle_round();
+  }
+  // A call, or a loop of polls inside one, that found nothing: the fiber
+  // waits until one of the streams it polled changes.
+  void idle_round() {
     scheduler_.idle_call(log_);
     left_ = scheduler_.next_quantum();
   }

@@ -11,6 +11,10 @@
 // tryRead, starts waiting in a blocking read) or writes tells it its user;
 // the hot path is one comparison with the first user seen, and only a
 // different user takes the out-of-line path.
+//
+// Users are counted only while they overlap in time: a task that has ended
+// is no longer a user, so the runs of a task launched again and again, one
+// after another, are one writer, not one more each time.
 #ifndef QRN_HLS_INTERNAL_STREAM_ENDPOINTS_H
 #define QRN_HLS_INTERNAL_STREAM_ENDPOINTS_H
 
@@ -81,10 +85,15 @@ class stream_endpoints {
     return reinterpret_cast<always_run_record*>(&marker);
   }
 
-  // A user other than the first: becomes the first, or joins the extras.
+  static bool has_ended(const always_run_record* user) {
+    return user != nullptr && user->ended.load(std::memory_order_acquire);
+  }
+
+  // A user other than the first: becomes the first (when there was none, or
+  // the first has ended), or joins the extras, which drop the ended ones.
   __attribute__((noinline)) void note_other(always_run_record* user, always_run_record*& first,
                                             std::vector<always_run_record*> extra::*list) {
-    if (first == unseen()) {
+    if (first == unseen() || has_ended(first)) {
       first = user;
       return;
     }
@@ -93,11 +102,16 @@ class stream_endpoints {
         extras_ = std::make_unique<extra>();
       }
       std::vector<always_run_record*>& others = (*extras_).*list;
+      std::size_t kept = 0;
       for (always_run_record* known : others) {
         if (known == user) {
           return;
         }
+        if (!has_ended(known)) {
+          others[kept++] = known;
+        }
       }
+      others.resize(kept);
       others.push_back(user);
     } catch (...) {  // out of memory: the extra user is not kept
     }
