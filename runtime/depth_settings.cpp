@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
-#include <cstdlib>
 #include <iostream>
 #include <map>
 #include <mutex>
@@ -11,12 +10,15 @@
 #include <string>
 
 #include "HLS/internal/scheduler.h"
+#include "HLS/internal/settings.h"
 #include "HLS/internal/stream_registry.h"
 #include "run_snapshot.h"
 
 namespace qrn_runtime {
 
 using qrn::internal::depth_mode;
+using qrn::internal::setting;
+using qrn::internal::setting_value;
 using qrn::internal::stream_info;
 
 namespace {
@@ -52,26 +54,26 @@ std::uint64_t parse_depth(const std::string& text) {
 }
 
 void read_mode(depth_setting_state& s) {
-  const char* value = std::getenv("QRN_DEPTH");
-  if (value == nullptr) {
+  const setting value = setting_value("QRN_DEPTH");
+  if (!value) {
     return;
   }
-  const std::string mode = lower_case(value);
+  const std::string mode = lower_case(value.value);
   if (mode == "declared") {
     s.mode = depth_mode::declared;
   } else if (mode == "grow") {
     s.mode = depth_mode::grow;
   } else if (mode != "unbounded") {
-    std::cerr << "qrn: ignoring QRN_DEPTH=" << value
+    std::cerr << "qrn: ignoring QRN_DEPTH=" << value.value << value.note()
               << ": expected unbounded, declared or grow; using unbounded\n";
   }
 }
 
 void read_default(depth_setting_state& s) {
-  if (const char* value = std::getenv("QRN_DEPTH_DEFAULT")) {
-    s.default_depth = parse_depth(value);
+  if (const setting value = setting_value("QRN_DEPTH_DEFAULT")) {
+    s.default_depth = parse_depth(value.value);
     if (s.default_depth == 0) {
-      std::cerr << "qrn: ignoring QRN_DEPTH_DEFAULT=" << value
+      std::cerr << "qrn: ignoring QRN_DEPTH_DEFAULT=" << value.value << value.note()
                 << ": expected a depth of at least 1; streams without a declared depth stay "
                    "unbounded\n";
     }
@@ -79,11 +81,11 @@ void read_default(depth_setting_state& s) {
 }
 
 void read_overrides(depth_setting_state& s) {
-  const char* value = std::getenv("QRN_DEPTH_OVERRIDE");
-  if (value == nullptr) {
+  const setting value = setting_value("QRN_DEPTH_OVERRIDE");
+  if (!value) {
     return;
   }
-  const std::string list(value);
+  const std::string list(value.value);
   std::size_t start = 0;
   while (start <= list.size()) {
     const std::size_t end = std::min(list.find(',', start), list.size());
@@ -92,8 +94,8 @@ void read_overrides(depth_setting_state& s) {
     const std::uint64_t depth =
         equals == std::string::npos ? 0 : parse_depth(entry.substr(equals + 1));
     if (depth == 0 || equals == 0) {
-      std::cerr << "qrn: ignoring \"" << entry
-                << "\" in QRN_DEPTH_OVERRIDE: expected NAME=DEPTH with a depth of at least 1\n";
+      std::cerr << "qrn: ignoring \"" << entry << "\" in QRN_DEPTH_OVERRIDE" << value.note()
+                << ": expected NAME=DEPTH with a depth of at least 1\n";
     } else {
       s.overrides[entry.substr(0, equals)] = depth;
     }

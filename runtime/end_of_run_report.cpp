@@ -1,6 +1,5 @@
 #include "end_of_run_report.h"
 
-#include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <mutex>
@@ -9,6 +8,7 @@
 
 #include "HLS/diagnostics.h"
 #include "HLS/internal/diagnostic_hooks.h"
+#include "HLS/internal/settings.h"
 #include "HLS/internal/stream_registry.h"
 #include "depth_growth.h"
 #include "report_formats.h"
@@ -69,11 +69,11 @@ bool any_stream_to_warn_about() {
 }  // namespace
 
 void configure_end_of_run_report() {
-  const char* value = std::getenv("QRN_REPORT");
-  if (value == nullptr) {
+  const qrn::internal::setting value = qrn::internal::setting_value("QRN_REPORT");
+  if (!value) {
     return;
   }
-  const std::string text(value);
+  const std::string text(value.value);
   report_setting& current = setting();
   if (is_word(text, "off")) {
     current.kind = report_kind::off;
@@ -84,14 +84,14 @@ void configure_end_of_run_report() {
   } else if (ends_with(text, ".json") || ends_with(text, ".csv")) {
     const std::string reason = reason_path_is_unwritable(text);
     if (!reason.empty()) {
-      std::cerr << "qrn: could not write the run report to " << text << " (QRN_REPORT): " << reason
-                << "; using summary\n";
+      std::cerr << "qrn: could not write the run report to " << text << " (" << value.source()
+                << "): " << reason << "; using summary\n";
       return;
     }
     current.kind = ends_with(text, ".json") ? report_kind::json_file : report_kind::csv_file;
     current.path = text;
   } else {
-    std::cerr << "qrn: ignoring QRN_REPORT=" << text
+    std::cerr << "qrn: ignoring QRN_REPORT=" << text << value.note()
               << ": expected off, summary, table, PATH.json or PATH.csv; using summary\n";
   }
 }

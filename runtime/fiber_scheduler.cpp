@@ -16,6 +16,7 @@
 #include "HLS/internal/parking.h"
 #include "HLS/internal/process_exit.h"
 #include "HLS/internal/scheduler.h"
+#include "HLS/internal/settings.h"
 #include "depth_growth.h"
 #include "depth_settings.h"
 #include "fiber_stack.h"
@@ -89,18 +90,18 @@ struct fiber {
 // QRN_SCHEDULE_SEED: a whole number; unset, or bad (one line on standard
 // error), for the fixed order.
 bool read_seed(std::uint64_t& seed) {
-  const char* value = std::getenv("QRN_SCHEDULE_SEED");
-  if (value == nullptr) {
+  const qrn::internal::setting value = qrn::internal::setting_value("QRN_SCHEDULE_SEED");
+  if (!value) {
     return false;
   }
   char* end = nullptr;
   errno = 0;
-  seed = std::strtoull(value, &end, 10);
-  if (end == value || *end != '\0' || errno != 0 || value[0] == '-') {
+  seed = std::strtoull(value.value, &end, 10);
+  if (end == value.value || *end != '\0' || errno != 0 || value.value[0] == '-') {
     std::fprintf(stderr,
-                 "qrn: ignoring QRN_SCHEDULE_SEED=%s: expected a whole number; using the fixed "
+                 "qrn: ignoring QRN_SCHEDULE_SEED=%s%s: expected a whole number; using the fixed "
                  "order\n",
-                 value);
+                 value.value, value.note());
     return false;
   }
   return true;

@@ -1,6 +1,7 @@
 #include "fiber_stack.h"
 
 #include "HLS/internal/activity.h"
+#include "HLS/internal/settings.h"
 
 #include <sys/mman.h>
 #include <unistd.h>
@@ -30,14 +31,14 @@ std::size_t page_size() {
 }
 
 std::size_t read_stack_size() {
-  const char* value = std::getenv("QRN_FIBER_STACK");
-  if (value == nullptr) {
+  const qrn::internal::setting value = qrn::internal::setting_value("QRN_FIBER_STACK");
+  if (!value) {
     return default_stack_size;
   }
   char* end = nullptr;
   errno = 0;
-  unsigned long long bytes = std::strtoull(value, &end, 10);
-  const bool digits = end != value && errno == 0 && value[0] != '-';
+  unsigned long long bytes = std::strtoull(value.value, &end, 10);
+  const bool digits = end != value.value && errno == 0 && value.value[0] != '-';
   if (digits && (*end == 'K' || *end == 'k')) {
     bytes <<= 10;
     ++end;
@@ -47,9 +48,9 @@ std::size_t read_stack_size() {
   }
   if (!digits || *end != '\0' || bytes < smallest_stack_size || bytes > largest_stack_size) {
     std::fprintf(stderr,
-                 "qrn: ignoring QRN_FIBER_STACK=%s: expected bytes (K or M suffix allowed) from "
+                 "qrn: ignoring QRN_FIBER_STACK=%s%s: expected bytes (K or M suffix allowed) from "
                  "16K to 1024M; using 1M\n",
-                 value);
+                 value.value, value.note());
     return default_stack_size;
   }
   const std::size_t page = page_size();

@@ -17,6 +17,7 @@
 #include "HLS/internal/activity.h"
 #include "HLS/internal/parking.h"
 #include "HLS/internal/process_exit.h"
+#include "HLS/internal/settings.h"
 #include "depth_growth.h"
 #include "depth_settings.h"
 #include "report_formats.h"
@@ -277,12 +278,13 @@ void configure_hang_watch() {
   s.hang_after = std::chrono::duration_cast<steady::duration>(
       std::chrono::duration<double>(hang_after.seconds()));
   s.soon = s.hang_after / looks_while_moving;
-  if (const char* on_hang = std::getenv("QRN_ON_HANG")) {
-    const std::string value(on_hang);
+  if (const qrn::internal::setting on_hang = qrn::internal::setting_value("QRN_ON_HANG")) {
+    const std::string value(on_hang.value);
     if (is_word(value, "exit")) {
       s.exit_on_hang = true;
     } else if (!is_word(value, "wait")) {
-      std::cerr << "qrn: ignoring QRN_ON_HANG=" << value << ": expected wait or exit; using wait\n";
+      std::cerr << "qrn: ignoring QRN_ON_HANG=" << value << on_hang.note()
+                << ": expected wait or exit; using wait\n";
     }
   }
   if (s.soon.count() > 0) {

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "HLS/internal/settings.h"
+
 namespace qrn_runtime {
 
 namespace {
@@ -30,13 +32,14 @@ double parse_seconds(const char* value) {
 seconds_setting::seconds_setting(const char* variable, double default_seconds,
                                  const char* meaning_of_zero)
     : seconds_(default_seconds) {
-  if (const char* value = std::getenv(variable)) {
-    const double seconds = parse_seconds(value);
+  if (const qrn::internal::setting value = qrn::internal::setting_value(variable)) {
+    const double seconds = parse_seconds(value.value);
     if (seconds >= 0) {
       seconds_ = seconds;
     } else {
-      std::fprintf(stderr, "qrn: ignoring %s=%s: expected a number of seconds (%s); using %s\n",
-                   variable, value, meaning_of_zero, seconds_text(default_seconds).c_str());
+      std::fprintf(stderr, "qrn: ignoring %s=%s%s: expected a number of seconds (%s); using %s\n",
+                   variable, value.value, value.note(), meaning_of_zero,
+                   seconds_text(default_seconds).c_str());
     }
   }
   text_ = seconds_text(seconds_);

@@ -1,5 +1,6 @@
-// A time limit that the user sets, without rebuilding, through an
-// environment variable: a non-negative number of seconds, `0` for no limit.
+// A time limit that the user sets, without rebuilding, through a setting
+// (see HLS/internal/settings.h): a non-negative number of seconds, `0` for no
+// limit.
 #ifndef QRN_RUNTIME_SECONDS_SETTING_H
 #define QRN_RUNTIME_SECONDS_SETTING_H
 
@@ -10,7 +11,7 @@ namespace qrn_runtime {
 
 class seconds_setting {
  public:
-  // Reads `variable`; when it is unset, or set to something other than a
+  // Reads the setting `variable`; when it is unset, or set to something other than a
   // non-negative number of seconds, the limit is `default_seconds`, and a bad
   // value gets one line on standard error, which tells what 0 means
   // (`meaning_of_zero`, e.g. "0 for no limit").

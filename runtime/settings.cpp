@@ -8,13 +8,16 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "HLS/internal/settings.h"
+
 namespace qrn_runtime {
 
 namespace {
 
 // The library's settings. A new setting is added here, or its users are
-// told at start-up that it does not exist. Both lists are constant-initialised:
-// the check runs during static initialisation.
+// told at start-up that it does not exist; its reader asks
+// qrn::internal::setting_value (HLS/internal/settings.h). Both lists are
+// constant-initialised: the check runs during static initialisation.
 constexpr std::initializer_list<const char*> library_settings = {
     "QRN_DEPTH",       "QRN_DEPTH_DEFAULT", "QRN_DEPTH_OVERRIDE", "QRN_FIBER_STACK",
     "QRN_HANG_AFTER",  "QRN_ON_HANG",       "QRN_PARK_LIMIT_US",  "QRN_REPORT",
@@ -45,6 +48,16 @@ void warn_about_unknown_settings() {
   std::string known;
   for (const char* name : library_settings) {
     known += (known.empty() ? "" : ", ") + std::string(name);
+  }
+  for (const qrn::internal::default_option& option :
+       qrn::internal::program_default_options().entries()) {
+    if (option.malformed) {
+      std::fprintf(stderr, "qrn: ignoring \"%s\" in qrn_default_options: expected NAME=VALUE\n",
+                   option.name.c_str());
+    } else if (!listed(library_settings, option.name)) {
+      std::fprintf(stderr, "qrn: unknown setting %s (from qrn_default_options); known: %s\n",
+                   option.name.c_str(), known.c_str());
+    }
   }
   for (char** entry = environ; *entry != nullptr; ++entry) {
     const char* text = *entry;

@@ -1,6 +1,7 @@
-// The environment variables that change a run without rebuilding (QRN_...):
-// the one list of their names, the start-up check for names not in it, and
-// the comparison of word values, which ignores case.
+// The settings that change a run without rebuilding (QRN_..., from the
+// environment or the program's qrn_default_options): the one list of their
+// names, the start-up check for names not in it, and the comparison of word
+// values, which ignores case.
 #ifndef QRN_RUNTIME_SETTINGS_H
 #define QRN_RUNTIME_SETTINGS_H
 
@@ -8,10 +9,12 @@
 
 namespace qrn_runtime {
 
-// One line on standard error for every QRN_ variable in the environment that
-// is neither a setting of the library nor one read by this project's own
-// scripts and tests, naming it and the library's settings. Called once, while
-// the runtime is initialised, before other threads exist.
+// One line on standard error for every entry of qrn_default_options that is
+// not NAME=VALUE or names no setting of the library, and for every QRN_
+// variable in the environment that is neither a setting of the library nor
+// one read by this project's own scripts and tests; an unknown name's line
+// lists the library's settings. Called once, while the runtime is
+// initialised, before other threads exist.
 void warn_about_unknown_settings();
 
 // True when `value` is `word` (lower case) in any mix of cases.

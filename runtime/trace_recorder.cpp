@@ -37,6 +37,7 @@
 
 #include "HLS/diagnostics.h"
 #include "HLS/internal/activity.h"
+#include "HLS/internal/settings.h"
 #include "HLS/internal/stream_registry.h"
 #include "HLS/internal/trace.h"
 #include "run_snapshot.h"
@@ -121,7 +122,7 @@ struct recorder {
   std::uint64_t start_ns = 0;               // guarded by mutex
   std::FILE* file = nullptr;                // guarded by mutex
   std::string path;                         // guarded by mutex
-  const char* origin = "";                  // guarded by mutex: the setting that named the file
+  std::string origin;                       // guarded by mutex: the setting that named the file
   trace_format format = trace_format::vcd;  // guarded by mutex
   std::vector<thread_trace*> threads;       // guarded by mutex; never freed
   std::map<std::uint64_t, std::string> destroyed;  // guarded by mutex: names by serial
@@ -419,38 +420,37 @@ void configure_trace() {
   hooks.thread_state.store(&on_thread_state, std::memory_order_release);
   hooks.call_returned.store(&on_call_returned, std::memory_order_release);
   hooks.stream_destroyed.store(&on_stream_destroyed, std::memory_order_release);
-  if (const char* limit = std::getenv("QRN_TRACE_LIMIT")) {
+  if (const qrn::internal::setting limit = qrn::internal::setting_value("QRN_TRACE_LIMIT")) {
     char* end = nullptr;
     errno = 0;
-    const unsigned long long events = std::strtoull(limit, &end, 10);
-    if (end == limit || *end != '\0' || errno != 0 || events == 0 || limit[0] == '-') {
+    const unsigned long long events = std::strtoull(limit.value, &end, 10);
+    if (end == limit.value || *end != '\0' || errno != 0 || events == 0 || limit.value[0] == '-') {
       std::fprintf(stderr,
-                   "qrn: ignoring QRN_TRACE_LIMIT=%s: expected a positive number of events; "
+                   "qrn: ignoring QRN_TRACE_LIMIT=%s%s: expected a positive number of events; "
                    "using %llu\n",
-                   limit, static_cast<unsigned long long>(default_event_limit));
+                   limit.value, limit.note(), static_cast<unsigned long long>(default_event_limit));
     } else {
       r.limit = events;
     }
   }
-  const char* path = std::getenv("QRN_TRACE");
-  if (path != nullptr && path[0] != '\0') {
-    start_trace(path, "QRN_TRACE");
+  const qrn::internal::setting path = qrn::internal::setting_value("QRN_TRACE");
+  if (path && path.value[0] != '\0') {
+    start_trace(path.value, path.source(), std::string("QRN_TRACE=") + path.value + path.note());
   }
 }
 
-bool start_trace(const std::string& path, const char* origin) {
+bool start_trace(const std::string& path, const std::string& origin, const std::string& request) {
   trace_format format = trace_format::vcd;
   if (extension_of(path, format) == nullptr) {
-    const bool from_environment = std::strcmp(origin, "QRN_TRACE") == 0;
-    std::fprintf(stderr, "qrn: ignoring %s%s%s%s: expected PATH.vcd or PATH.json; not tracing\n",
-                 origin, from_environment ? "=" : "(", path.c_str(), from_environment ? "" : ")");
+    std::fprintf(stderr, "qrn: ignoring %s: expected PATH.vcd or PATH.json; not tracing\n",
+                 request.c_str());
     return false;
   }
   std::FILE* file = std::fopen(path.c_str(), "w");
   if (file == nullptr) {
     const int error = errno;
     std::fprintf(stderr, "qrn: cannot write the trace to %s (%s): %s; not tracing\n", path.c_str(),
-                 origin, std::strerror(error));
+                 origin.c_str(), std::strerror(error));
     return false;
   }
   recorder& r = rec();
@@ -548,6 +548,8 @@ void finish_trace() {
 
 namespace qrn {
 
-bool trace_to(const std::string& path) { return qrn_runtime::start_trace(path, "qrn::trace_to"); }
+bool trace_to(const std::string& path) {
+  return qrn_runtime::start_trace(path, "qrn::trace_to", "qrn::trace_to(" + path + ")");
+}
 
 }  // namespace qrn

@@ -70,8 +70,11 @@ struct recorded_trace {
 // on standard error. Called once, while the runtime is initialised.
 void configure_trace();
 
-// Records from now on into `path` (qrn::trace_to); see HLS/diagnostics.h.
-bool start_trace(const std::string& path, const char* origin);
+// Records from now on into `path`; see qrn::trace_to in HLS/diagnostics.h.
+// `origin` names the setting or call that asked, in messages about the file;
+// `request` shows the request in the line that rejects a bad extension
+// ("QRN_TRACE=run.txt", "qrn::trace_to(run.txt)").
+bool start_trace(const std::string& path, const std::string& origin, const std::string& request);
 
 // The calling thread's track, or null before it records its first event.
 // The fiber scheduler keeps one per fiber and swaps it in and out with the

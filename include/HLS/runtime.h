@@ -12,7 +12,7 @@
 // and makes those two calls at once. Waits
 // as long as finite work takes; gives up, with a warning on standard error
 // naming the components still busy, after QRN_SETTLE_LIMIT seconds
-// (environment; default 60, 0 for no limit). Returns at once when nothing was
+// (a setting; default 60, 0 for no limit). Returns at once when nothing was
 // launched.
 // `component_entry` is the test bench's component entry; it is not called.
 extern "C" void __qrn_hls_component_run_all(void (*component_entry)());

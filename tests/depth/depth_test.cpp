@@ -13,6 +13,7 @@
 
 namespace {
 
+using qrn_test::count;
 using qrn_test::process_result;
 
 // With hang looks every 0.1 s, ThreadSanitizer's default second-long watch at
@@ -21,14 +22,6 @@ process_result run(const std::string& scenario, std::vector<std::string> env) {
   const qrn_test::short_tsan_exit_watch short_watch;
   env.insert(env.end(), {"QRN_HANG_AFTER=0.1", "QRN_ON_HANG=exit"});
   return qrn_test::run_process({QRN_PROGRAM_DEPTH_RUN, scenario}, std::chrono::seconds(60), env);
-}
-
-std::size_t count(const std::string& text, const std::string& part) {
-  std::size_t found = 0;
-  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
-    ++found;
-  }
-  return found;
 }
 
 const std::string cycle_results =

@@ -17,6 +17,7 @@
 
 namespace {
 
+using qrn_test::count;
 using qrn_test::process_result;
 using qrn_test::run_process;
 
@@ -25,14 +26,6 @@ process_result run(const std::vector<std::string>& args, const std::vector<std::
   std::vector<std::string> argv{QRN_PROGRAM_DIAGNOSED_RUN};
   argv.insert(argv.end(), args.begin(), args.end());
   return run_process(argv, limit, env);
-}
-
-std::size_t count(const std::string& text, const std::string& part) {
-  std::size_t found = 0;
-  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
-    ++found;
-  }
-  return found;
 }
 
 // The number of seconds written after `prefix` in `text`, or -1.

@@ -130,4 +130,12 @@ std::vector<std::string> lines_of(const std::string& text) {
   return lines;
 }
 
+std::size_t count(const std::string& text, const std::string& part) {
+  std::size_t found = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+    ++found;
+  }
+  return found;
+}
+
 }  // namespace qrn_test

@@ -4,6 +4,7 @@
 #define QRN_TESTS_SUPPORT_RUN_PROCESS_H
 
 #include <chrono>
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,9 @@ process_result run_process(const std::vector<std::string>& argv,
 
 // The lines of `text`, without their line ends.
 std::vector<std::string> lines_of(const std::string& text);
+
+// How many times `part` occurs in `text`, overlaps included.
+std::size_t count(const std::string& text, const std::string& part);
 
 }  // namespace qrn_test
 

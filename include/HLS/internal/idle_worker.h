@@ -34,6 +34,7 @@
 #include "HLS/internal/activity.h"
 #include "HLS/internal/component_stop.h"
 #include "HLS/internal/parking.h"
+#include "HLS/internal/settings.h"
 
 namespace qrn {
 namespace internal {
@@ -57,19 +58,19 @@ inline std::atomic<int>& parked_components() {
 // microseconds, 0 to never park. Unset or bad: default_park_limit, and a bad
 // value gets one line on standard error.
 inline std::chrono::microseconds read_park_limit() {
-  const char* value = std::getenv("QRN_PARK_LIMIT_US");
-  if (value == nullptr) {
+  const setting limit = setting_value("QRN_PARK_LIMIT_US");
+  if (!limit) {
     return default_park_limit;
   }
   char* end = nullptr;
   errno = 0;
-  const long long micros = std::strtoll(value, &end, 10);
-  if (end == value || *end != '\0' || errno != 0 || micros < 0 ||
+  const long long micros = std::strtoll(limit.value, &end, 10);
+  if (end == limit.value || *end != '\0' || errno != 0 || micros < 0 ||
       micros > largest_park_limit.count()) {
     std::fprintf(stderr,
-                 "qrn: ignoring QRN_PARK_LIMIT_US=%s: expected whole microseconds from 0 (never "
+                 "qrn: ignoring QRN_PARK_LIMIT_US=%s%s: expected whole microseconds from 0 (never "
                  "park) to %lld; using %lld\n",
-                 value, static_cast<long long>(largest_park_limit.count()),
+                 limit.value, limit.note(), static_cast<long long>(largest_park_limit.count()),
                  static_cast<long long>(default_park_limit.count()));
     return default_park_limit;
   }

@@ -37,6 +37,7 @@
 
 #include "HLS/internal/activity.h"
 #include "HLS/internal/parking.h"
+#include "HLS/internal/settings.h"
 #include "HLS/internal/stream_registry.h"
 
 namespace qrn {
@@ -96,20 +97,21 @@ inline std::atomic<int>& schedule_mode_word() {
 // fibers in a program without the runtime, gets one line on standard error
 // and threads.
 inline schedule_mode read_schedule_mode() {
-  const char* value = std::getenv("QRN_SCHEDULE");
-  if (value == nullptr || ::strcasecmp(value, "threads") == 0) {
+  const setting schedule = setting_value("QRN_SCHEDULE");
+  if (!schedule || ::strcasecmp(schedule.value, "threads") == 0) {
     return schedule_mode::threads;
   }
-  if (::strcasecmp(value, "fibers") != 0) {
+  if (::strcasecmp(schedule.value, "fibers") != 0) {
     std::fprintf(stderr,
-                 "qrn: ignoring QRN_SCHEDULE=%s: expected threads or fibers; using threads\n",
-                 value);
+                 "qrn: ignoring QRN_SCHEDULE=%s%s: expected threads or fibers; using threads\n",
+                 schedule.value, schedule.note());
     return schedule_mode::threads;
   }
   if (&qrn_fiber_scheduler == nullptr) {
     std::fprintf(stderr,
-                 "qrn: QRN_SCHEDULE=fibers needs the emulation runtime (link qrn::runtime, or "
-                 "-lqrn_runtime); using threads\n");
+                 "qrn: QRN_SCHEDULE=fibers%s needs the emulation runtime (link qrn::runtime, or "
+                 "-lqrn_runtime); using threads\n",
+                 schedule.note());
     return schedule_mode::threads;
   }
   return schedule_mode::fibers;
