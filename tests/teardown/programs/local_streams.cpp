@@ -102,6 +102,9 @@ int main(int argc, char** argv) {
     for (int i = 0; i < 3; ++i) {
       std::printf("%d\n", p.out.read());
     }
+    for (bool ok = mode != "writer"; !ok;) {  // the writer leaves its stream holding more
+      (void)p.out.tryPeek(ok);
+    }
   }
   for (const std::pair<std::string, std::string>& wait : waits) {
     await_waiting(wait.first, wait.second);
