@@ -1,6 +1,8 @@
 // Components with arguments and tasks that end, seen from whole programs.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -14,6 +16,18 @@ TEST(ComponentsWithArguments, EachInstanceComputesOnItsOwnStreamsAndLaunchesOnce
   qrn_test::expect_runs(
       {QRN_PROGRAM_ARGUMENTS}, 30,
       "10100 15150 50600 | scale(in_a, out_a, 2) | scale(in_b, out_b, 3) | affine0 \n5 10\n");
+}
+
+TEST(ComponentsWithArguments, ByteSizedIntegersShowAsNumbers) {
+  const qrn_test::process_result run = qrn_test::run_process(
+      {QRN_PROGRAM_ARGUMENTS, "bytes"}, std::chrono::seconds(30), {"QRN_REPORT=table"});
+  EXPECT_EQ(run.exit_status, 0) << run.err;
+  EXPECT_EQ(run.out, "| tune(in_a, 3, -2, 0, 7, 10, true) \n");
+  EXPECT_NE(run.err.find("\ntune(in_a, 3, -2, 0, 7, 10, true) "), std::string::npos) << run.err;
+  const auto unprintable = std::find_if(run.err.begin(), run.err.end(), [](char c) {
+    return c != '\n' && std::isprint(static_cast<unsigned char>(c)) == 0;
+  });
+  EXPECT_EQ(unprintable, run.err.end()) << run.err;
 }
 
 const char* const tasks_output =

@@ -11,8 +11,9 @@
 //   type is trivially copyable; another type cannot be compared, so it can be
 //   passed to launch_task but not to launch_always_run.
 // - In a component's display name, a stream argument shows as the stream's
-//   diagnostic name, any other argument as its value when it can be written
-//   to a std::ostream, else as its type.
+//   diagnostic name, a byte-sized integer (`char`, `std::uint8_t`, ...) as
+//   its number, any other argument as its value when it can be written to a
+//   std::ostream (`bool` as true/false), else as its type.
 //
 // Requires C++17. Nothing here is on a stream's hot path.
 #ifndef QRN_HLS_INTERNAL_COMPONENT_ARGUMENTS_H
@@ -167,7 +168,9 @@ std::string argument_text(const T& value) {
       return name;
     }
   }
-  if constexpr (printable_argument<T>::value) {
+  if constexpr (std::is_integral<T>::value && sizeof(T) == 1 && !std::is_same<T, bool>::value) {
+    return std::to_string(static_cast<int>(value));  // a number, never a raw byte
+  } else if constexpr (printable_argument<T>::value) {
     std::ostringstream text;
     text << std::boolalpha << value;
     return text.str();

@@ -2,7 +2,11 @@
 // blocking one with a struct argument, each launched more than once
 // (concurrently, and with equal copies). Prints the sums of the results and
 // each component's name; then two rounds of an instance on local streams.
+// With "bytes": prints the name of a component launched with byte-sized
+// integers.
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <thread>
 
 #include "HLS/diagnostics.h"
@@ -32,6 +36,31 @@ void affine(qrn::stream_in<int>& in, qrn::stream_out<int>& out, gain g) {
   out.write(g.times * in.read() + g.plus);
 }
 
+// Byte-sized integer parameters, by reference and by value.
+void tune(qrn::stream_in<int>& in, std::uint8_t& gain, std::int8_t bias, unsigned char low,
+          signed char high, char letter, bool on) {
+  bool ok = false;
+  const int x = in.tryRead(ok);
+  if (ok && on) {
+    out_a.write(gain * x + bias + low + high + letter);
+  }
+}
+
+void print_component_names() {
+  for (const qrn::component_report& c : qrn::snapshot_run().components) {
+    std::printf("| %s ", c.name.c_str());
+  }
+  std::printf("\n");
+}
+
+void launch_with_bytes() {
+  static std::uint8_t gain = 3;
+  qrn::launch_always_run<tune>(in_a, gain, std::int8_t{-2}, static_cast<unsigned char>(0),
+                               static_cast<signed char>(7), '\n', true);
+  __qrn_hls_component_run_all(entry_of_nothing);
+  print_component_names();
+}
+
 // One round on streams local to it: a new instance each time, even where
 // the new streams take the addresses of the last round's.
 int local_round(int x) {
@@ -52,7 +81,11 @@ void entry() {
   qrn::launch_always_run<affine>(qrn::named("affine0"), in_c, out_c, gain{10, 1});
 }
 
-int main() {
+int main(int argc, char** argv) {
+  if (argc > 1 && std::strcmp(argv[1], "bytes") == 0) {
+    launch_with_bytes();
+    return 0;
+  }
   for (int i = 1; i <= 100; ++i) {
     in_a.write(i);
     in_b.write(i);
@@ -72,10 +105,7 @@ int main() {
     }
     std::printf("%d ", sum);
   }
-  for (const qrn::component_report& c : qrn::snapshot_run().components) {
-    std::printf("| %s ", c.name.c_str());
-  }
-  std::printf("\n");
+  print_component_names();
   const int first = local_round(1);
   std::printf("%d %d\n", first, local_round(2));
 }
