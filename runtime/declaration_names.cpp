@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <fstream>
+#include <vector>
 
 namespace qrn_runtime {
 
@@ -48,9 +49,79 @@ bool is_stream_type(const std::string& type) {
   return true;
 }
 
-// The identifier that `line` declares as a stream, or empty when the line
-// is not plainly the declaration of one stream.
-std::string declared_stream_identifier(const std::string& line) {
+// One declarator of a declaration line: the identifier, where it begins
+// (from 0) and where the declarator ends (at its ',' or ';').
+struct declarator {
+  std::string identifier;
+  std::size_t begin;
+  std::size_t end;
+  bool array;  // has extents: `lanes[4]`
+};
+
+// The index just past the bracketed text that opens at `at` (`[...]`,
+// `{...}`), or npos when it does not close on this line.
+std::size_t past_brackets(const std::string& code, std::size_t at) {
+  int depth = 0;
+  for (std::size_t i = at; i < code.size(); ++i) {
+    depth += code[i] == '[' || code[i] == '{' || code[i] == '(' ? 1 : 0;
+    depth -= code[i] == ']' || code[i] == '}' || code[i] == ')' ? 1 : 0;
+    if (depth == 0) {
+      return i + 1;
+    }
+  }
+  return std::string::npos;
+}
+
+std::size_t skip_blanks(const std::string& code, std::size_t at) {
+  while (at < code.size() && (code[at] == ' ' || code[at] == '\t')) {
+    ++at;
+  }
+  return at;
+}
+
+// The declarators after the stream type that `code` begins with, the first
+// of which ends at `first_end`: each one an identifier, extents (`[4]`) and
+// an initialiser in braces, separated by ',' and ended by ';'. Empty when the
+// rest of the line is not such a list.
+std::vector<declarator> declarator_list(const std::string& code, std::size_t first_begin,
+                                        std::size_t first_end) {
+  std::vector<declarator> found;
+  std::size_t begin = first_begin;
+  std::size_t at = first_end;
+  for (;;) {
+    declarator current{code.substr(begin, at - begin), begin, 0, false};
+    at = skip_blanks(code, at);
+    while (at < code.size() && code[at] == '[') {
+      current.array = true;
+      at = skip_blanks(code, past_brackets(code, at));
+    }
+    if (at < code.size() && code[at] == '{') {
+      at = skip_blanks(code, past_brackets(code, at));
+    }
+    if (at >= code.size() || (code[at] != ',' && code[at] != ';')) {
+      return {};
+    }
+    current.end = at;
+    found.push_back(current);
+    if (code[at] == ';') {
+      return found;
+    }
+    begin = skip_blanks(code, at + 1);
+    at = begin;
+    while (at < code.size() && is_identifier_char(code[at])) {
+      ++at;
+    }
+    if (at == begin || std::isdigit(static_cast<unsigned char>(code[begin])) != 0) {
+      return {};
+    }
+  }
+}
+
+// The streams that `line` plainly declares, in order, or none when it is not
+// plainly the declaration of streams. A line that begins like the declaration
+// of one stream (`qrn::stream<int> s;`, `... s{`, `... s[4] = ...`) gives
+// that one when the rest does not read as a list of declarators.
+std::vector<declarator> declared_streams(const std::string& line) {
   const std::string code = line.substr(0, line.find("//"));
   int angle_depth = 0;
   std::size_t end = 0;
@@ -62,7 +133,8 @@ std::string declared_stream_identifier(const std::string& line) {
       break;
     }
   }
-  if (end == code.size() || (code[end] != ';' && code[end] != '{' && code[end] != '[')) {
+  if (end == code.size() ||
+      (code[end] != ';' && code[end] != '{' && code[end] != '[' && code[end] != ',')) {
     return {};
   }
   std::size_t name_end = end;
@@ -81,12 +153,43 @@ std::string declared_stream_identifier(const std::string& line) {
   if (before != ' ' && before != '\t' && before != '>') {
     return {};
   }
-  return code.substr(name_begin, name_end - name_begin);
+  std::vector<declarator> declared = declarator_list(code, name_begin, name_end);
+  if (declared.empty() && code[end] != ',') {  // one declarator, whatever follows it
+    declared.push_back(declarator{code.substr(name_begin, name_end - name_begin), name_begin,
+                                  code.size(), code[end] == '['});
+  }
+  return declared;
+}
+
+// The identifier of the stream constructed at `site` among `declared`: the
+// only one, the one at the site's column, or else the one whose turn it is
+// by `ordinal` (see site_ordinal()) when no declarator is an array. Empty
+// when it cannot be told.
+std::string chosen_identifier(const std::vector<declarator>& declared,
+                              const qrn::internal::declaration_site& site, unsigned int ordinal) {
+  if (declared.size() <= 1) {
+    return declared.empty() ? std::string() : declared.front().identifier;
+  }
+  if (site.column > 0) {
+    const auto at = static_cast<std::size_t>(site.column - 1);
+    for (const declarator& d : declared) {
+      if (d.begin <= at && at < d.end) {
+        return d.identifier;
+      }
+    }
+    return {};
+  }
+  for (const declarator& d : declared) {
+    if (d.array) {
+      return {};
+    }
+  }
+  return declared[ordinal % declared.size()].identifier;
 }
 
 }  // namespace
 
-std::string declaration_name(const qrn::internal::declaration_site& site) {
+std::string declaration_name(const qrn::internal::declaration_site& site, unsigned int ordinal) {
   if (site.file == nullptr || site.line <= 0) {
     return {};
   }
@@ -96,7 +199,7 @@ std::string declaration_name(const qrn::internal::declaration_site& site) {
   if (!source_line(site.file, site.line, line)) {
     return where;
   }
-  const std::string identifier = declared_stream_identifier(line);
+  const std::string identifier = chosen_identifier(declared_streams(line), site, ordinal);
   return identifier.empty() ? where : identifier + " (" + where + ")";
 }
 

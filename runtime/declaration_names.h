@@ -10,10 +10,13 @@
 namespace qrn_runtime {
 
 // `IDENTIFIER (FILE:LINE)` when the source line at `site` plainly declares
-// one stream (`qrn::stream_in<int> samples;`, `... samples{...};`,
-// `... lanes[4];`), else `FILE:LINE`; FILE without its directories. Empty
-// when the site is unknown. Reads the source file; thread-safe.
-std::string declaration_name(const qrn::internal::declaration_site& site);
+// streams (`qrn::stream_in<int> samples;`, `... samples{...};`,
+// `... lanes[4];`, `... a, b;`) and the one constructed there can be told:
+// the only one, the one at the site's column or, without a column, the one
+// whose turn it is by `ordinal` (the stream's ordinal_at_site()) when none is
+// an array. Else `FILE:LINE`; FILE without its directories. Empty when the
+// site is unknown. Reads the source file; thread-safe.
+std::string declaration_name(const qrn::internal::declaration_site& site, unsigned int ordinal);
 
 }  // namespace qrn_runtime
 

@@ -35,6 +35,7 @@ bool install_diagnostics() {
   hooks.stream_destroyed_while_waited.store(&qrn_runtime::describe_destroyed_while_waited);
   hooks.find_stream_name.store(
       [](qrn::internal::stream_info& stream) { (void)qrn_runtime::stream_name(stream); });
+  hooks.stream_destroyed.store(&qrn_runtime::note_stream_destroyed);
   hooks.end_of_run.store(&end_of_run);
   return true;
 }

@@ -8,6 +8,8 @@
 #include <chrono>
 #include <mutex>
 #include <thread>
+#include <typeinfo>
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -137,6 +139,15 @@ qrn::stream_report report_of(const qrn::internal::retired_stream& stream) {
   return report;
 }
 
+// The streams with static storage duration destroyed so far, by address,
+// with their classes (no other object takes such an address while the
+// program or library that holds it stays loaded). Guarded by the registry's
+// mutex; never destroyed (streams are destroyed and named at exit).
+std::unordered_map<const void*, const std::type_info*>& destroyed_static_streams() {
+  static auto* const destroyed = new std::unordered_map<const void*, const std::type_info*>;
+  return *destroyed;
+}
+
 }  // namespace
 
 stream_access::stream_access(const stream_info& stream, attempt how) {
@@ -165,7 +176,8 @@ const stream_info*& stream_held_by_this_thread() {
 std::string stream_name(stream_info& stream) {
   if (stream.name().empty() && !stream.name_searched()) {
     stream.mark_name_searched();
-    std::unordered_set<const void*> alike;  // live streams of the same class, listed when asked
+    // Streams of the same class, live or destroyed static ones, listed when asked.
+    std::unordered_set<const void*> alike;
     const auto same_kind = [&alike, &stream](const void* address) {
       if (alike.empty()) {
         for (const stream_info* live = qrn::internal::stream_registry().head; live != nullptr;
@@ -174,16 +186,30 @@ std::string stream_name(stream_info& stream) {
             alike.insert(&live->stream());
           }
         }
+        for (const auto& destroyed : destroyed_static_streams()) {
+          if (*destroyed.second == stream.type()) {
+            alike.insert(destroyed.first);
+          }
+        }
       }
       return alike.count(address) != 0;
     };
     std::string found = variable_name(&stream.stream(), stream.object_size(), same_kind);
     if (found.empty()) {
-      found = declaration_name(stream.site());
+      found = declaration_name(stream.site(), stream.ordinal_at_site());
     }
     stream.set_found_name(std::move(found));
   }
   return stream.display_name();
+}
+
+void note_stream_destroyed(const stream_info& stream) noexcept {
+  try {
+    if (has_static_storage(&stream.stream())) {
+      destroyed_static_streams()[&stream.stream()] = &stream.type();
+    }
+  } catch (...) {  // out of memory: its array's other elements fall back to their declaration
+  }
 }
 
 std::string live_stream_name(const stream_info* stream) {

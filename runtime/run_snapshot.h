@@ -45,6 +45,11 @@ class stream_access {
 // Requires the registry's mutex.
 std::string stream_name(qrn::internal::stream_info& stream);
 
+// Remembers `stream`, whose destruction begins, when it has static storage
+// duration: stream_name() still counts it as an element of its array.
+// Requires the registry's mutex.
+void note_stream_destroyed(const qrn::internal::stream_info& stream) noexcept;
+
 // The display name of a stream known only by address: the name of the live
 // stream at `stream`, or empty when no live stream is there (it was
 // destroyed). Requires the registry's mutex.

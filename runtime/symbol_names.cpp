@@ -23,6 +23,7 @@
 
 #include "HLS/internal/names.h"
 #include "debug_info_names.h"
+#include "local_static_names.h"
 
 namespace qrn_runtime {
 
@@ -75,9 +76,13 @@ const program_image& program_file() {
   return image;
 }
 
-// Looks up `address` in the program's .symtab: a function or object that
-// starts there, or with `within`, an object that holds it.
-bool program_symbol_at(std::uintptr_t address, bool within, symbol& found) {
+using elf_symbol = ElfW(Sym);
+using symbol_visitor = std::function<bool(const elf_symbol&, const char* name, std::size_t length)>;
+
+// Calls `visit` with each entry of the program's .symtab and its name (not
+// null-terminated when the file is cut short), until it returns true; false
+// when none did.
+bool find_program_symbol(const symbol_visitor& visit) {
   const program_image& image = program_file();
   ElfW(Ehdr) header{};
   if (image.size < sizeof header || std::memcmp(image.data, ELFMAG, SELFMAG) != 0) {
@@ -92,7 +97,6 @@ bool program_symbol_at(std::uintptr_t address, bool within, symbol& found) {
     }
     return entry;
   };
-  static const ElfW(Addr) bias = program_load_bias();
   for (std::size_t i = 0; i < header.e_shnum; ++i) {
     const ElfW(Shdr) table = section(i);
     if (table.sh_type != SHT_SYMTAB || table.sh_link >= header.e_shnum) {
@@ -103,22 +107,34 @@ bool program_symbol_at(std::uintptr_t address, bool within, symbol& found) {
     for (std::size_t at = table.sh_offset; at + sizeof(ElfW(Sym)) <= end; at += sizeof(ElfW(Sym))) {
       ElfW(Sym) entry{};
       std::memcpy(&entry, image.data + at, sizeof entry);
-      const int type = ELF64_ST_TYPE(entry.st_info);
       const std::size_t name_at = strings.sh_offset + entry.st_name;
-      const std::uintptr_t start = bias + entry.st_value;
-      const bool holds =
-          within ? type == STT_OBJECT && start <= address && address - start < entry.st_size
-                 : (type == STT_OBJECT || type == STT_FUNC) && start == address;
-      if (!holds || entry.st_value == 0 || name_at >= image.size) {
+      if (entry.st_value == 0 || name_at >= image.size) {
         continue;
       }
       const char* name = image.data + name_at;
-      found = symbol{start, entry.st_value, entry.st_size,
-                     std::string(name, strnlen(name, image.size - name_at))};
-      return true;
+      if (visit(entry, name, strnlen(name, image.size - name_at))) {
+        return true;
+      }
     }
   }
   return false;
+}
+
+// Looks up `address` in the program's .symtab: a function or object that
+// starts there, or with `within`, an object that holds it.
+bool program_symbol_at(std::uintptr_t address, bool within, symbol& found) {
+  static const ElfW(Addr) bias = program_load_bias();
+  return find_program_symbol([&](const elf_symbol& entry, const char* name, std::size_t length) {
+    const int type = ELF64_ST_TYPE(entry.st_info);
+    const std::uintptr_t start = bias + entry.st_value;
+    const bool holds =
+        within ? type == STT_OBJECT && start <= address && address - start < entry.st_size
+               : (type == STT_OBJECT || type == STT_FUNC) && start == address;
+    if (holds) {
+      found = symbol{start, entry.st_value, entry.st_size, std::string(name, length)};
+    }
+    return holds;
+  });
 }
 
 // The symbol that starts exactly at `address` or, with `within`, the object
@@ -165,13 +181,48 @@ std::string without_signature(std::string name) {
   return name;
 }
 
-// Drops the "(anonymous namespace)::" parts a demangled name may carry.
-std::string without_anonymous_namespaces(std::string name) {
+// The symbol `mangled` as C++ spells it, without the "(anonymous
+// namespace)::" parts. Only C++ names (`_Z...`) are demangled: a C name such
+// as `i` or `f` is no type code.
+std::string readable_symbol(const std::string& mangled) {
+  if (mangled.compare(0, 2, "_Z") != 0) {
+    return mangled;
+  }
+  std::string name = qrn::internal::demangled(mangled.c_str());
   const std::string anonymous = "(anonymous namespace)::";
   for (std::size_t at = name.find(anonymous); at != std::string::npos; at = name.find(anonymous)) {
     name.erase(at, anonymous.size());
   }
   return name;
+}
+
+// The name shown for the variable whose symbol is `mangled`: readable and,
+// for a static local of a function (`_ZZ...`), shortened (see
+// local_static_names.h), unless another static local in the program's .symtab
+// shortens to the same name from a different one (one in an overload of the
+// function): then it keeps its full name.
+std::string shown_variable_name(const std::string& mangled) {
+  std::string full = readable_symbol(mangled);
+  if (mangled.compare(0, 3, "_ZZ") != 0) {
+    return full;
+  }
+  const std::string shortened = short_local_static_name(full);
+  const std::string variable = shortened.substr(shortened.rfind("::") + 2);
+  const std::string encoded = std::to_string(variable.size()) + variable;  // as mangled
+  const bool shared =
+      find_program_symbol([&](const elf_symbol& entry, const char* name, std::size_t length) {
+        if (ELF64_ST_TYPE(entry.st_info) != STT_OBJECT || length < 3 ||
+            std::strncmp(name, "_ZZ", 3) != 0) {
+          return false;
+        }
+        const std::string other_mangled(name, length);
+        if (other_mangled == mangled || other_mangled.find(encoded) == std::string::npos) {
+          return false;
+        }
+        const std::string other = readable_symbol(other_mangled);
+        return other != full && short_local_static_name(other) == shortened;
+      });
+  return shared ? full : shortened;
 }
 
 // "[i]" when the object of `size` bytes at `offset` in the variable of
@@ -210,7 +261,12 @@ std::string variable_name(const void* address, std::size_t size,
       return {};
     }
   }
-  return without_anonymous_namespaces(qrn::internal::demangled(found.mangled.c_str())) + part;
+  return shown_variable_name(found.mangled) + part;
+}
+
+bool has_static_storage(const void* address) {
+  Dl_info info{};
+  return dladdr(address, &info) != 0;
 }
 
 std::string function_name(void (*function)()) {
@@ -218,8 +274,7 @@ std::string function_name(void (*function)()) {
   if (!symbol_at(reinterpret_cast<const void*>(function), false, found)) {
     return {};
   }
-  return without_signature(
-      without_anonymous_namespaces(qrn::internal::demangled(found.mangled.c_str())));
+  return without_signature(readable_symbol(found.mangled));
 }
 
 }  // namespace qrn_runtime

@@ -10,7 +10,8 @@
 namespace qrn_runtime {
 
 // The name of the object of `size` bytes at `address` as the program's
-// symbols give it: a whole variable (`in`, `dut::samples`), an element of an
+// symbols give it: a whole variable (`in`, `dut::samples`, a function's
+// static local `dsp::stage<3>::buf`; see shown_variable_name), an element of an
 // array (`lanes[2]`; `grid[1][0]` with debug information) or, with debug
 // information, a member of a variable (`fe.samples`, `fe.stage.samples`).
 // Without debug information an array is told from another variable that
@@ -18,6 +19,10 @@ namespace qrn_runtime {
 // symbol names it. Not thread-safe: callers serialise their calls.
 std::string variable_name(const void* address, std::size_t size,
                           const std::function<bool(const void*)>& same_kind);
+
+// True when `address` lies in the program or a shared library it loaded
+// (its static storage), not on a stack or the heap. Thread-safe.
+bool has_static_storage(const void* address);
 
 // The demangled name of `function` without return type and parameters
 // (`doubler`, `dut::stage<3>`), or empty when no symbol names it.

@@ -60,6 +60,7 @@ TEST(Diagnostics, NamesStreamsAndComponentsAndCountsWhatTheyDid) {
   } else {
     EXPECT_EQ(counts("grid[5]"), (row{"qrn::internal::stream<int>", "3", "3", "3", "0"}));
   }
+  EXPECT_EQ(counts("d"), (row{"qrn::internal::stream<int>", "1", "1", "1", "0"}));
   EXPECT_EQ(rows.at("in").at(1), "5");
   EXPECT_EQ(rows.at("out").at(2), "5");
   const row& local = rows.at("local");  // named after its declaration: `local (FILE:LINE)`
@@ -69,6 +70,42 @@ TEST(Diagnostics, NamesStreamsAndComponentsAndCountsWhatTheyDid) {
   EXPECT_NE(result.out.find("\ndoubler "), std::string::npos) << result.out;
   EXPECT_NE(result.out.find("\ndut::stage<3> "), std::string::npos) << result.out;
   EXPECT_EQ(result.err, "");
+}
+
+// Streams the report meets only once they are destroyed, named as readably
+// with debug information as from the symbol tables alone.
+TEST(Diagnostics, NamesStreamsMetOnlyAfterTheirDestruction) {
+  for (const char* program : {QRN_PROGRAM_DIAGNOSED_RUN, QRN_PROGRAM_SYMBOLS_ONLY}) {
+    SCOPED_TRACE(program);
+    const process_result result =
+        run_process({program, "late"}, std::chrono::seconds(60), {"QRN_REPORT=table"});
+    ASSERT_EQ(result.exit_status, 0) << result.err;
+    EXPECT_EQ(result.out, "done\n");
+    const auto rows = qrn_test::table_rows(result.err);
+    using row = std::vector<std::string>;
+    // Locals declared on one line: each by its identifier, both at that line.
+    ASSERT_EQ(rows.count("first"), 1u) << result.err;
+    ASSERT_EQ(rows.count("second"), 1u) << result.err;
+    const std::string line = rows.at("first").at(0);
+    EXPECT_EQ(line.rfind("(diagnosed_run.cpp:", 0), 0u) << result.err;
+    EXPECT_EQ(row(rows.at("first").begin(), rows.at("first").begin() + 3),
+              (row{line, "qrn::stream_out<int>", "1"}));
+    EXPECT_EQ(row(rows.at("second").begin(), rows.at("second").begin() + 3),
+              (row{line, "qrn::stream_out<int>", "2"}));
+    // A function template's static locals: the short function name tells
+    // the instances apart.
+    qrn_test::expect_contains_all(
+        result.err,
+        {"qrn: warning: stream keep_in_buffer<1>::buf (qrn::internal::stream<int>) was left "
+         "holding 1 element; nobody ever read it: 2\n",
+         "qrn: warning: stream keep_in_buffer<2>::buf (qrn::internal::stream<int>) was left "
+         "holding 1 element; nobody ever read it: 4\n",
+         "qrn: warning: stream lanes[1] (qrn::stream_in<int>) was left holding 1 element; "
+         "nobody ever read it: 4\n"});
+    EXPECT_EQ(rows.at("lanes[1]").at(0), "qrn::stream_in<int>") << result.err;
+    EXPECT_EQ(rows.at("keep_in_buffer<2>::buf").at(1), "1") << result.err;
+    EXPECT_EQ(rows.count("tally(int)::count") + rows.count("tally(long)::count"), 2u) << result.err;
+  }
 }
 
 TEST(Diagnostics, EveryWayOfEndingWritesTheTableOnce) {

@@ -36,6 +36,11 @@ struct diagnostic_hook_table {
   // Finds and keeps the name of a stream that has none of its own (its
   // variable's); requires the registry's mutex.
   std::atomic<void (*)(stream_info&)> find_stream_name{nullptr};
+  // Called as every stream's destruction begins: the runtime remembers the
+  // streams with static storage duration, so that the other elements of an
+  // array are still named as elements after some of them are gone. Requires
+  // the registry's mutex.
+  std::atomic<void (*)(const stream_info&)> stream_destroyed{nullptr};
   // One line on standard error naming the stream and thread of a fatal
   // misuse, before the error line is printed.
   std::atomic<void (*)(const stream_info&)> describe_fatal_use{nullptr};

@@ -140,6 +140,7 @@ class stream_info {
         element_type_(&element_type),
         object_size_(object_size),
         contents_(fill_contents),
+        ordinal_at_site_(site_ordinal(site)),
         site_(site) {
     // The end-of-run report runs from the exit handler, also in programs
     // that launch no component.
@@ -159,9 +160,13 @@ class stream_info {
   // for the end-of-run report. Runs before the stream's queues are
   // destroyed (this is the stream's last member).
   ~stream_info() {
+    end_site_run();
     trace_stream_destroyed(*this);
     stream_registry_state& registry = stream_registry();
     std::lock_guard<std::mutex> lock(registry.mutex);
+    if (void (*note)(const stream_info&) = diagnostic_hooks().stream_destroyed.load()) {
+      note(*this);
+    }
     (prev_ != nullptr ? prev_->next_ : registry.head) = next_;
     if (next_ != nullptr) {
       next_->prev_ = prev_;
@@ -232,8 +237,10 @@ class stream_info {
   std::size_t object_size() const { return object_size_; }
   std::uint64_t serial() const { return serial_; }
   const std::string& name() const { return name_; }
-  // Where the stream was constructed; fixed at construction.
+  // Where the stream was constructed, and how many streams its thread had
+  // constructed there just before (see site_ordinal()); fixed at construction.
   const declaration_site& site() const { return site_; }
+  unsigned int ordinal_at_site() const { return ordinal_at_site_; }
   // Requires the stream's mutex.
   const stream_stats& stats() const { return stats_; }
   // Its readers and writers seen so far; requires the stream's mutex.
@@ -289,13 +296,14 @@ class stream_info {
   const std::type_info* element_type_;
   std::size_t object_size_;
   contents_fn contents_;
-  stream_info* prev_ = nullptr;  // guarded by the registry's mutex
-  stream_info* next_ = nullptr;  // guarded by the registry's mutex
-  std::uint64_t serial_ = 0;     // creation order, from 1
-  std::string name_;             // guarded by the registry's mutex; empty: not named yet
-  bool name_searched_ = false;   // guarded by the registry's mutex
-  stream_stats stats_;           // guarded by the stream's mutex
-  stream_depth depth_;           // guarded by the stream's mutex
+  stream_info* prev_ = nullptr;   // guarded by the registry's mutex
+  stream_info* next_ = nullptr;   // guarded by the registry's mutex
+  std::uint64_t serial_ = 0;      // creation order, from 1
+  std::string name_;              // guarded by the registry's mutex; empty: not named yet
+  bool name_searched_ = false;    // guarded by the registry's mutex
+  unsigned int ordinal_at_site_;  // in the padding after name_searched_
+  stream_stats stats_;            // guarded by the stream's mutex
+  stream_depth depth_;            // guarded by the stream's mutex
   declaration_site site_;
   declared_properties declared_;  // guarded by the stream's mutex
   dropped_sideband dropped_;      // guarded by the stream's mutex

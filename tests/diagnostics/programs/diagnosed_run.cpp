@@ -8,6 +8,10 @@
 //   slow_writer a bench thread that sleeps, then writes what main waits for
 //   busy        a component that moves elements for a while before it answers
 //   fatal       a component reads an empty stream without waiting
+//   late        streams the end-of-run report first meets after static
+//               destruction: locals declared on one line, static locals of
+//               a function template and of overloads, an element of a
+//               global array
 // END chooses how a `names` run ends: return (default), exit, or running
 // (exit while a component still runs; the default for the others).
 #include <chrono>
@@ -29,6 +33,7 @@ qrn::stream_in<int> samples;
 qrn::stream_in<int> named{"adc_samples"};
 qrn::internal::stream<int> mid;
 qrn::stream_in<int> misrouted;
+qrn::internal::stream<int> d;  // a C name that is also a mangled type code (double)
 // Streams named as parts of global variables.
 qrn::stream_in<int> lanes[4];
 qrn::internal::stream<int> grid[2][3];
@@ -87,6 +92,23 @@ void reads_without_waiting() { out.write(in.read(false)); }
 
 void entry() {}
 
+// Each instance keeps a stream of its own.
+template <int N>
+void keep_in_buffer(qrn::stream_out<int>& from) {
+  static qrn::internal::stream<int> buf;
+  buf.write(from.read() + N);
+}
+
+// Overloads: their static locals keep the parameter lists that tell them apart.
+void tally(int value) {
+  static qrn::internal::stream<int> count;
+  count.write(value);
+}
+void tally(long value) {
+  static qrn::internal::stream<int> count;
+  count.write(static_cast<int>(value));
+}
+
 void pass_through(qrn::internal::stream<int>& stream, int count) {
   for (int i = 0; i < count; ++i) {
     stream.write(i);
@@ -114,6 +136,8 @@ int run_names(const std::string& end) {
   pass_through(fe.taps[1], 6);
   named.write(7);
   (void)named.read();
+  d.write(8);
+  (void)d.read();
   local.write(1);
   local.write(2);
   (void)local.read();
@@ -144,6 +168,21 @@ int run_leftover() {
   return 0;
 }
 
+// Launches nothing: the report comes after every stream is destroyed.
+int run_late() {
+  qrn::stream_out<int> first, second;
+  first.write(1);
+  second.write(2);
+  second.write(3);
+  keep_in_buffer<1>(first);
+  keep_in_buffer<2>(second);
+  tally(5);
+  tally(6L);
+  lanes[1].write(4);
+  std::cout << "done\n";
+  return 0;
+}
+
 int main(int argc, char** argv) {
   const std::string mode = argc > 1 ? argv[1] : "";
   const std::string end = argc > 2 ? argv[2] : "return";
@@ -152,6 +191,9 @@ int main(int argc, char** argv) {
   }
   if (mode == "leftover") {
     return run_leftover();
+  }
+  if (mode == "late") {
+    return run_late();
   }
   if (mode == "hang") {
     qrn::launch_always_run<dut::stage<3>>();
