@@ -17,10 +17,12 @@
 // - `m_` is taken with a few try_lock attempts before an ordinary lock(), and
 //   a write notifies `cv_` only when a reader sleeps on it that no earlier
 //   write has woken yet, so an uncontended stream makes no system call.
-// - A tryRead or tryPeek on an always-running component's thread that finds
-//   the stream empty logs it, and a write wakes every component parked until the stream
-//   gets an element (see HLS/internal/parking.h); a write to a stream that no
-//   component is parked on pays one test of `parked_pollers_`.
+// - Poll points: a tryRead, tryPeek or empty() on a component's thread (or
+//   fiber) that finds the stream empty logs it, and so does a tryWrite or
+//   full() that finds it full; a component whose polls keep finding nothing
+//   parks until a write (or a read, for room) reaches a logged stream (see
+//   HLS/internal/parking.h). A write to a stream that no component is parked
+//   on pays one test of `parked_pollers_`.
 // - While a trace is recorded (see HLS/internal/trace.h), every change of
 //   the occupancy is reported with `m_` held, and a reader reports when it
 //   starts polling an empty stream, falls asleep and wakes; with tracing off
