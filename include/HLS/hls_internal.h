@@ -564,8 +564,8 @@ class stream : public stream_abstract_base {
   bool poll_for_element(std::unique_lock<std::mutex>& lock) {
     const std::chrono::steady_clock::time_point give_up =
         std::chrono::steady_clock::now() + read_spin_limit;
-    for (;;) {
-      yield_between_polls(lock);
+    for (unsigned int poll = 1;; ++poll) {
+      pause_between_polls(lock, poll);
       if (!_internal_cosim_empty()) {
         return true;
       }

@@ -181,8 +181,8 @@ bool await_room(std::unique_lock<std::mutex>& lock, stream_depth& depth, const s
   }
   const std::chrono::steady_clock::time_point give_up =
       std::chrono::steady_clock::now() + write_spin_limit;
-  while (std::chrono::steady_clock::now() < give_up) {
-    yield_between_polls(lock);
+  for (unsigned int poll = 1; std::chrono::steady_clock::now() < give_up; ++poll) {
+    pause_between_polls(lock, poll);
     if (!is_full()) {
       return true;
     }

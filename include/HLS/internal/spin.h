@@ -73,15 +73,25 @@ inline void back_off_after_empty_poll() {
   }
 }
 
-// Releases `lock`, gives up the processor and takes the lock again: the
-// pause between two polls of a spinning wait for an element or for room. The
-// thread waited for may be the very one that this core would run next (more
-// running threads than cores, as in a chain of components), and where no
-// other thread is ready the yield returns at once.
+// Pause between two polls of a spinning wait for an element or for room, in
+// cpu_relax() units; every polls_per_yield-th pause gives up the processor
+// instead (about every microsecond), so that a thread waited for that this
+// core would run next (more running threads than cores, as in a chain of
+// components) gets to run, while a thread waited for on another core is seen
+// without a system call.
+constexpr unsigned int poll_pause = 4;
+constexpr unsigned int polls_per_yield = 8;
+
+// Releases `lock`, pauses (the `poll`-th pause of a spinning wait) and takes
+// the lock again.
 template <typename Lock>
-void yield_between_polls(Lock& lock) {
+void pause_between_polls(Lock& lock, unsigned int poll) {
   lock.unlock();
-  std::this_thread::yield();
+  if (poll % polls_per_yield == 0) {
+    std::this_thread::yield();
+  } else {
+    cpu_relax(poll_pause);
+  }
   lock_spinning(lock);
 }
 
