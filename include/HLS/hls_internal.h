@@ -538,25 +538,48 @@ class stream : public stream_abstract_base {
     halt_if_stopped();
     return T();
   }
-  // How a parking component's worker enlists in `parked_pollers_`.
-  static const poll_site_ops& poll_ops() {
-    static const poll_site_ops ops = {&enlist_poller, &leave_poller};
-    return ops;
-  }
-  static bool enlist_poller(void* self, poll_site& site) {
+  // The lists of waiters a stream keeps, each with the condition under which
+  // a waiter stays in it: components parked until a write (`poll_ops`),
+  // fibers or the bench waiting to write (`room_ops`), components parked
+  // after a refused write (`room_poll_ops`).
+  struct element_pollers {
+    static poll_site*& list(stream& s) { return s.parked_pollers_; }
+    static bool waiting(stream& s) { return s._internal_cosim_empty(); }
+  };
+  struct fiber_writers {
+    static poll_site*& list(stream& s) { return s.info_.depth().fiber_writers; }
+    static bool waiting(stream& s) { return s.info_.full(); }
+  };
+  struct room_pollers {
+    static poll_site*& list(stream& s) { return s.info_.depth().room_pollers; }
+    static bool waiting(stream& s) { return s.info_.full(); }
+  };
+  // Links `site` into the `Waiters` list under `m_`; false, linking nothing,
+  // when the stream no longer makes it wait.
+  template <typename Waiters>
+  static bool enlist(void* self, poll_site& site) {
     stream& s = *static_cast<stream*>(self);
     std::unique_lock<std::mutex> lock = s.lock_m();
-    if (!s._internal_cosim_empty()) {
+    if (!Waiters::waiting(s)) {
       return false;
     }
-    link_parked_poller(s.parked_pollers_, site);
+    link_parked_poller(Waiters::list(s), site);
     return true;
   }
-  static void leave_poller(void* self, poll_site& site) {
+  template <typename Waiters>
+  static void leave(void* self, poll_site& site) {
     stream& s = *static_cast<stream*>(self);
     std::unique_lock<std::mutex> lock = s.lock_m();
-    unlink_parked_poller(s.parked_pollers_, site);
+    unlink_parked_poller(Waiters::list(s), site);
   }
+  template <typename Waiters>
+  static const poll_site_ops& waiter_ops() {
+    static const poll_site_ops ops = {&enlist<Waiters>, &leave<Waiters>};
+    return ops;
+  }
+  static const poll_site_ops& poll_ops() { return waiter_ops<element_pollers>(); }
+  static const poll_site_ops& room_ops() { return waiter_ops<fiber_writers>(); }
+  static const poll_site_ops& room_poll_ops() { return waiter_ops<room_pollers>(); }
   // Requires `lock` to hold `m_`. Polls for an element with `m_` released
   // between polls, for at most read_spin_limit; returns with `m_` held, true
   // when an element is there. A polling reader is awake: it is not counted in
@@ -687,31 +710,6 @@ class stream : public stream_abstract_base {
     } while (info_.full());
     return true;
   }
-  // How a fiber waiting for room enlists in the depth's `fiber_writers`.
-  static const poll_site_ops& room_ops() {
-    static const poll_site_ops ops = {&enlist_writer, &leave_writer};
-    return ops;
-  }
-  // How a component whose write was refused enlists in the depth's
-  // `room_pollers`, to be woken by the read that makes room.
-  static const poll_site_ops& room_poll_ops() {
-    static const poll_site_ops ops = {&enlist_room_poller, &leave_room_poller};
-    return ops;
-  }
-  static bool enlist_room_poller(void* self, poll_site& site) {
-    stream& s = *static_cast<stream*>(self);
-    std::unique_lock<std::mutex> lock = s.lock_m();
-    if (!s.info_.full()) {
-      return false;
-    }
-    link_parked_poller(s.info_.depth().room_pollers, site);
-    return true;
-  }
-  static void leave_room_poller(void* self, poll_site& site) {
-    stream& s = *static_cast<stream*>(self);
-    std::unique_lock<std::mutex> lock = s.lock_m();
-    unlink_parked_poller(s.info_.depth().room_pollers, site);
-  }
   // With fibers, the test bench that found the stream full lets the
   // components run until a read makes room or none can run; true when it ran
   // any (it looks again).
@@ -726,18 +724,6 @@ class stream : public stream_abstract_base {
       back_off_after_empty_poll();
     }
     halt_if_stopped();
-  }
-  static bool enlist_writer(void* self, poll_site& site) {
-    stream& s = *static_cast<stream*>(self);
-    if (!s.info_.full()) {
-      return false;
-    }
-    link_parked_poller(s.info_.depth().fiber_writers, site);
-    return true;
-  }
-  static void leave_writer(void* self, poll_site& site) {
-    stream& s = *static_cast<stream*>(self);
-    unlink_parked_poller(s.info_.depth().fiber_writers, site);
   }
   // await_element() with fibers: the calling fiber (or the test bench) waits
   // until a write reaches this stream, as many times as it takes to find an
