@@ -43,6 +43,8 @@ else
   need pkg-config pkg-config
   need binutils nm
   need git git
+  # jq: the README's merge of qrn-explore's JSON lines, which the fibers tests run.
+  need jq jq
   need libgtest-dev /usr/include/gtest/gtest.h
   need libbenchmark-dev /usr/include/benchmark/benchmark.h
   # Names of members of global objects, from debug information.

@@ -1,39 +1,47 @@
-// qrn-explore -n M PROGRAM [ARGS...]
+// qrn-explore [--json] {-n M | --seeds A-B} PROGRAM [ARGS...]
 //
 // Runs PROGRAM with QRN_SCHEDULE=fibers once in the fixed order and once
-// under each of the seeds 1 to M (QRN_SCHEDULE_SEED; as many at a time as
-// there are processors), and compares each seeded run's standard output and
-// exit status with the unseeded run's. Prints that all M agree (exit 0), or
-// the seeds that differ, the first difference and the command that replays
-// one (exit 1). Usage errors and programs that cannot be run: exit 2.
-// The children's standard error is discarded and their standard input is
-// /dev/null.
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
+// under each of the seeds A to B (QRN_SCHEDULE_SEED; -n M means --seeds 1-M;
+// as many at a time as there are processors), and compares each seeded run's
+// standard output and exit status with the unseeded run's. Prints that all
+// agree (exit 0), or the seeds that differ, the first difference and the
+// command that replays one (exit 1). Usage errors and programs that cannot be
+// run: exit 2. The children's standard error is discarded and their standard
+// input is /dev/null.
+//
+// --json prints instead one line for each run, the unseeded run first:
+//   {"seed":N,"status":S,"output_hash":"H","first_difference":D}
+// N is null for the unseeded run; H is 16 hex digits (FNV-1a of the output),
+// so that the unseeded runs of separate invocations can be compared; D is
+// null when the run agrees with the unseeded run, else
+// {"line":L,"expected":E,"got":G}: the first differing line (from 1) and its
+// text in the unseeded and in this run (null past the end of an output); L is
+// null when no line differs, and E and G are then the two exit statuses.
+// Lines of invocations over disjoint seed ranges concatenate into the lines
+// of one invocation over their union (plus one unseeded line each).
 #include <cerrno>
+#include <cinttypes>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <map>
+#include <optional>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "json_string.h"
+#include "program_runs.h"
+
 namespace {
 
-struct outcome {
-  std::string out;
-  int status = 0;  // exit status, or 128 + signal
-};
+using qrn_tools::run_result;
 
-struct child {
-  pid_t pid = -1;
-  int out_fd = -1;
-  unsigned long seed = 0;  // 0: the unseeded run
-  std::string out;
+struct options {
+  std::uint64_t first_seed = 0;
+  std::uint64_t last_seed = 0;
+  bool json = false;
+  std::vector<std::string> program;
 };
 
 [[noreturn]] void fail(const std::string& message) {
@@ -41,86 +49,64 @@ struct child {
   std::exit(2);
 }
 
-child spawn(char** argv, unsigned long seed) {
-  int fds[2];
-  if (::pipe(fds) != 0) {
-    fail(std::string("cannot make a pipe: ") + std::strerror(errno));
-  }
-  const pid_t pid = ::fork();
-  if (pid < 0) {
-    fail(std::string("cannot fork: ") + std::strerror(errno));
-  }
-  if (pid == 0) {
-    ::setenv("QRN_SCHEDULE", "fibers", 1);
-    if (seed == 0) {
-      ::unsetenv("QRN_SCHEDULE_SEED");
-    } else {
-      ::setenv("QRN_SCHEDULE_SEED", std::to_string(seed).c_str(), 1);
-    }
-    const int null_fd = ::open("/dev/null", O_RDWR);
-    ::dup2(null_fd, STDIN_FILENO);
-    ::dup2(null_fd, STDERR_FILENO);
-    ::dup2(fds[1], STDOUT_FILENO);
-    ::close(fds[0]);
-    ::close(fds[1]);
-    ::execvp(argv[0], argv);
-    std::_Exit(127);
-  }
-  ::close(fds[1]);
-  child made;
-  made.pid = pid;
-  made.out_fd = fds[0];
-  made.seed = seed;
-  return made;
+[[noreturn]] void usage() {
+  std::fprintf(stderr,
+               "usage: qrn-explore [--json] {-n M | --seeds A-B} PROGRAM [ARGS...]   "
+               "(1 <= M, 1 <= A <= B)\n");
+  std::exit(2);
 }
 
-// Reads what `c` has written; true once its output has ended.
-bool drain(child& c) {
-  char buffer[4096];
-  const ssize_t got = ::read(c.out_fd, buffer, sizeof buffer);
-  if (got > 0) {
-    c.out.append(buffer, static_cast<std::size_t>(got));
+// A seed: a whole number >= 1, digits only.
+bool parse_seed(const std::string& text, std::uint64_t& seed) {
+  if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) {
     return false;
   }
-  return got == 0 || errno != EINTR;
+  errno = 0;
+  seed = std::strtoull(text.c_str(), nullptr, 10);
+  return errno == 0 && seed >= 1;
 }
 
-outcome finish(child& c) {
-  ::close(c.out_fd);
-  int status = 0;
-  while (::waitpid(c.pid, &status, 0) < 0 && errno == EINTR) {
+// "-n M" or "--seeds A-B" into `o`'s seed range; false when the value is bad.
+bool parse_seeds(const std::string& option, const std::string& value, options& o) {
+  if (option == "-n") {
+    o.first_seed = 1;
+    return parse_seed(value, o.last_seed);
   }
-  outcome result;
-  result.out = std::move(c.out);
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  return result;
+  const std::size_t dash = value.find('-');
+  return dash != std::string::npos && parse_seed(value.substr(0, dash), o.first_seed) &&
+         parse_seed(value.substr(dash + 1), o.last_seed) && o.first_seed <= o.last_seed;
 }
 
-// Runs the given seeds, `parallel` at a time; outcomes by seed.
-std::map<unsigned long, outcome> run_all(char** argv, const std::vector<unsigned long>& seeds,
-                                         std::size_t parallel) {
-  std::map<unsigned long, outcome> outcomes;
-  std::vector<child> running;
-  std::size_t next = 0;
-  while (next < seeds.size() || !running.empty()) {
-    while (next < seeds.size() && running.size() < parallel) {
-      running.push_back(spawn(argv, seeds[next++]));
-    }
-    std::vector<pollfd> fds;
-    for (const child& c : running) {
-      fds.push_back({c.out_fd, POLLIN, 0});
-    }
-    if (::poll(fds.data(), fds.size(), -1) < 0 && errno != EINTR) {
-      fail(std::string("poll: ") + std::strerror(errno));
-    }
-    for (std::size_t i = running.size(); i-- > 0;) {
-      if (fds[i].revents != 0 && drain(running[i])) {
-        outcomes[running[i].seed] = finish(running[i]);
-        running.erase(running.begin() + static_cast<std::ptrdiff_t>(i));
+options parse(int argc, char** argv) {
+  options o;
+  bool have_seeds = false;
+  int at = 1;
+  for (; at < argc; ++at) {
+    const std::string word = argv[at];
+    if (word == "--json") {
+      o.json = true;
+    } else if (word == "-n" || word == "--seeds") {
+      if (have_seeds || at + 1 == argc) {
+        usage();
       }
+      const std::string value = argv[++at];
+      if (!parse_seeds(word, value, o)) {
+        std::string message = "bad " + word;
+        message += " " + value;
+        message += word == "-n" ? ": expected a whole number M >= 1"
+                                : ": expected A-B, whole numbers with 1 <= A <= B";
+        fail(message);
+      }
+      have_seeds = true;
+    } else {
+      break;
     }
   }
-  return outcomes;
+  if (!have_seeds || at == argc) {
+    usage();
+  }
+  o.program.assign(argv + at, argv + argc);
+  return o;
 }
 
 std::vector<std::string> lines(const std::string& text) {
@@ -132,23 +118,65 @@ std::vector<std::string> lines(const std::string& text) {
   return result;
 }
 
-std::string first_difference(const outcome& base, const outcome& other) {
+// Where a seeded run first differs from the unseeded run.
+struct difference {
+  std::size_t line = 0;                 // from 1; 0 when no line differs
+  std::optional<std::string> expected;  // the unseeded run's line; none past its end
+  std::optional<std::string> got;       // the seeded run's line; none past its end
+};
+
+difference first_difference(const run_result& base, const run_result& other) {
   const std::vector<std::string> a = lines(base.out);
   const std::vector<std::string> b = lines(other.out);
   for (std::size_t i = 0; i < a.size() || i < b.size(); ++i) {
-    const std::string left = i < a.size() ? a[i] : "(no line)";
-    const std::string right = i < b.size() ? b[i] : "(no line)";
-    if (left != right) {
-      return "line " + std::to_string(i + 1) + ": unseeded \"" + left + "\", seeded \"" + right +
-             "\"";
+    difference found{i + 1, std::nullopt, std::nullopt};
+    if (i < a.size()) {
+      found.expected = a[i];
+    }
+    if (i < b.size()) {
+      found.got = b[i];
+    }
+    if (found.expected != found.got) {
+      return found;
     }
   }
-  return "exit status: unseeded " + std::to_string(base.status) + ", seeded " +
-         std::to_string(other.status);
+  return {};
 }
 
-std::string quoted(const char* word) {
-  const std::string text(word);
+std::string described(const difference& d, const run_result& base, const run_result& other) {
+  if (d.line == 0) {
+    return "exit status: unseeded " + std::to_string(base.status) + ", seeded " +
+           std::to_string(other.status);
+  }
+  return "line " + std::to_string(d.line) + ": unseeded \"" + d.expected.value_or("(no line)") +
+         "\", seeded \"" + d.got.value_or("(no line)") + "\"";
+}
+
+std::string as_json(const difference& d, const run_result& base, const run_result& other) {
+  if (d.line == 0) {
+    return R"({"line":null,"expected":)" + std::to_string(base.status) +
+           ",\"got\":" + std::to_string(other.status) + "}";
+  }
+  const auto text = [](const std::optional<std::string>& line) {
+    return line ? qrn_tools::json_string(*line) : std::string("null");
+  };
+  return "{\"line\":" + std::to_string(d.line) + ",\"expected\":" + text(d.expected) +
+         ",\"got\":" + text(d.got) + "}";
+}
+
+std::uint64_t fnv1a(const std::string& text) {
+  std::uint64_t hash = 14695981039346656037ULL;
+  for (const char c : text) {
+    hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
+  }
+  return hash;
+}
+
+bool agrees(const run_result& base, const run_result& other) {
+  return other.out == base.out && other.status == base.status;
+}
+
+std::string quoted(const std::string& text) {
   if (text.find_first_of(" \t'\"\\$`") == std::string::npos && !text.empty()) {
     return text;
   }
@@ -159,58 +187,76 @@ std::string quoted(const char* word) {
   return result + "'";
 }
 
-}  // namespace
+// results[0] is the unseeded run, results[k] the run under seed first + k - 1.
+int report_json(const options& o, const std::vector<run_result>& results) {
+  const run_result& base = results.front();
+  bool all_agree = true;
+  for (std::size_t k = 0; k < results.size(); ++k) {
+    const run_result& run = results[k];
+    const std::string seed = k == 0 ? "null" : std::to_string(o.first_seed + k - 1);
+    const bool same = agrees(base, run);
+    all_agree = all_agree && same;
+    const std::string diff = same ? "null" : as_json(first_difference(base, run), base, run);
+    std::printf("{\"seed\":%s,\"status\":%d,\"output_hash\":\"%016" PRIx64
+                "\",\"first_difference\":%s}\n",
+                seed.c_str(), run.status, fnv1a(run.out), diff.c_str());
+  }
+  return all_agree ? 0 : 1;
+}
 
-int main(int argc, char** argv) {
-  unsigned long seeds = 0;
-  int first = 1;
-  if (argc >= 4 && std::strcmp(argv[1], "-n") == 0) {
-    char* end = nullptr;
-    seeds = std::strtoul(argv[2], &end, 10);
-    first = *end == '\0' && argv[2][0] != '-' ? 3 : 0;
-  }
-  if (seeds == 0 || first == 0) {
-    std::fprintf(stderr, "usage: qrn-explore -n M PROGRAM [ARGS...]   (M >= 1)\n");
-    return 2;
-  }
-  char** program = argv + first;
-  const long processors = ::sysconf(_SC_NPROCESSORS_ONLN);
-  const std::size_t parallel = processors > 0 ? static_cast<std::size_t>(processors) : 1;
-
-  std::vector<unsigned long> order{0};
-  for (unsigned long seed = 1; seed <= seeds; ++seed) {
-    order.push_back(seed);
-  }
-  const std::map<unsigned long, outcome> outcomes = run_all(program, order, parallel);
-  const outcome& base = outcomes.at(0);
-  if (base.status == 127) {
-    fail(std::string("cannot run ") + program[0]);
-  }
-  std::vector<unsigned long> differing;
-  for (const auto& run : outcomes) {
-    if (run.first != 0 && (run.second.out != base.out || run.second.status != base.status)) {
-      differing.push_back(run.first);
+int report_text(const options& o, const std::vector<run_result>& results) {
+  const run_result& base = results.front();
+  const std::string seeds = std::to_string(o.last_seed - o.first_seed + 1);
+  std::vector<std::size_t> differing;  // indexes into results
+  for (std::size_t k = 1; k < results.size(); ++k) {
+    if (!agrees(base, results[k])) {
+      differing.push_back(k);
     }
   }
   if (differing.empty()) {
     std::printf(
-        "qrn-explore: all %lu seeds agree with the fixed order (same output, exit status %d)\n",
-        seeds, base.status);
+        "qrn-explore: all %s seeds agree with the fixed order (same output, exit status %d)\n",
+        seeds.c_str(), base.status);
     return 0;
   }
   std::string list;
-  for (const unsigned long seed : differing) {
-    list += (list.empty() ? "" : " ") + std::to_string(seed);
+  for (const std::size_t k : differing) {
+    list += (list.empty() ? "" : " ") + std::to_string(o.first_seed + k - 1);
   }
-  const unsigned long shown = differing.front();
-  std::string replay = "QRN_SCHEDULE=fibers QRN_SCHEDULE_SEED=" + std::to_string(shown);
-  for (char** word = program; *word != nullptr; ++word) {
-    replay += " " + quoted(*word);
+  const run_result& shown = results[differing.front()];
+  const std::string shown_seed = std::to_string(o.first_seed + differing.front() - 1);
+  std::string replay = "QRN_SCHEDULE=fibers QRN_SCHEDULE_SEED=" + shown_seed;
+  for (const std::string& word : o.program) {
+    replay += " " + quoted(word);
   }
-  std::printf("qrn-explore: %zu of %lu seeds differ from the fixed order: %s\n", differing.size(),
-              seeds, list.c_str());
-  std::printf("qrn-explore: seed %lu, first difference: %s\n", shown,
-              first_difference(base, outcomes.at(shown)).c_str());
+  std::printf("qrn-explore: %zu of %s seeds differ from the fixed order: %s\n", differing.size(),
+              seeds.c_str(), list.c_str());
+  std::printf("qrn-explore: seed %s, first difference: %s\n", shown_seed.c_str(),
+              described(first_difference(base, shown), base, shown).c_str());
   std::printf("qrn-explore: replay: %s\n", replay.c_str());
   return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const options o = parse(argc, argv);
+  std::vector<qrn_tools::env_changes> runs{
+      {{"QRN_SCHEDULE", "fibers"}, {"QRN_SCHEDULE_SEED", std::nullopt}}};
+  for (std::uint64_t seed = o.first_seed;; ++seed) {
+    runs.push_back({{"QRN_SCHEDULE", "fibers"}, {"QRN_SCHEDULE_SEED", std::to_string(seed)}});
+    if (seed == o.last_seed) {
+      break;
+    }
+  }
+  std::vector<run_result> results;
+  try {
+    results = qrn_tools::run_programs(o.program, runs, qrn_tools::processors());
+  } catch (const std::runtime_error& error) {
+    fail(error.what());
+  }
+  if (results.front().status == 127) {
+    fail("cannot run " + o.program.front());
+  }
+  return o.json ? report_json(o, results) : report_text(o, results);
 }

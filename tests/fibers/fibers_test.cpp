@@ -2,8 +2,13 @@
 // through qrn-explore.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <csignal>
+#include <cstdio>
+#include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/expect_runs.h"
@@ -19,6 +24,37 @@ const std::string fibers = "QRN_SCHEDULE=fibers";
 const std::string two_writers =
     "qrn: warning: stream merged (qrn::stream_out<int>) has 2 writers, where one is expected: "
     "component left_copier and component right_copier\n";
+
+process_result explore(std::vector<std::string> args) {
+  args.insert(args.begin(), QRN_PROGRAM_EXPLORE);
+  return run_process(args, std::chrono::seconds(120));
+}
+
+// `lines` written to a file, and `command` run by the shell with FILE standing
+// for that file's name.
+process_result run_on_file(const std::string& lines, const std::string& command) {
+  const std::string file =
+      testing::TempDir() + "qrn_explore_" + std::to_string(::getpid()) + ".jsonl";
+  std::ofstream(file) << lines;
+  std::string with_file = command;
+  with_file.replace(with_file.find("FILE"), 4, "'" + file + "'");
+  process_result result = run_process({"/bin/sh", "-c", with_file});
+  std::remove(file.c_str());
+  return result;
+}
+
+// The README's jq command that merges the JSON lines of qrn-explore's shards.
+std::string readme_merge() {
+  std::ifstream readme(QRN_README);
+  const std::string prompt = "$ jq -rs '";
+  for (std::string line; std::getline(readme, line);) {
+    if (line.compare(0, prompt.size(), prompt) == 0) {
+      return line.substr(2, line.rfind(' ') - 2) + " FILE";
+    }
+  }
+  ADD_FAILURE() << "README.md shows no jq merge";
+  return "false FILE";
+}
 
 process_result scheduled(const std::string& scenario, std::vector<std::string> env = {fibers}) {
   return run_process({QRN_PROGRAM_SCHEDULED, scenario}, std::chrono::seconds(60), env);
@@ -137,6 +173,88 @@ TEST(Explorer, AgreesOnATimingIndependentResult) {
   EXPECT_EQ(run.exit_status, 0) << run.out << run.err;
   EXPECT_EQ(run.out,
             "qrn-explore: all 40 seeds agree with the fixed order (same output, exit status 0)\n");
+}
+
+TEST(Explorer, ShardsMergedByTheReadmeCommandGiveTheVerdictOfTheWholeRange) {
+  const qrn_test::short_tsan_exit_watch short_watch;
+  const std::string merge = readme_merge();
+  for (const auto& [scenario, verdict] : {std::pair{"merge", 1}, std::pair{"chain", 0}}) {
+    SCOPED_TRACE(scenario);
+    const process_result whole = explore({"-n", "40", QRN_PROGRAM_SCHEDULED, scenario});
+    ASSERT_EQ(whole.exit_status, verdict) << whole.out << whole.err;
+    EXPECT_EQ(explore({"--seeds", "1-40", QRN_PROGRAM_SCHEDULED, scenario}).out, whole.out);
+    const process_result all =
+        explore({"--json", "--seeds", "1-40", QRN_PROGRAM_SCHEDULED, scenario});
+    EXPECT_EQ(all.exit_status, verdict);
+    std::string shards;  // what the shards print, one after the other
+    std::vector<std::string> joined;
+    for (const char* range : {"1-17", "18-40"}) {
+      const process_result shard =
+          explore({"--seeds", range, "--json", QRN_PROGRAM_SCHEDULED, scenario});
+      const std::vector<std::string> lines = qrn_test::lines_of(shard.out);
+      ASSERT_FALSE(lines.empty()) << shard.err;
+      EXPECT_EQ(shard.exit_status,
+                qrn_test::count(shard.out, "\"first_difference\":{") == 0 ? 0 : 1)
+          << range;
+      // Each shard runs the fixed order itself, which the whole range prints once.
+      joined.insert(joined.end(), lines.begin() + (joined.empty() ? 0 : 1), lines.end());
+      EXPECT_EQ(lines.front(), joined.front());
+      shards += shard.out;
+    }
+    EXPECT_EQ(joined, qrn_test::lines_of(all.out));
+    const process_result merged = run_on_file(shards, merge);
+    EXPECT_EQ(merged.exit_status, verdict) << merged.err;
+    EXPECT_EQ(merged.out, qrn_test::lines_of(whole.out).front() + "\n");
+  }
+  const process_result mixed =
+      run_on_file(explore({"--json", "--seeds", "1-2", QRN_PROGRAM_SCHEDULED, "merge"}).out +
+                      explore({"--json", "--seeds", "3-4", QRN_PROGRAM_SCHEDULED, "chain"}).out,
+                  merge);
+  EXPECT_EQ(mixed.exit_status, 2);
+  EXPECT_EQ(mixed.err, "qrn-explore: the shards ran different fixed-order runs\n");
+}
+
+TEST(Explorer, JsonLinesParseAndCarryEachKindOfDifference) {
+  const std::string script = R"(case "$QRN_SCHEDULE_SEED" in
+    2) printf 'q"b\\c\t\001\303\251\377\n' ;;
+    3) echo same; exit 3 ;;
+    4) printf 'same\nmore\n' ;;
+    *) echo same ;;
+  esac)";
+  const process_result run = explore({"--json", "--seeds", "1-4", "/bin/sh", "-c", script});
+  EXPECT_EQ(run.exit_status, 1) << run.err;
+  const process_result parsed = run_on_file(
+      run.out,
+      "jq -sc '.[0].output_hash as $fixed | .[] | [.seed, .status, .output_hash == $fixed, "
+      "(.output_hash | test(\"^[0-9a-f]{16}$\")), .first_difference]' FILE");
+  EXPECT_EQ(parsed.exit_status, 0) << parsed.err;
+  EXPECT_EQ(parsed.out,
+            "[null,0,true,true,null]\n"
+            "[1,0,true,true,null]\n"
+            "[2,0,false,true,{\"line\":1,\"expected\":\"same\",\"got\":\"q\\\"b\\\\c\\t\\u0001"
+            "\xC3\xA9\xEF\xBF\xBD\"}]\n"
+            "[3,3,true,true,{\"line\":null,\"expected\":0,\"got\":3}]\n"
+            "[4,0,false,true,{\"line\":2,\"expected\":null,\"got\":\"more\"}]\n");
+}
+
+TEST(Explorer, BadSeedRangesGetOneLineAndStatus2) {
+  for (const std::string range : {"5-3", "0-4", "x-2", "1-", "7", "1-2-3", "-3"}) {
+    const process_result run = explore({"--seeds", range, QRN_PROGRAM_SCHEDULED, "chain"});
+    EXPECT_EQ(run.exit_status, 2) << range;
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "qrn-explore: bad --seeds " + range +
+                           ": expected A-B, whole numbers with 1 <= A <= B\n");
+  }
+  const std::string usage =
+      "usage: qrn-explore [--json] {-n M | --seeds A-B} PROGRAM [ARGS...]   (1 <= M, 1 <= A <= "
+      "B)\n";
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--json", "--seeds", "1-3"},
+        std::vector<std::string>{"-n", "2", "--seeds", "1-3", QRN_PROGRAM_SCHEDULED, "chain"}}) {
+    const process_result run = explore(args);
+    EXPECT_EQ(run.exit_status, 2);
+    EXPECT_EQ(run.err, usage);
+  }
 }
 
 }  // namespace
