@@ -56,6 +56,11 @@ std::uint64_t parse_depth(const std::string& text) {
 void read_mode(depth_setting_state& s) {
   const setting value = setting_value("QRN_DEPTH");
   if (!value) {
+    // A timed run holds writers by the depths the design declares.
+    const setting time = setting_value("QRN_TIME");
+    if (time && lower_case(time.value) == "cycles") {
+      s.mode = depth_mode::declared;
+    }
     return;
   }
   const std::string mode = lower_case(value.value);

@@ -19,6 +19,7 @@
 #include "HLS/internal/settings.h"
 #include "depth_growth.h"
 #include "depth_settings.h"
+#include "fiber_ready_queue.h"
 #include "fiber_stack.h"
 #include "fiber_switch.h"
 #include "hang_watch.h"
@@ -85,6 +86,8 @@ struct fiber {
   fiber_state state = fiber_state::ready;
   bool listed_polling = false;  // in the scheduler's polling_ list
   context_locals locals;
+  // Timed: the clock of an invocation that runs no component.
+  qrn::internal::component_clock own_clock;
 };
 
 // QRN_SCHEDULE_SEED: a whole number; unset, or bad (one line on standard
@@ -109,12 +112,27 @@ bool read_seed(std::uint64_t& seed) {
 
 class scheduler {
  public:
-  scheduler() : seeded_(read_seed(random_)) {}
+  scheduler() : seeded_(read_seed(random_)), ready_(qrn::internal::timed_run()) {}
 
   void start(std::unique_ptr<std::function<void()>> invocation) {
     std::unique_ptr<fiber> made(new fiber(std::move(invocation), &run_fiber));
-    ready_.push_back(made.get());
+    make_ready(*made, 0);
     made.release();
+  }
+
+  // Timed: the running fiber's clock; null on the test bench.
+  qrn::internal::component_clock* running_clock() {
+    return current_ != nullptr ? &clock_of(*current_) : nullptr;
+  }
+
+  // Timed, on a fiber: lets every ready fiber whose clock is before `cycle`
+  // run first.
+  void let_earlier_fibers_run(std::uint64_t cycle) {
+    while (current_ != nullptr && ready_.any_before(cycle)) {
+      current_->state = fiber_state::ready;
+      make_ready(*current_, cycle);
+      current_->context.leave();
+    }
   }
 
   void await_write(void* stream, const poll_site_ops& ops) {
@@ -184,7 +202,7 @@ class scheduler {
 
   void switch_out() {
     current_->state = fiber_state::ready;
-    ready_.push_back(current_);
+    make_ready(*current_, clock_of(*current_).now);
     current_->context.leave();
   }
 
@@ -224,7 +242,8 @@ class scheduler {
     fiber& waiter = *static_cast<fiber*>(site.waiter);
     if (waiter.state == fiber_state::waiting || waiter.state == fiber_state::polling) {
       waiter.state = fiber_state::ready;
-      the().ready_.push_back(&waiter);
+      scheduler& self = the();
+      self.make_ready(waiter, self.clock_of(waiter).now);
     }
   }
 
@@ -264,7 +283,7 @@ class scheduler {
         poller->listed_polling = false;
         if (poller->state == fiber_state::polling) {
           poller->state = fiber_state::ready;
-          ready_.push_back(poller);
+          make_ready(*poller, clock_of(*poller).now);
         }
       }
       polling_.clear();
@@ -287,10 +306,19 @@ class scheduler {
     if (ready_.empty()) {
       return nullptr;
     }
-    std::size_t at = seeded_ ? static_cast<std::size_t>(draw() % ready_.size()) : 0;
-    fiber* next = ready_[at];
-    ready_.erase(ready_.begin() + static_cast<std::ptrdiff_t>(at));
-    return next;
+    return ready_.pop(
+        [this](std::size_t ready) { return seeded_ ? static_cast<std::size_t>(draw() % ready) : 0; });
+  }
+
+  // `key`: the cycle it runs at, in a timed run.
+  void make_ready(fiber& ready, std::uint64_t key) {
+    ready_.push(&ready, key, seeded_ && qrn::internal::timed_run() ? draw() : ties_++);
+  }
+
+  qrn::internal::component_clock& clock_of(fiber& f) {
+    always_run_record* record =
+        &f == current_ ? qrn::internal::current_always_run_record() : f.locals.record;
+    return record != nullptr ? record->clock : f.own_clock;
   }
 
   void resume(fiber& next) {
@@ -321,7 +349,7 @@ class scheduler {
   void wake_dormant() {
     for (fiber* sleeper : dormant_) {
       sleeper->state = fiber_state::ready;
-      ready_.push_back(sleeper);
+      make_ready(*sleeper, clock_of(*sleeper).now);
     }
     dormant_.clear();
   }
@@ -336,11 +364,11 @@ class scheduler {
 
   void warn_gave_up(const seconds_setting& limit) {
     std::string busy;
-    for (const fiber* waiting : ready_) {
+    ready_.for_each([&busy](const fiber& waiting) {
       busy += busy.empty() ? "" : ", ";
-      busy += waiting->locals.record != nullptr ? component_name(*waiting->locals.record)
-                                                : std::string("a task invocation");
-    }
+      busy += waiting.locals.record != nullptr ? component_name(*waiting.locals.record)
+                                               : std::string("a task invocation");
+    });
     std::fprintf(stderr,
                  "qrn: __qrn_hls_component_run_all gave up after %s s (QRN_SETTLE_LIMIT): "
                  "components still busy: %s\n",
@@ -366,7 +394,10 @@ class scheduler {
   }
 
  private:
-  std::deque<fiber*> ready_;
+  std::uint64_t random_ = 0;
+  bool seeded_;
+  fiber_ready_queue<fiber> ready_;
+  std::uint64_t ties_ = 0;  // entries into ready_, the order of equal clocks
   std::vector<fiber*> dormant_;
   std::vector<fiber*> polling_;    // each polling fiber once, and some that were woken since
   std::uint64_t fiber_moves_ = 0;  // elements moved by fibers, all together
@@ -376,13 +407,15 @@ class scheduler {
   fiber* current_ = nullptr;  // null while the test bench runs
   context_locals bench_locals_;
   bool bench_woken_ = false;
-  std::uint64_t random_ = 0;
-  bool seeded_;
 };
 
 }  // namespace
 
 void run_all_fibers() { scheduler::the().run_all(); }
+
+qrn::internal::component_clock* running_fiber_clock() { return scheduler::the().running_clock(); }
+
+void let_earlier_fibers_run(std::uint64_t cycle) { scheduler::the().let_earlier_fibers_run(cycle); }
 
 }  // namespace qrn_runtime
 

@@ -3,7 +3,8 @@
 // main thread whenever the test bench cannot go on.
 //
 // Order. Ready fibers wait in a FIFO and run in turn, so a program with the
-// same input does the same on every run. With QRN_SCHEDULE_SEED=N the next
+// same input does the same on every run; in a timed run the fiber with the
+// earliest clock runs first (see fiber_ready_queue.h). With QRN_SCHEDULE_SEED=N the next
 // fiber is drawn among the ready ones, and so is the number of moving calls
 // after which a component is switched out (1 to default_quantum), from a
 // generator seeded with N: each seed is one legal interleaving, and the same
@@ -20,6 +21,8 @@
 
 #include <cstdint>
 
+#include "HLS/internal/timed_run.h"
+
 namespace qrn_runtime {
 
 // Moving calls a component makes before it is switched out, unseeded.
@@ -28,6 +31,12 @@ constexpr std::uint32_t default_quantum = 64;
 // The run-all call with fibers: runs fibers until none can run, or gives up
 // after QRN_SETTLE_LIMIT seconds with a warning naming the busy components.
 void run_all_fibers();
+
+// Timed runs: the running fiber's clock (null on the test bench), and the
+// wait of a fiber about to answer a non-blocking operation at `cycle` while
+// every ready fiber with an earlier clock runs.
+qrn::internal::component_clock* running_fiber_clock();
+void let_earlier_fibers_run(std::uint64_t cycle);
 
 }  // namespace qrn_runtime
 

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "timed_report.h"
+
 namespace qrn_runtime {
 
 namespace {
@@ -68,6 +70,18 @@ std::string json_string(const std::string& text) {
   return quoted + "\"";
 }
 
+namespace {
+// {"NAME": CYCLES, ...}
+std::string stalls_json(const std::vector<qrn::stall_cycles>& stalls) {
+  std::string text = "{";
+  for (const qrn::stall_cycles& stall : stalls) {
+    text += (text.size() > 1 ? ", " : "") + json_string(stall.stream) + ": " +
+            std::to_string(stall.cycles);
+  }
+  return text + "}";
+}
+}  // namespace
+
 void write_json(std::ostream& out, const qrn::run_report& report) {
   out << "{\n  \"streams\": [";
   const char* separator = "\n";
@@ -80,10 +94,20 @@ void write_json(std::ostream& out, const qrn::run_report& report) {
         << ", \"destroyed\": " << (s.destroyed ? "true" : "false")
         << ", \"busy\": " << (s.busy ? "true" : "false") << ", \"depth\": ";
     if (s.depth == 0) {
-      out << "null}";
+      out << "null";
     } else {
-      out << s.depth << "}";
+      out << s.depth;
     }
+    if (report.cycles.timed) {
+      const qrn::stream_cycles& c = s.cycles;
+      out << ", \"cycles\": {\"elements\": " << c.elements << ", \"peak\": " << c.peak
+          << ", \"average_occupancy\": " << c.average_occupancy
+          << ", \"cycles_full\": " << c.cycles_full << ", \"cycles_empty\": " << c.cycles_empty
+          << ", \"reader_stalls\": " << c.reader_stalls
+          << ", \"writer_stalls\": " << c.writer_stalls
+          << ", \"bench_elements_per_cycle\": " << c.bench_elements_per_cycle << "}";
+    }
+    out << "}";
     separator = ",\n";
   }
   out << "\n  ],\n  \"components\": [";
@@ -96,24 +120,56 @@ void write_json(std::ostream& out, const qrn::run_report& report) {
         << ", \"task\": " << (c.task ? "true" : "false")
         << ", \"ended\": " << (c.ended ? "true" : "false")
         << ", \"waiting_to_write\": " << json_string(c.waiting_to_write)
-        << ", \"stopped\": " << (c.stopped ? "true" : "false") << "}";
+        << ", \"stopped\": " << (c.stopped ? "true" : "false");
+    if (report.cycles.timed) {
+      out << ", \"cycles\": {\"busy\": " << c.cycles.busy << ", \"clock\": " << c.cycles.clock
+          << ", \"stalled_on_inputs\": " << stalls_json(c.cycles.inputs)
+          << ", \"stalled_on_outputs\": " << stalls_json(c.cycles.outputs) << "}";
+    }
+    out << "}";
     separator = ",\n";
   }
-  out << "\n  ]\n}\n";
+  out << "\n  ]";
+  if (report.cycles.timed) {
+    out << ",\n  \"cycles\": {\"total\": " << report.cycles.total << ", \"first_output\": ";
+    if (report.cycles.any_output) {
+      out << report.cycles.first_output;
+    } else {
+      out << "null";
+    }
+    out << ", \"bottleneck\": " << json_string(report.cycles.bottleneck) << "}";
+  }
+  out << "\n}\n";
 }
 
 void write_csv(std::ostream& out, const qrn::run_report& report) {
   out << "kind,name,type,written,read,peak,occupancy,asleep_seconds,calls,moving_calls,"
-         "waiting_on,task,ended,depth\n";
+         "waiting_on,task,ended,depth";
+  if (report.cycles.timed) {
+    out << ",elements,peak_in_cycles,average_occupancy,cycles_full,cycles_empty,reader_stalls,"
+           "writer_stalls,busy_cycles,clock";
+  }
+  out << '\n';
   for (const qrn::stream_report& s : report.streams) {
     out << "stream," << csv_field(s.name) << ',' << csv_field(s.type) << ',' << s.written << ','
         << s.read << ',' << s.peak << ',' << s.occupancy << ',' << s.asleep_seconds << ",,,,,,"
-        << (s.depth == 0 ? std::string() : std::to_string(s.depth)) << '\n';
+        << (s.depth == 0 ? std::string() : std::to_string(s.depth));
+    if (report.cycles.timed) {
+      const qrn::stream_cycles& c = s.cycles;
+      out << ',' << c.elements << ',' << c.peak << ',' << c.average_occupancy << ','
+          << c.cycles_full << ',' << c.cycles_empty << ',' << c.reader_stalls << ','
+          << c.writer_stalls << ",,";
+    }
+    out << '\n';
   }
   for (const qrn::component_report& c : report.components) {
     out << "component," << csv_field(c.name) << ",,,,,," << c.asleep_seconds << ',' << c.calls
         << ',' << c.moving_calls << ',' << csv_field(c.waiting_on) << ',' << c.task << ','
-        << c.ended << ",\n";
+        << c.ended << ',';
+    if (report.cycles.timed) {
+      out << ",,,,,,,," << c.cycles.busy << ',' << c.cycles.clock;
+    }
+    out << '\n';
   }
 }
 
@@ -209,6 +265,7 @@ void print_run_table(std::ostream& out, const run_report& report) {
     }
   }
   out.flags(flags);
+  qrn_runtime::print_cycle_table(out, report);
 }
 
 void print_run_table(std::ostream& out) { print_run_table(out, snapshot_run()); }

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <map>
 #include <mutex>
 #include <thread>
 #include <typeinfo>
@@ -16,6 +17,8 @@
 
 #include "HLS/internal/diagnostic_hooks.h"
 #include "declaration_names.h"
+#include "timed_report.h"
+#include "timed_run.h"
 #include "symbol_names.h"
 
 namespace qrn_runtime {
@@ -101,6 +104,7 @@ qrn::stream_report report_of(stream_info& stream) {
       report.busy = true;
       return report;
     }
+    finish_cycle_stats(stream);
     stats = stream.stats();
     stats.asleep_ns += ongoing_sleep_ns(stream, steady_now_ns());  // exact under the stream's mutex
     stream.contents(contents);
@@ -118,6 +122,7 @@ qrn::stream_report report_of(stream_info& stream) {
   report.sleepers = contents.sleepers;
   report.printable = contents.printable;
   report.first_values = contents.first_values;
+  fill_stream_cycles(stats.cycles, report);
   return report;
 }
 
@@ -136,6 +141,7 @@ qrn::stream_report report_of(const qrn::internal::retired_stream& stream) {
   report.drops_packet_flags = stream.dropped.packet_flags;
   report.drops_empty_counts = stream.dropped.empty_counts;
   name_users(stream.users, report);
+  fill_stream_cycles(stream.stats.cycles, report);
   return report;
 }
 
@@ -262,7 +268,9 @@ run_report snapshot_run() {
     std::sort(streams.begin(), streams.end(),
               [](const std::pair<std::uint64_t, stream_report>& a,
                  const std::pair<std::uint64_t, stream_report>& b) { return a.first < b.first; });
+    std::map<std::uint64_t, std::string> names;
     for (std::pair<std::uint64_t, stream_report>& stream : streams) {
+      names.emplace(stream.first, stream.second.name);
       report.streams.push_back(std::move(stream.second));
     }
     for (const internal::always_run_record* record =
@@ -290,6 +298,7 @@ run_report snapshot_run() {
       component.ended = record->ended.load();
       report.components.insert(report.components.begin(), component);
     }
+    qrn_runtime::fill_design_cycles(report, names);
   }
   return report;
 }

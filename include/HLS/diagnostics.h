@@ -23,6 +23,41 @@
 
 namespace qrn {
 
+// A timed run's account of one stream (QRN_TIME=cycles; all 0 otherwise).
+struct stream_cycles {
+  std::uint64_t elements = 0;      // elements read
+  std::uint64_t peak = 0;          // most elements held in one cycle
+  double average_occupancy = 0;    // elements held, averaged over the cycles to its last transfer
+  std::uint64_t cycles_full = 0;   // cycles it held its depth
+  std::uint64_t cycles_empty = 0;  // cycles it held nothing, up to its last transfer
+  std::uint64_t reader_stalls = 0;  // cycles its reader waited for an element
+  std::uint64_t writer_stalls = 0;  // cycles its writer waited for room
+  double bench_elements_per_cycle = 0;  // the test bench's reads of it per cycle; 0: fewer than 2
+};
+
+// Cycles a component waited on one stream.
+struct stall_cycles {
+  std::string stream;
+  std::uint64_t cycles = 0;
+};
+
+// A timed run's account of one component.
+struct component_cycles {
+  std::uint64_t busy = 0;   // cycles of calls that moved elements, and cycles spent (qrn::cycles)
+  std::uint64_t clock = 0;  // its clock now
+  std::vector<stall_cycles> inputs;   // cycles stalled on each stream it reads
+  std::vector<stall_cycles> outputs;  // cycles stalled on each stream it writes
+};
+
+// A timed run's account of the design.
+struct design_cycles {
+  bool timed = false;               // QRN_TIME=cycles
+  std::uint64_t total = 0;          // cycles up to and including the last transfer
+  std::uint64_t first_output = 0;   // the cycle of the test bench's first read
+  bool any_output = false;          // the test bench read anything
+  std::string bottleneck;           // what held the last output longest
+};
+
 // One stream: live, or destroyed after it was used.
 struct stream_report {
   std::string name;             // its own name, its variable's, its declaration's, or `stream<T>#N`
@@ -47,6 +82,7 @@ struct stream_report {
   // `the test bench`. A stream should have one of each.
   std::vector<std::string> readers;
   std::vector<std::string> writers;
+  stream_cycles cycles;  // in a timed run
 };
 
 // One component: always running, or a task (launch_task).
@@ -61,11 +97,13 @@ struct component_report {
   bool ended = false;         // a task whose function has returned
   std::string waiting_to_write;  // the full stream it waits to write to now, or empty
   bool stopped = false;          // stopped for good: a stream it used was destroyed
+  component_cycles cycles;       // in a timed run
 };
 
 struct run_report {
   std::vector<stream_report> streams;  // in creation order
   std::vector<component_report> components;
+  design_cycles cycles;  // in a timed run
 };
 
 // The statistics of every live stream (and of streams destroyed after they

@@ -36,6 +36,11 @@
 //   thread uses streams and no operation takes `m_`; where a thread would
 //   wait (a blocking read of an empty stream) or the test bench finds a
 //   stream empty, the operation asks the fiber scheduler to run components.
+// - With QRN_TIME=cycles (see HLS/internal/timed_run.h), reads, writes and
+//   the non-blocking tests also tell the runtime, which stamps each element
+//   with the cycle it becomes readable; a non-blocking operation then sees
+//   only elements readable at the caller's clock, and a tryWrite is refused
+//   when its element would enter a full FIFO.
 // - Operations that reuse another virtual operation call it through the
 //   dispatch table, so that a derived class's override is the one used.
 // - `_internal_cosim_empty()`, `get_size()` and the timing model take no lock;
@@ -68,6 +73,7 @@
 #include "HLS/internal/scheduler.h"
 #include "HLS/internal/spin.h"
 #include "HLS/internal/stream_registry.h"
+#include "HLS/internal/timed_run.h"
 #include "HLS/internal/trace.h"
 
 // Enqueue marker of the emulation runtime. Every translation unit that
@@ -392,7 +398,8 @@ class stream : public stream_abstract_base {
   }
   bool full() {
     std::unique_lock<std::mutex> lock = lock_m();
-    if (!info_.full() || (room_after_bench_poll() && !info_.full())) {
+    if (timed_run() ? timed_ops().room(timed_ref())
+                    : !info_.full() || (room_after_bench_poll() && !info_.full())) {
       return false;
     }
     if (lock.owns_lock()) {
@@ -476,6 +483,9 @@ class stream : public stream_abstract_base {
   void drop_sideband_front() {
     qp_.pop_front();
     qpe_.pop_front();
+    if (timed_run()) {
+      timed_ops().read(timed_ref());
+    }
     info_.note_read();
     if (info_.depth().writers_asleep != 0 || info_.depth().room_pollers != nullptr) {
       wake_a_writer(info_.depth());
@@ -500,12 +510,15 @@ class stream : public stream_abstract_base {
   // element. With fibers, the test bench that finds none first lets the
   // components run until a write reaches this stream or none can run.
   bool holds_element_for_poll() {
-    if (!_internal_cosim_empty()) {
-      return true;
-    }
-    return fiber_scheduling() && fiber_scheduler().poll_empty(this, poll_ops()) &&
-           !_internal_cosim_empty();
+    const bool held = !_internal_cosim_empty() ||
+                      (fiber_scheduling() && fiber_scheduler().poll_empty(this, poll_ops()) &&
+                       !_internal_cosim_empty());
+    return timed_run() ? timed_ops().readable(timed_ref()) : held;
   }
+  // This stream as the runtime of a timed run sees it.
+  timed_stream_ref timed_ref() { return {info_, this, &held_elements, &stall_of}; }
+  static std::size_t held_elements(void* self) { return static_cast<stream*>(self)->q_.size(); }
+  static bool stall_of(void* self) { return static_cast<stream*>(self)->stall(); }
   // Reports a read of this empty stream that cannot wait.
   [[noreturn]] void fail_empty_read() {
     fatal_stream_use() = &info_;
@@ -772,7 +785,7 @@ class stream : public stream_abstract_base {
   void append(const T& arg, bool sop, bool eop, int empty) {
     {
       std::unique_lock<std::mutex> lock = lock_m();
-      if (info_.full() && !wait_for_room(lock)) {
+      if (timed_run() ? !admit_timed_write(lock) : info_.full() && !wait_for_room(lock)) {
         return;
       }
       q_.push_back(arg);
@@ -784,9 +797,15 @@ class stream : public stream_abstract_base {
       }
       try {
         qpe_.push_back(empty);
+        if (timed_run()) {
+          timed_ops().stamp_write(info_);
+        }
       } catch (...) {
         q_.pop_back();
         qp_.pop_back();
+        if (qpe_.size() > q_.size()) {
+          qpe_.pop_back();
+        }
         throw;
       }
       info_.note_written();
@@ -804,6 +823,23 @@ class stream : public stream_abstract_base {
       }
     }
     ++moved_elements();
+  }
+
+ private:
+  // The start of a timed write, `m_` held: a tryWrite (see
+  // write_unless_full) is refused when its element would enter a full FIFO;
+  // a write waits for room as untimed, then takes the cycle it enters.
+  __attribute__((noinline)) bool admit_timed_write(std::unique_lock<std::mutex>& lock) {
+    write_refusal& refusal = current_write_refusal();
+    if (refusal.stream == this && !timed_ops().room(timed_ref())) {
+      refusal.refused = true;
+      return false;
+    }
+    if (info_.full() && !wait_for_room(lock)) {
+      return false;
+    }
+    timed_ops().admit_write(timed_ref());
+    return true;
   }
 
  protected:

@@ -30,6 +30,7 @@
 #include "HLS/internal/process_exit.h"
 #include "HLS/internal/scheduler.h"
 #include "HLS/internal/trace.h"
+#include "HLS/timing.h"
 #if __cplusplus >= 201703L
 #include "HLS/internal/component_instances.h"
 #endif
@@ -92,6 +93,10 @@ class launch_always_run_helper {
     record.signature = component_signature<f>();
     record.parker = &idle_worker_of<f>().parker();
     record.function = &f;
+    if (fiber_scheduling()) {
+      record.clock.pace = default_component_timing();
+      record.clock.now = launch_cycle(current_always_run_record() != nullptr);
+    }
     task<VoidFuncTy, launch_at_startup<f>, true>::template launch<0>();
     publish_always_run_record(record);
   }
@@ -118,39 +123,56 @@ struct named {
 namespace internal {
 template <typename A>
 constexpr bool is_named = std::is_same<std::decay_t<A>, named>::value;
+template <typename A>
+constexpr bool is_timing = std::is_same<std::decay_t<A>, timing>::value;
+
+// Takes the leading qrn::named and qrn::timing, in either order, off a
+// launch's arguments into `options`, then calls `launch(options, rest...)`.
+template <typename Launch>
+void with_launch_options(launch_options& options, Launch& launch) {
+  launch(options);
+}
+template <typename Launch, typename A, typename... Args>
+void with_launch_options(launch_options& options, Launch& launch, A&& first, Args&&... args) {
+  if constexpr (is_named<A>) {
+    options.name = first.text;
+    with_launch_options(options, launch, std::forward<Args>(args)...);
+  } else if constexpr (is_timing<A>) {
+    options.pace = first;
+    with_launch_options(options, launch, std::forward<Args>(args)...);
+  } else {
+    launch(options, std::forward<A>(first), std::forward<Args>(args)...);
+  }
+}
 }  // namespace internal
 
-// Starts an always-running instance of `f` called back to back with `args`
-// (optionally after a qrn::named), on a thread of its own, unless an
-// instance with the same name and equal arguments was launched already: then
-// it does nothing. See component_arguments.h for how arguments are kept and
-// compared. Thread-safe; a launch that threw is retried by the next call.
+// Launches an always-running instance of `f` with the arguments `args`,
+// after an optional qrn::named and qrn::timing (either order).
 template <auto& f, typename A, typename... Args>
 void launch_always_run(A&& first, Args&&... args) {
-  if constexpr (internal::is_named<A>) {
-    internal::launch_always_run_instance<f>(first.text, std::forward<Args>(args)...);
-  } else {
-    internal::launch_always_run_instance<f>(std::string(), std::forward<A>(first),
-                                            std::forward<Args>(args)...);
-  }
+  internal::launch_options options;
+  auto launch = [](internal::launch_options& chosen, auto&&... rest) {
+    internal::launch_always_run_instance<f>(chosen, std::forward<decltype(rest)>(rest)...);
+  };
+  internal::with_launch_options(options, launch, std::forward<A>(first),
+                                std::forward<Args>(args)...);
 }
 
-// Starts one run of `f(args...)` (optionally after a qrn::named) on a thread
-// of its own: a component that ends when `f` returns. Every call starts one
-// more run. Thread-safe.
 template <auto& f>
 void launch_task() {
-  internal::launch_task_run<f>(std::string());
+  internal::launch_task_run<f>(internal::launch_options());
 }
 
+// Starts one run of the task `f` with the arguments `args`, after an
+// optional qrn::named and qrn::timing (either order).
 template <auto& f, typename A, typename... Args>
 void launch_task(A&& first, Args&&... args) {
-  if constexpr (internal::is_named<A>) {
-    internal::launch_task_run<f>(first.text, std::forward<Args>(args)...);
-  } else {
-    internal::launch_task_run<f>(std::string(), std::forward<A>(first),
-                                 std::forward<Args>(args)...);
-  }
+  internal::launch_options options;
+  auto launch = [](internal::launch_options& chosen, auto&&... rest) {
+    internal::launch_task_run<f>(chosen, std::forward<decltype(rest)>(rest)...);
+  };
+  internal::with_launch_options(options, launch, std::forward<A>(first),
+                                std::forward<Args>(args)...);
 }
 #endif
 

@@ -29,6 +29,8 @@
 #include <cstdint>
 #include <string>
 
+#include "HLS/internal/timed_run.h"
+
 namespace qrn {
 namespace internal {
 
@@ -73,6 +75,9 @@ struct always_run_record {
   // halts at its next safe point and sets `halted` (see component_stop.h).
   std::atomic<bool> stop_requested{false};
   std::atomic<bool> halted{false};
+  // Its clock in a timed run (see timed_run.h); its pace is set before
+  // publication, the rest belongs to its fiber.
+  component_clock clock;
 };
 
 struct activity_state {

@@ -61,7 +61,7 @@ template <typename Call>
   current_always_run_record() = &record;
   current_poll_log() = &idle.log();
   if (fiber_scheduling()) {
-    fiber_pacer pacer(idle.log());
+    fiber_pacer pacer(idle.log(), &record.clock);
     run_calls(record, pacer, call);
   }
   run_calls(record, idle, call);

@@ -49,6 +49,13 @@
 namespace qrn {
 namespace internal {
 
+// What a launch may give before the component's arguments: its name (empty:
+// named by its arguments) and its timing in a timed run.
+struct launch_options {
+  std::string name;
+  timing pace = default_component_timing();
+};
+
 // The signature of this instantiation, which spells `f` (see
 // component_signature).
 template <auto& f>
@@ -91,9 +98,11 @@ class component_instance {
   component_instance& operator=(const component_instance&) = delete;
 
  protected:
-  component_instance(std::string label, bool task) : label_(std::move(label)) {
+  component_instance(std::string label, bool task, timing pace) : label_(std::move(label)) {
     record_.label = &label_;
     record_.task = task;
+    record_.clock.task = task;
+    record_.clock.pace = pace;
   }
   ~component_instance() = default;
 
@@ -106,6 +115,7 @@ class component_instance {
     try {
       auto* self = static_cast<Instance*>(this);
       if (fiber_scheduling()) {
+        record_.clock.now = launch_cycle(current_always_run_record() != nullptr);
         fiber_scheduler().start(std::unique_ptr<std::function<void()>>(
             new std::function<void()>([self, run] { (self->*run)(); })));
       } else {
@@ -128,8 +138,8 @@ class always_run_instance final : public component_instance {
  public:
   using function = component_function<f>;
 
-  always_run_instance(std::string given, typename function::kept arguments)
-      : component_instance(function::label(given, arguments), false),
+  always_run_instance(std::string given, timing pace, typename function::kept arguments)
+      : component_instance(function::label(given, arguments), false, pace),
         given_(std::move(given)),
         arguments_(std::move(arguments)) {
     record_.parker = &idle_.parker();
@@ -172,11 +182,13 @@ always_run_registry<f>& always_run_registry_of() {
   return *registry;
 }
 
-// Launches an always-running instance of `f` named `given` (or by its
-// arguments, when empty) unless one with that name and equal arguments was
-// launched and still runs. Thread-safe; a launch that threw launched nothing.
+// Launches an always-running instance of `f` named `options.name` (or by
+// its arguments, when empty) unless one with that name and equal arguments
+// was launched and still runs. Thread-safe; a launch that threw launched
+// nothing.
 template <auto& f, typename... Args>
-void launch_always_run_instance(std::string given, Args&&... args) {
+void launch_always_run_instance(const launch_options& options, Args&&... args) {
+  const std::string& given = options.name;
   using instance = always_run_instance<f>;
   typename instance::function::kept arguments =
       keep_arguments<typename instance::function::parameters>(std::forward<Args>(args)...);
@@ -188,7 +200,7 @@ void launch_always_run_instance(std::string given, Args&&... args) {
     }
   }
   registry.launched.reserve(registry.launched.size() + 1);
-  std::unique_ptr<instance> fresh(new instance(std::move(given), std::move(arguments)));
+  std::unique_ptr<instance> fresh(new instance(given, options.pace, std::move(arguments)));
   fresh->start();
   registry.launched.push_back(fresh.release());
 }
@@ -199,8 +211,8 @@ class task_run final : public component_instance {
  public:
   using function = component_function<f>;
 
-  task_run(const std::string& given, typename function::kept arguments)
-      : component_instance(function::label(given, arguments), true),
+  task_run(const launch_options& options, typename function::kept arguments)
+      : component_instance(function::label(options.name, arguments), true, options.pace),
         arguments_(std::move(arguments)) {
     record_.parker = &idle_.parker();
   }
@@ -238,13 +250,13 @@ class task_run final : public component_instance {
   typename function::kept arguments_;  // used by the run's thread only, after start()
 };
 
-// Starts one run of the task `f`, named `given` (or by its arguments, when
-// empty). Thread-safe; a launch that threw started nothing.
+// Starts one run of the task `f`, named `options.name` (or by its
+// arguments, when empty). Thread-safe; a launch that threw started nothing.
 template <auto& f, typename... Args>
-void launch_task_run(const std::string& given, Args&&... args) {
+void launch_task_run(const launch_options& options, Args&&... args) {
   using run = task_run<f>;
   std::unique_ptr<run> fresh(new run(
-      given, keep_arguments<typename run::function::parameters>(std::forward<Args>(args)...)));
+      options, keep_arguments<typename run::function::parameters>(std::forward<Args>(args)...)));
   fresh->start();
   fresh.release();  // lives for the rest of the process: its record is published
 }

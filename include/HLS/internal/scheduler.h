@@ -39,6 +39,7 @@
 #include "HLS/internal/parking.h"
 #include "HLS/internal/settings.h"
 #include "HLS/internal/stream_registry.h"
+#include "HLS/internal/timed_run.h"
 
 namespace qrn {
 namespace internal {
@@ -93,11 +94,43 @@ inline std::atomic<int>& schedule_mode_word() {
   return word;
 }
 
+// QRN_TIME: cycles for a timed run, off (the default) for none; anything
+// else, or cycles in a program without the runtime, gets one line on
+// standard error and no timing.
+inline bool read_time_setting() {
+  const setting time = setting_value("QRN_TIME");
+  if (!time || ::strcasecmp(time.value, "off") == 0) {
+    return false;
+  }
+  if (::strcasecmp(time.value, "cycles") != 0) {
+    std::fprintf(stderr, "qrn: ignoring QRN_TIME=%s%s: expected cycles or off; the run is not timed\n",
+                 time.value, time.note());
+    return false;
+  }
+  if (&qrn_timed_run == nullptr || &qrn_fiber_scheduler == nullptr) {
+    std::fprintf(stderr,
+                 "qrn: QRN_TIME=cycles%s needs the emulation runtime (link qrn::runtime, or "
+                 "-lqrn_runtime); the run is not timed\n",
+                 time.note());
+    return false;
+  }
+  return true;
+}
+
 // QRN_SCHEDULE: threads (default) or fibers, in any case; anything else, or
 // fibers in a program without the runtime, gets one line on standard error
-// and threads.
+// and threads. A timed run (QRN_TIME=cycles) runs on fibers, whatever
+// QRN_SCHEDULE says (one line on standard error when it says threads).
 inline schedule_mode read_schedule_mode() {
   const setting schedule = setting_value("QRN_SCHEDULE");
+  if (read_time_setting()) {
+    if (schedule && ::strcasecmp(schedule.value, "fibers") != 0) {
+      std::fprintf(stderr, "qrn: ignoring QRN_SCHEDULE=%s%s: QRN_TIME=cycles runs on fibers\n",
+                   schedule.value, schedule.note());
+    }
+    timed_run_word().store(true, std::memory_order_relaxed);
+    return schedule_mode::fibers;
+  }
   if (!schedule || ::strcasecmp(schedule.value, "threads") == 0) {
     return schedule_mode::threads;
   }
@@ -162,14 +195,24 @@ inline const fiber_scheduler_ops& fiber_scheduler() { return *qrn_fiber_schedule
 // empty (or a read from one it found full), and after a quantum of calls that
 // moved elements it lets the other fibers run. Used by the component's fiber
 // only.
+//
+// In a timed run, `clock` is the clock of an always-running component, whose
+// next call starts ii cycles after the last (see timed_run.h); a task's is
+// null.
 class fiber_pacer {
  public:
-  explicit fiber_pacer(poll_log& log)
-      : log_(log), scheduler_(fiber_scheduler()), left_(scheduler_.next_quantum()) {
+  explicit fiber_pacer(poll_log& log, component_clock* clock = nullptr)
+      : log_(log),
+        scheduler_(fiber_scheduler()),
+        clock_(timed_run() ? clock : nullptr),
+        left_(scheduler_.next_quantum()) {
     log_.set_pacer([](void* self) { static_cast<fiber_pacer*>(self)->idle_round(); }, this);
   }
 
   void busy_call() {
+    if (clock_ != nullptr) {
+      timed_ops().call_ended(*clock_, true);
+    }
     log_.clear();
     if (--left_ == 0) {
       scheduler_.switch_out();
@@ -177,6 +220,9 @@ class fiber_pacer {
     }
   }
   void idle_call() {
+    if (clock_ != nullptr) {
+      timed_ops().call_ended(*clock_, false);
+    }
     log_.next_round();
     idle_round();
   }
@@ -190,6 +236,7 @@ class fiber_pacer {
  private:
   poll_log& log_;
   const fiber_scheduler_ops& scheduler_;
+  component_clock* const clock_;
   std::uint32_t left_;
 };
 

@@ -32,6 +32,7 @@
 #include "HLS/internal/process_exit.h"
 #include "HLS/internal/properties.h"
 #include "HLS/internal/stream_endpoints.h"
+#include "HLS/internal/timed_run.h"
 #include "HLS/internal/trace.h"
 
 namespace qrn {
@@ -45,6 +46,7 @@ struct stream_stats {
   std::uint64_t read = 0;       // elements taken
   std::uint64_t peak = 0;       // largest number of elements held at once
   std::uint64_t asleep_ns = 0;  // time readers slept in blocking reads of it
+  stream_cycle_stats cycles;    // in a timed run (see timed_run.h)
 };
 
 // What a stream holds at one moment; filled under the stream's mutex.
@@ -160,6 +162,9 @@ class stream_info {
   // for the end-of-run report. Runs before the stream's queues are
   // destroyed (this is the stream's last member).
   ~stream_info() {
+    if (timing_ != nullptr) {
+      timed_ops().release(*this);
+    }
     end_site_run();
     trace_stream_destroyed(*this);
     stream_registry_state& registry = stream_registry();
@@ -200,6 +205,10 @@ class stream_info {
   // when unbounded); requires the stream's mutex.
   bool full() const { return depth_.full(stats_.written - stats_.read); }
   const stream_depth& depth() const { return depth_; }
+  // In a timed run: the runtime's timestamps of this stream (created on its
+  // first timed operation) and its cycle statistics. Main thread only.
+  void*& timing() { return timing_; }
+  stream_cycle_stats& cycle_stats() { return stats_.cycles; }
 
   // An element was written with packet flags (`flags`: sop or eop true) or a
   // nonzero empty count (`count`); only called then.
@@ -308,6 +317,7 @@ class stream_info {
   declared_properties declared_;  // guarded by the stream's mutex
   dropped_sideband dropped_;      // guarded by the stream's mutex
   stream_endpoints endpoints_;    // guarded by the stream's mutex
+  void* timing_ = nullptr;        // see timing()
 };
 
 }  // namespace internal

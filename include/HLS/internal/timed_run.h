@@ -1,0 +1,139 @@
+// Timed runs (QRN_TIME=cycles): cycle counts from a functional run.
+//
+// Every component, task and the test bench has a clock in cycles, and every
+// element in flight the cycle at which it becomes readable. A stream
+// operation takes place at the latest of the cycles that constrain it (the
+// caller's clock, the element's arrival, room in a FIFO of its depth, one
+// transfer per cycle at each end); the difference holds the caller back and
+// is counted as a stall. The rules, with their hardware reasons, are in
+// docs/api.md ("Timed runs").
+//
+// This header holds the mode, the per-component clock and the hooks the
+// streams call; the emulation runtime keeps each stream's timestamps and
+// statistics (runtime/timed_*.cpp). A timed run always runs on the fiber
+// scheduler (see scheduler.h), so every hook runs on the main thread and
+// takes no lock. Untimed, each hook site costs one load of a
+// constant-initialised word and a predictable branch.
+#ifndef QRN_HLS_INTERNAL_TIMED_RUN_H
+#define QRN_HLS_INTERNAL_TIMED_RUN_H
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+namespace qrn {
+
+// How a component's loop is pipelined: a new iteration (an always-running
+// component's call) every `ii` cycles, and its writes leave the pipeline
+// `latency` cycles after the iteration starts. See launch_always_run and
+// launch_task.
+struct timing {
+  unsigned int ii = 1;
+  unsigned int latency = 1;
+};
+
+namespace internal {
+
+class stream_info;
+
+// One component's (or task's) clock. Used by its fiber only.
+struct component_clock {
+  std::uint64_t now = 0;  // the cycle of its next operation
+  timing pace;
+  bool task = false;          // a task: its loop's iterations are not calls
+  std::uint64_t busy = 0;     // cycles of calls that moved elements, and cycles spent
+  // What decided `now`: 0 for its own pace, else the cause of a stall (see
+  // runtime/timed_run.cpp), followed back to the first cause.
+  std::uintptr_t held_by = 0;
+};
+
+// A stream's cycle statistics, kept by the runtime; in the stream's
+// statistics so that a destroyed stream's account keeps them.
+struct stream_cycle_stats {
+  std::uint64_t elements = 0;          // elements read
+  std::uint64_t peak = 0;              // most elements held in one cycle
+  std::uint64_t occupancy_cycles = 0;  // elements held, summed over cycles
+  std::uint64_t cycles_full = 0;       // cycles holding its depth
+  std::uint64_t cycles_empty = 0;      // cycles holding nothing
+  std::uint64_t span = 0;              // cycles from 0 to its last transfer
+  std::uint64_t reader_stalls = 0;     // cycles its reader waited for an element
+  std::uint64_t writer_stalls = 0;     // cycles its writer waited for room
+  std::uint64_t first_bench_read = 0;  // cycle of the test bench's first read of it, + 1; 0: none
+  std::uint64_t last_bench_read = 0;   // cycle of the test bench's last read of it
+  std::uint64_t bench_reads = 0;       // elements the test bench read
+};
+
+// What a stream hands the runtime: itself, the number of elements it holds,
+// and its stall model (which paces the test bench's side of it).
+struct timed_stream_ref {
+  stream_info& info;
+  void* stream;
+  std::size_t (*held)(void* stream);
+  bool (*stall)(void* stream);
+};
+
+// The runtime's side of a timed run. All on the main thread.
+struct timed_run_ops {
+  // Before a write appends, once the stream has room: the cycle its element
+  // enters, which may hold the writer back.
+  void (*admit_write)(const timed_stream_ref& stream);
+  // After the write appended: stamps its element. May throw (no memory).
+  void (*stamp_write)(stream_info& stream);
+  // A read took the head element: the cycle it was read.
+  void (*read)(const timed_stream_ref& stream);
+  // A non-blocking read, peek or empty(): whether an element is readable at
+  // the caller's clock. A fiber first lets every fiber with an earlier
+  // clock run.
+  bool (*readable)(const timed_stream_ref& stream);
+  // full() and tryWrite: whether a write issued at the caller's clock would
+  // find room when its element enters. A fiber first lets every fiber with
+  // an earlier clock run.
+  bool (*room)(const timed_stream_ref& stream);
+  // An always-running component's call returned: the next starts ii later.
+  void (*call_ended)(component_clock& clock, bool moved);
+  // qrn::cycles(n) and qrn::cycle() of the caller.
+  void (*spend)(std::uint64_t cycles);
+  std::uint64_t (*cycle)();
+  // The stream is being destroyed: its timestamps go, its statistics stay.
+  void (*release)(stream_info& stream);
+};
+
+}  // namespace internal
+}  // namespace qrn
+
+// Defined by the emulation runtime; null in a program that does not link it.
+extern "C" __attribute__((weak)) const qrn::internal::timed_run_ops* qrn_timed_run();
+
+namespace qrn {
+namespace internal {
+
+// Set once, when the scheduling mode is read (see scheduler.h): true with
+// QRN_TIME=cycles.
+inline std::atomic<bool>& timed_run_word() {
+  static std::atomic<bool> word{false};  // constant-initialised
+  return word;
+}
+
+__attribute__((always_inline)) inline bool timed_run() {
+  return __builtin_expect(timed_run_word().load(std::memory_order_relaxed), 0);
+}
+
+inline const timed_run_ops& timed_ops() { return *qrn_timed_run(); }
+
+// The timing of components launched without one (see qrn::set_default_timing).
+inline timing& default_component_timing() {
+  static timing pace;  // constant-initialised
+  return pace;
+}
+
+// Where the clock of a component starts: at the clock of the component that
+// launches it, or at 0 when the test bench does (the harness feeds the
+// interfaces from cycle 0 whatever the order of the bench's code).
+inline std::uint64_t launch_cycle(bool by_component) {
+  return timed_run() && by_component ? timed_ops().cycle() : 0;
+}
+
+}  // namespace internal
+}  // namespace qrn
+
+#endif  // QRN_HLS_INTERNAL_TIMED_RUN_H

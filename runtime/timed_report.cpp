@@ -1,0 +1,170 @@
+#include "timed_report.h"
+
+#include <iomanip>
+#include <vector>
+
+#include "HLS/internal/activity.h"
+#include "HLS/internal/timed_run.h"
+#include "run_snapshot.h"
+#include "timed_run.h"
+
+namespace qrn_runtime {
+
+namespace {
+
+// What a cause (see timed_run.cpp) stands for, by name.
+std::string cause_name(std::uintptr_t cause, const std::map<std::uint64_t, std::string>& names) {
+  if (cause == 0) {
+    return std::string();
+  }
+  const auto stream = names.find(cause >> 2);
+  switch (cause & 3) {
+    case 1:
+      return "stream " + (stream != names.end() ? stream->second : std::string("?")) +
+             " (too shallow for both its ends)";
+    case 2:
+      return "the test bench's pace on stream " +
+             (stream != names.end() ? stream->second : std::string("?"));
+    default:
+      break;
+  }
+  for (const qrn::internal::always_run_record* record =
+           qrn::internal::activity().always_run_head.load(std::memory_order_acquire);
+       record != nullptr; record = record->next) {
+    if (reinterpret_cast<std::uintptr_t>(&record->clock) == cause) {
+      return "component " + component_name(*record);
+    }
+  }
+  return "a task invocation";
+}
+
+bool listed(const std::vector<std::string>& users, const std::string& user) {
+  for (const std::string& listed_user : users) {
+    if (listed_user == user) {
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+void fill_stream_cycles(const qrn::internal::stream_cycle_stats& stats,
+                        qrn::stream_report& report) {
+  qrn::stream_cycles& cycles = report.cycles;
+  cycles.elements = stats.elements;
+  cycles.peak = stats.peak;
+  cycles.average_occupancy =
+      stats.span != 0 ? static_cast<double>(stats.occupancy_cycles) / static_cast<double>(stats.span)
+                      : 0;
+  cycles.cycles_full = stats.cycles_full;
+  cycles.cycles_empty = stats.cycles_empty;
+  cycles.reader_stalls = stats.reader_stalls;
+  cycles.writer_stalls = stats.writer_stalls;
+  if (stats.bench_reads > 1) {
+    cycles.bench_elements_per_cycle =
+        static_cast<double>(stats.bench_reads - 1) /
+        static_cast<double>(stats.last_bench_read + 1 - stats.first_bench_read);
+  }
+}
+
+void fill_design_cycles(qrn::run_report& report,
+                        const std::map<std::uint64_t, std::string>& names) {
+  if (!qrn::internal::timed_run()) {
+    return;
+  }
+  const design_cycles& totals = design_totals();
+  report.cycles.timed = true;
+  report.cycles.total = totals.cycles;
+  report.cycles.any_output = totals.first_bench_read != 0;
+  report.cycles.first_output = report.cycles.any_output ? totals.first_bench_read - 1 : 0;
+  report.cycles.bottleneck = cause_name(
+      totals.last_output != 0 ? totals.last_output_cause : totals.last_cause, names);
+  for (qrn::component_report& component : report.components) {
+    const std::string user = "component " + component.name;
+    for (const qrn::stream_report& stream : report.streams) {
+      if (listed(stream.readers, user)) {
+        component.cycles.inputs.push_back({stream.name, stream.cycles.reader_stalls});
+      }
+      if (listed(stream.writers, user)) {
+        component.cycles.outputs.push_back({stream.name, stream.cycles.writer_stalls});
+      }
+    }
+  }
+  for (const qrn::internal::always_run_record* record =
+           qrn::internal::activity().always_run_head.load(std::memory_order_acquire);
+       record != nullptr; record = record->next) {
+    const std::string name = component_name(*record);
+    for (qrn::component_report& component : report.components) {
+      if (component.name == name) {
+        component.cycles.busy = record->clock.busy;
+        component.cycles.clock = record->clock.now;
+      }
+    }
+  }
+}
+
+void print_cycle_table(std::ostream& out, const qrn::run_report& report) {
+  if (!report.cycles.timed) {
+    return;
+  }
+  std::size_t name_width = 9;
+  for (const qrn::stream_report& s : report.streams) {
+    name_width = std::max(name_width, s.name.size());
+  }
+  for (const qrn::component_report& c : report.components) {
+    name_width = std::max(name_width, c.name.size());
+  }
+  const int width = static_cast<int>(name_width);
+  const std::ios_base::fmtflags flags = out.flags();
+  out << std::left << std::setw(width) << "stream" << std::right << std::setw(10) << "elements"
+      << std::setw(8) << "peak" << std::setw(10) << "average" << std::setw(10) << "full"
+      << std::setw(10) << "empty" << std::setw(14) << "reader stall" << std::setw(14)
+      << "writer stall" << "  (cycles)\n";
+  out << std::fixed << std::setprecision(2);
+  for (const qrn::stream_report& s : report.streams) {
+    out << std::left << std::setw(width) << s.name << std::right << std::setw(10)
+        << s.cycles.elements << std::setw(8) << s.cycles.peak << std::setw(10)
+        << s.cycles.average_occupancy << std::setw(10) << s.cycles.cycles_full << std::setw(10)
+        << s.cycles.cycles_empty << std::setw(14) << s.cycles.reader_stalls << std::setw(14)
+        << s.cycles.writer_stalls << '\n';
+  }
+  if (!report.components.empty()) {
+    out << std::left << std::setw(width) << "component" << std::right << std::setw(10) << "calls"
+        << std::setw(10) << "busy" << std::setw(10) << "clock" << "  stalled on (cycles)\n";
+    for (const qrn::component_report& c : report.components) {
+      out << std::left << std::setw(width) << c.name << std::right << std::setw(10) << c.calls
+          << std::setw(10) << c.cycles.busy << std::setw(10) << c.cycles.clock << ' ';
+      for (const qrn::stall_cycles& input : c.cycles.inputs) {
+        out << ' ' << input.stream << " (in) " << input.cycles;
+      }
+      for (const qrn::stall_cycles& output : c.cycles.outputs) {
+        out << ' ' << output.stream << " (out) " << output.cycles;
+      }
+      out << '\n';
+    }
+  }
+  out.flags(flags);
+  print_cycle_summary(out, report);
+}
+
+void print_cycle_summary(std::ostream& out, const qrn::run_report& report) {
+  out << "qrn: timed run: " << report.cycles.total << " cycles";
+  if (report.cycles.any_output) {
+    out << "; first output at cycle " << report.cycles.first_output;
+  }
+  const std::ios_base::fmtflags flags = out.flags();
+  out << std::fixed << std::setprecision(3);
+  for (const qrn::stream_report& s : report.streams) {
+    if (s.cycles.bench_elements_per_cycle != 0) {
+      out << "; " << s.name << ' ' << s.cycles.bench_elements_per_cycle << " per cycle";
+    }
+  }
+  out.flags(flags);
+  out << '\n';
+  if (!report.cycles.bottleneck.empty()) {
+    out << "qrn: bottleneck: " << report.cycles.bottleneck << '\n';
+  }
+}
+
+}  // namespace qrn_runtime

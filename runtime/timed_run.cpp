@@ -1,0 +1,288 @@
+#include "timed_run.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <deque>
+
+#include "HLS/internal/depth.h"
+#include "HLS/internal/stream_registry.h"
+#include "HLS/internal/timed_run.h"
+#include "fiber_scheduler.h"
+#include "timed_occupancy.h"
+
+namespace qrn_runtime {
+
+namespace {
+
+using qrn::internal::component_clock;
+using qrn::internal::stream_info;
+using qrn::internal::timed_stream_ref;
+
+// What decided the cycle of an event, for the bottleneck: a component's own
+// pace (its clock's address), a FIFO too shallow for the rate both its ends
+// could keep (stream_cause), or the test bench's pace on one of its streams
+// (bench_cause). A stall takes the cause of what held it, so each event
+// carries the first cause of its cycle.
+using cause = std::uintptr_t;
+
+cause stream_cause(const stream_info& info) { return info.serial() << 2 | 1; }
+cause bench_cause(const stream_info& info) { return info.serial() << 2 | 2; }
+cause own_cause(const component_clock& clock) { return reinterpret_cast<cause>(&clock); }
+cause cause_of(const component_clock& clock) {
+  return clock.held_by != 0 ? clock.held_by : own_cause(clock);
+}
+
+struct stamp {
+  std::uint64_t cycle;
+  cause why;
+};
+
+// The runtime's side of one stream in a timed run.
+struct stream_timing {
+  std::deque<stamp> ready_at;      // the cycle each held element is readable, oldest first
+  std::deque<stamp> recent_reads;  // the last `depth` reads, oldest first
+  std::uint64_t next_write = 0;            // earliest cycle of the next use of the write end
+  std::uint64_t next_read = 0;             // earliest cycle of the next use of the read end
+  stamp entering{0, 0};                    // what admit_write gave the element being written
+  occupancy_sweep occupancy;
+};
+
+// The test bench's clock: each of its streams moves at its own pace, held
+// back only by qrn::cycles().
+struct bench_clock {
+  std::uint64_t latest = 0;  // the cycle of its latest transfer
+  std::uint64_t hold = 0;    // no transfer before this cycle
+};
+
+design_cycles totals;
+bench_clock bench;
+
+stream_timing& timing_of(stream_info& info) {
+  void*& slot = info.timing();
+  if (slot == nullptr) {
+    slot = new stream_timing;
+  }
+  return *static_cast<stream_timing*>(slot);
+}
+
+std::uint64_t depth_of(const stream_info& info) {
+  const std::size_t capacity = info.depth().capacity;
+  return capacity == qrn::internal::unbounded_capacity ? 0 : capacity;
+}
+
+// Cycles between two uses of one end of a stream: a task's loop uses each
+// end once per iteration, every ii cycles; a component's call may use one
+// end once per cycle.
+std::uint64_t spacing(const component_clock& clock) {
+  return clock.task ? std::max(1U, clock.pace.ii) : 1;
+}
+
+// The first cycle an element written now can enter: one cycle after the
+// read that leaves room for it (the depth-th read before it), with that
+// read's cause; cycle 0 when the FIFO never held its depth.
+stamp room_for_write(stream_info& info, const stream_timing& t) {
+  const std::uint64_t depth = depth_of(info);
+  const std::uint64_t written = info.stats().written;
+  if (depth == 0 || written < depth) {
+    return {0, 0};
+  }
+  const std::uint64_t held = written - info.stats().read;  // < depth: that read happened
+  const std::uint64_t back = depth - 1 - held;             // reads after it
+  if (back >= t.recent_reads.size()) {
+    return {0, 0};  // the depth grew (QRN_DEPTH=grow) past the reads kept
+  }
+  const stamp freed = t.recent_reads[t.recent_reads.size() - 1 - back];
+  return {freed.cycle + 1, freed.why};
+}
+
+void note_transfer(std::uint64_t cycle, cause why) {
+  if (cycle + 1 >= totals.cycles) {
+    totals.cycles = cycle + 1;
+    totals.last_cause = why;
+  }
+}
+
+// The bench's transfer on `stream`: from `earliest` (with its cause), the
+// first cycle on which the interface's stall model lets it through.
+stamp bench_transfer(const timed_stream_ref& stream, stamp earliest) {
+  stamp at = earliest;
+  if (bench.hold > at.cycle) {
+    at = {bench.hold, bench_cause(stream.info)};
+  }
+  while (stream.stall(stream.stream)) {
+    at = {at.cycle + 1, bench_cause(stream.info)};
+  }
+  bench.latest = at.cycle;
+  return at;
+}
+
+void admit_write(const timed_stream_ref& stream) {
+  stream_timing& t = timing_of(stream.info);
+  stamp room = room_for_write(stream.info, t);
+  component_clock* clock = running_fiber_clock();
+  if (clock == nullptr) {
+    const stamp paced{t.next_write, bench_cause(stream.info)};
+    t.entering = bench_transfer(stream, room.cycle > paced.cycle ? room : paced);
+    t.next_write = t.entering.cycle + 1;
+    return;
+  }
+  std::uint64_t issue = std::max(clock->now, t.next_write);
+  if (issue > clock->now) {
+    clock->held_by = own_cause(*clock);  // two uses of one end in a cycle
+  }
+  if (room.cycle > issue + clock->pace.latency) {
+    issue = room.cycle - clock->pace.latency;
+    clock->held_by = room.why;
+  }
+  stream.info.cycle_stats().writer_stalls += issue - clock->now;
+  clock->now = issue;
+  t.next_write = issue + spacing(*clock);
+  t.entering = {issue + clock->pace.latency, cause_of(*clock)};
+}
+
+void stamp_write(stream_info& info) {
+  stream_timing& t = timing_of(info);
+  t.ready_at.push_back({t.entering.cycle + 1, t.entering.why});
+  t.occupancy.entered(t.entering.cycle, depth_of(info), info.cycle_stats());
+  note_transfer(t.entering.cycle, t.entering.why);
+}
+
+void read(const timed_stream_ref& stream) {
+  stream_timing& t = timing_of(stream.info);
+  const stamp readable = t.ready_at.front();
+  t.ready_at.pop_front();
+  qrn::internal::stream_cycle_stats& stats = stream.info.cycle_stats();
+  stamp done;           // the read, with the cause of the room it frees
+  cause transfer_cause;  // what decided its cycle
+  if (component_clock* clock = running_fiber_clock()) {
+    std::uint64_t cycle = std::max(clock->now, t.next_read);
+    if (cycle > clock->now) {
+      clock->held_by = own_cause(*clock);  // two uses of one end in a cycle
+    }
+    // A read that waited for this stream's element frees room that its
+    // writer may wait for in turn: both ends wait on the FIFO, too shallow.
+    done = {cycle, cause_of(*clock)};
+    if (readable.cycle > cycle) {
+      cycle = readable.cycle;
+      clock->held_by = readable.why;
+      done = {cycle, stream_cause(stream.info)};
+    }
+    stats.reader_stalls += cycle - clock->now;
+    clock->now = cycle;
+    t.next_read = cycle + spacing(*clock);
+    transfer_cause = cause_of(*clock);
+  } else {
+    const stamp paced{t.next_read, bench_cause(stream.info)};
+    done = bench_transfer(stream, readable.cycle > paced.cycle ? readable : paced);
+    transfer_cause = done.why;
+    if (done.why == readable.why && readable.cycle > paced.cycle) {
+      done.why = stream_cause(stream.info);
+    }
+    t.next_read = done.cycle + 1;
+    if (stats.bench_reads++ == 0) {
+      stats.first_bench_read = done.cycle + 1;
+      if (totals.first_bench_read == 0 || done.cycle + 1 < totals.first_bench_read) {
+        totals.first_bench_read = done.cycle + 1;
+      }
+    }
+    stats.last_bench_read = done.cycle;
+    if (done.cycle + 1 >= totals.last_output) {
+      totals.last_output = done.cycle + 1;
+      totals.last_output_cause = transfer_cause;
+    }
+  }
+  const std::uint64_t cycle = done.cycle;
+  const std::uint64_t depth = depth_of(stream.info);
+  t.recent_reads.push_back(done);
+  if (depth == 0 || t.recent_reads.size() > depth) {
+    t.recent_reads.pop_front();
+  }
+  ++stats.elements;
+  t.occupancy.read(cycle, depth, stats);
+  note_transfer(cycle, transfer_cause);
+}
+
+bool readable(const timed_stream_ref& stream) {
+  component_clock* clock = running_fiber_clock();
+  if (clock == nullptr) {
+    return stream.held(stream.stream) != 0;  // the bench drains at its own pace
+  }
+  stream_timing& t = timing_of(stream.info);
+  const std::uint64_t at = std::max(clock->now, t.next_read);
+  let_earlier_fibers_run(at);
+  if (stream.held(stream.stream) != 0 && t.ready_at.front().cycle <= at) {
+    return true;
+  }
+  clock->now = at;  // the attempt used the read end for this cycle
+  t.next_read = at + spacing(*clock);
+  return false;
+}
+
+bool room(const timed_stream_ref& stream) {
+  component_clock* clock = running_fiber_clock();
+  if (clock == nullptr) {
+    return !stream.info.full();
+  }
+  stream_timing& t = timing_of(stream.info);
+  const std::uint64_t issue = std::max(clock->now, t.next_write);
+  const std::uint64_t enters = issue + clock->pace.latency;
+  let_earlier_fibers_run(enters);
+  if (!stream.info.full() && room_for_write(stream.info, t).cycle <= enters) {
+    return true;
+  }
+  clock->now = issue;  // the attempt used the write end for this cycle
+  t.next_write = issue + spacing(*clock);
+  return false;
+}
+
+void call_ended(component_clock& clock, bool moved) {
+  clock.now += clock.pace.ii;
+  clock.held_by = own_cause(clock);
+  if (moved) {
+    clock.busy += clock.pace.ii;
+  }
+}
+
+void spend(std::uint64_t cycles) {
+  if (component_clock* clock = running_fiber_clock()) {
+    clock->now += cycles;
+    clock->busy += cycles;
+    clock->held_by = own_cause(*clock);
+  } else {
+    bench.hold = std::max(bench.hold, bench.latest) + cycles;
+  }
+}
+
+std::uint64_t cycle() {
+  const component_clock* clock = running_fiber_clock();
+  return clock != nullptr ? clock->now : bench.latest;
+}
+
+void release(stream_info& info) {
+  auto* t = static_cast<stream_timing*>(info.timing());
+  t->occupancy.finish(depth_of(info), info.cycle_stats());
+  delete t;
+  info.timing() = nullptr;
+}
+
+}  // namespace
+
+void finish_cycle_stats(stream_info& info) {
+  if (info.timing() != nullptr) {
+    timing_of(info).occupancy.finish(depth_of(info), info.cycle_stats());
+  }
+}
+
+const design_cycles& design_totals() { return totals; }
+
+}  // namespace qrn_runtime
+
+extern "C" __attribute__((visibility("default"))) const qrn::internal::timed_run_ops*
+qrn_timed_run() {
+  static const qrn::internal::timed_run_ops ops = {
+      &qrn_runtime::admit_write, &qrn_runtime::stamp_write, &qrn_runtime::read,
+      &qrn_runtime::readable,    &qrn_runtime::room,        &qrn_runtime::call_ended,
+      &qrn_runtime::spend,       &qrn_runtime::cycle,       &qrn_runtime::release,
+  };
+  return &ops;
+}

@@ -1,0 +1,33 @@
+// The runtime's side of timed runs (QRN_TIME=cycles; see
+// HLS/internal/timed_run.h): each stream's timestamps and cycle statistics,
+// the test bench's clock, and the design's totals. Main thread only.
+#ifndef QRN_RUNTIME_TIMED_RUN_H
+#define QRN_RUNTIME_TIMED_RUN_H
+
+#include <cstdint>
+#include <string>
+
+#include "HLS/internal/stream_registry.h"
+
+namespace qrn_runtime {
+
+struct design_cycles {
+  std::uint64_t cycles = 0;            // the cycle after the last transfer of any stream
+  std::uint64_t first_bench_read = 0;  // the cycle of the test bench's first read, + 1; 0: none
+  std::uintptr_t last_cause = 0;       // what decided the cycle of the last transfer
+  std::uint64_t last_output = 0;       // the cycle of the test bench's last read, + 1; 0: none
+  std::uintptr_t last_output_cause = 0;  // what decided it
+};
+
+// The name of what `cause` stands for: "component NAME", "stream NAME (too
+// shallow)" or "the test bench's pace on stream NAME"; empty for none.
+std::string cause_name(std::uintptr_t cause);
+
+const design_cycles& design_totals();
+
+// Accounts the stream's occupancy up to its last transfer, for a report.
+void finish_cycle_stats(qrn::internal::stream_info& info);
+
+}  // namespace qrn_runtime
+
+#endif  // QRN_RUNTIME_TIMED_RUN_H
