@@ -10,10 +10,8 @@
 #include "HLS/internal/diagnostic_hooks.h"
 #include "HLS/internal/settings.h"
 #include "HLS/internal/stream_registry.h"
-#include "HLS/internal/timed_run.h"
 #include "depth_growth.h"
 #include "report_formats.h"
-#include "timed_report.h"
 #include "run_snapshot.h"
 #include "settings.h"
 
@@ -103,8 +101,7 @@ void write_end_of_run_report(int) {
   if (current.kind == report_kind::off) {
     return;
   }
-  if (current.kind == report_kind::summary && !any_stream_to_warn_about() &&
-      !qrn::internal::timed_run()) {
+  if (current.kind == report_kind::summary && !any_stream_to_warn_about()) {
     if (depth_report_wanted()) {
       std::ostringstream text;
       write_depth_report(text, qrn::snapshot_run());
@@ -121,8 +118,6 @@ void write_end_of_run_report(int) {
   if (current.kind == report_kind::table) {
     text << "qrn: run report\n";
     qrn::print_run_table(text, report);
-  } else if (report.cycles.timed) {
-    print_cycle_summary(text, report);
   }
   std::cerr << text.str() << std::flush;
   if (current.kind == report_kind::json_file || current.kind == report_kind::csv_file) {

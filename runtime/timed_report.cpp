@@ -144,17 +144,11 @@ void print_cycle_table(std::ostream& out, const qrn::run_report& report) {
       out << '\n';
     }
   }
-  out.flags(flags);
-  print_cycle_summary(out, report);
-}
-
-void print_cycle_summary(std::ostream& out, const qrn::run_report& report) {
-  out << "qrn: timed run: " << report.cycles.total << " cycles";
+  out << "timed run: " << report.cycles.total << " cycles";
   if (report.cycles.any_output) {
     out << "; first output at cycle " << report.cycles.first_output;
   }
-  const std::ios_base::fmtflags flags = out.flags();
-  out << std::fixed << std::setprecision(3);
+  out << std::setprecision(3);
   for (const qrn::stream_report& s : report.streams) {
     if (s.cycles.bench_elements_per_cycle != 0) {
       out << "; " << s.name << ' ' << s.cycles.bench_elements_per_cycle << " per cycle";
@@ -163,7 +157,7 @@ void print_cycle_summary(std::ostream& out, const qrn::run_report& report) {
   out.flags(flags);
   out << '\n';
   if (!report.cycles.bottleneck.empty()) {
-    out << "qrn: bottleneck: " << report.cycles.bottleneck << '\n';
+    out << "bottleneck: " << report.cycles.bottleneck << '\n';
   }
 }
 

@@ -21,10 +21,10 @@ void fill_stream_cycles(const qrn::internal::stream_cycle_stats& stats, qrn::str
 // Main thread, after the streams' statistics were copied.
 void fill_design_cycles(qrn::run_report& report, const std::map<std::uint64_t, std::string>& names);
 
-// The timed part of the table, and the one-line summary every timed run
-// ends with on standard error.
+// The timed part of the run table: the streams' and components' cycles,
+// then the design's totals and its bottleneck on a line each. Nothing for a
+// run that is not timed.
 void print_cycle_table(std::ostream& out, const qrn::run_report& report);
-void print_cycle_summary(std::ostream& out, const qrn::run_report& report);
 
 }  // namespace qrn_runtime
 

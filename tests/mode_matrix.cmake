@@ -21,6 +21,8 @@ endforeach()
 qrn_matrix_mode(declared_threads 5 QRN_DEPTH=declared)
 qrn_matrix_mode(declared_fibers 1 QRN_DEPTH=declared QRN_SCHEDULE=fibers)
 qrn_matrix_mode(grow 5 QRN_DEPTH=grow)
+# A timed run: fibers, declared depths, and a clock per component.
+qrn_matrix_mode(timed 1 QRN_TIME=cycles)
 
 # Time budget: CI runs four full builds and must stay under 40 minutes. The
 # whole matrix costs the gcc build about five minutes more; the sanitizer
@@ -34,19 +36,20 @@ set(qrn_matrix_every_build threads fibers)
 # Cases left out of a mode: "SUITE CASE-PATTERN MODE-REGEX", the pattern as
 # in --gtest_filter, the regex matched against the mode's name.
 set(qrn_matrix_exclusions
-  # A parked worker thread is the thing under test: fibers have none.
-  "runtime_run_all_tests RunAll.ParkedPollerHandlesEveryInputOfEitherStream ^fibers|^declared_fibers$"
+  # A parked worker thread is the thing under test: fibers (and timed runs, on fibers) have none.
+  "runtime_run_all_tests RunAll.ParkedPollerHandlesEveryInputOfEitherStream ^fibers|^declared_fibers$|^timed$"
   # A fatal read on a second thread of the bench: fibers take streams from the bench's thread only.
-  "teardown_tests Endings.FatalReadAsMainReturns* ^fibers|^declared_fibers$"
+  "teardown_tests Endings.FatalReadAsMainReturns* ^fibers|^declared_fibers$|^timed$"
   # Timed hang looks of a threads run; fibers report a hang at once instead.
-  "diagnostics_tests Diagnostics.ReportsAHangByNameAndExitsWhenAsked ^fibers|^declared_fibers$"
-  "diagnostics_tests Diagnostics.NoHangReportWhileWorkGoesOn ^fibers|^declared_fibers$"
-  "diagnostics_tests Diagnostics.SettingsAreCheckedAtStartUp ^fibers|^declared_fibers$"
+  "diagnostics_tests Diagnostics.ReportsAHangByNameAndExitsWhenAsked ^fibers|^declared_fibers$|^timed$"
+  "diagnostics_tests Diagnostics.NoHangReportWhileWorkGoesOn ^fibers|^declared_fibers$|^timed$"
+  "diagnostics_tests Diagnostics.SettingsAreCheckedAtStartUp ^fibers|^declared_fibers$|^timed$"
   # The reader spins on a flag that another thread sets.
-  "depth_tests Depth.ByPointerWriteToAFullStreamWaitsForTheReader ^fibers|^declared_fibers$"
-  # They compare with the default, unbounded depths, which the mode's QRN_DEPTH replaces.
-  "depth_tests Depth.UnboundedRunsTheCycleAndWarnsOfEachStreamPastItsDepth ^declared|^grow$"
-  "depth_tests Depth.TryWriteOnAFullStreamReturnsFalseAndChangesNothing ^declared|^grow$"
+  "depth_tests Depth.ByPointerWriteToAFullStreamWaitsForTheReader ^fibers|^declared_fibers$|^timed$"
+  # They compare with the default, unbounded depths, which the mode's QRN_DEPTH (or the
+  # declared depths a timed run implies) replaces.
+  "depth_tests Depth.UnboundedRunsTheCycleAndWarnsOfEachStreamPastItsDepth ^declared|^grow$|^timed$"
+  "depth_tests Depth.TryWriteOnAFullStreamReturnsFalseAndChangesNothing ^declared|^grow$|^timed$"
   # Counts the lines of runs with QRN_HANG_AFTER=0, to which QRN_DEPTH=grow adds a warning.
   "teardown_tests LocalStreams.DestroyedWhileInUseEndsPromptlyUnderEveryHangAndReportSetting ^grow$"
 )
