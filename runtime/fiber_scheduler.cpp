@@ -306,8 +306,9 @@ class scheduler {
     if (ready_.empty()) {
       return nullptr;
     }
-    return ready_.pop(
-        [this](std::size_t ready) { return seeded_ ? static_cast<std::size_t>(draw() % ready) : 0; });
+    return ready_.pop([this](std::size_t ready) {
+      return seeded_ ? static_cast<std::size_t>(draw() % ready) : 0;
+    });
   }
 
   // `key`: the cycle it runs at, in a timed run.

@@ -17,9 +17,9 @@
 
 #include "HLS/internal/diagnostic_hooks.h"
 #include "declaration_names.h"
+#include "symbol_names.h"
 #include "timed_report.h"
 #include "timed_run.h"
-#include "symbol_names.h"
 
 namespace qrn_runtime {
 
@@ -138,6 +138,7 @@ qrn::stream_report report_of(const qrn::internal::retired_stream& stream) {
   report.printable = stream.contents.printable;
   report.first_values = stream.contents.first_values;
   report.destroyed = true;
+  report.depth = stream.depth;
   report.drops_packet_flags = stream.dropped.packet_flags;
   report.drops_empty_counts = stream.dropped.empty_counts;
   name_users(stream.users, report);

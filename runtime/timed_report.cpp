@@ -54,9 +54,9 @@ void fill_stream_cycles(const qrn::internal::stream_cycle_stats& stats,
   qrn::stream_cycles& cycles = report.cycles;
   cycles.elements = stats.elements;
   cycles.peak = stats.peak;
-  cycles.average_occupancy =
-      stats.span != 0 ? static_cast<double>(stats.occupancy_cycles) / static_cast<double>(stats.span)
-                      : 0;
+  cycles.average_occupancy = stats.span != 0 ? static_cast<double>(stats.occupancy_cycles) /
+                                                   static_cast<double>(stats.span)
+                                             : 0;
   cycles.cycles_full = stats.cycles_full;
   cycles.cycles_empty = stats.cycles_empty;
   cycles.reader_stalls = stats.reader_stalls;
@@ -78,8 +78,8 @@ void fill_design_cycles(qrn::run_report& report,
   report.cycles.total = totals.cycles;
   report.cycles.any_output = totals.first_bench_read != 0;
   report.cycles.first_output = report.cycles.any_output ? totals.first_bench_read - 1 : 0;
-  report.cycles.bottleneck = cause_name(
-      totals.last_output != 0 ? totals.last_output_cause : totals.last_cause, names);
+  report.cycles.bottleneck =
+      cause_name(totals.last_output != 0 ? totals.last_output_cause : totals.last_cause, names);
   for (qrn::component_report& component : report.components) {
     const std::string user = "component " + component.name;
     for (const qrn::stream_report& stream : report.streams) {
@@ -120,7 +120,8 @@ void print_cycle_table(std::ostream& out, const qrn::run_report& report) {
   out << std::left << std::setw(width) << "stream" << std::right << std::setw(10) << "elements"
       << std::setw(8) << "peak" << std::setw(10) << "average" << std::setw(10) << "full"
       << std::setw(10) << "empty" << std::setw(14) << "reader stall" << std::setw(14)
-      << "writer stall" << "  (cycles)\n";
+      << "writer stall"
+      << "  (cycles)\n";
   out << std::fixed << std::setprecision(2);
   for (const qrn::stream_report& s : report.streams) {
     out << std::left << std::setw(width) << s.name << std::right << std::setw(10)
@@ -131,7 +132,8 @@ void print_cycle_table(std::ostream& out, const qrn::run_report& report) {
   }
   if (!report.components.empty()) {
     out << std::left << std::setw(width) << "component" << std::right << std::setw(10) << "calls"
-        << std::setw(10) << "busy" << std::setw(10) << "clock" << "  stalled on (cycles)\n";
+        << std::setw(10) << "busy" << std::setw(10) << "clock"
+        << "  stalled on (cycles)\n";
     for (const qrn::component_report& c : report.components) {
       out << std::left << std::setw(width) << c.name << std::right << std::setw(10) << c.calls
           << std::setw(10) << c.cycles.busy << std::setw(10) << c.cycles.clock << ' ';

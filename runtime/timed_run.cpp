@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <deque>
+#include <mutex>
 
 #include "HLS/internal/depth.h"
 #include "HLS/internal/stream_registry.h"
@@ -41,9 +42,9 @@ struct stamp {
 struct stream_timing {
   std::deque<stamp> ready_at;      // the cycle each held element is readable, oldest first
   std::deque<stamp> recent_reads;  // the last `depth` reads, oldest first
-  std::uint64_t next_write = 0;            // earliest cycle of the next use of the write end
-  std::uint64_t next_read = 0;             // earliest cycle of the next use of the read end
-  stamp entering{0, 0};                    // what admit_write gave the element being written
+  std::uint64_t next_write = 0;    // earliest cycle of the next use of the write end
+  std::uint64_t next_read = 0;     // earliest cycle of the next use of the read end
+  stamp entering{0, 0};            // what admit_write gave the element being written
   occupancy_sweep occupancy;
 };
 
@@ -116,6 +117,18 @@ stamp bench_transfer(const timed_stream_ref& stream, stamp earliest) {
   return at;
 }
 
+// The cycle of the caller's next use of a stream end that is free from
+// `end_free` on: waiting for it is the caller's own pace (a task's loop
+// moves one element per end every ii cycles), busy rather than stalled.
+std::uint64_t own_pace(component_clock& clock, std::uint64_t end_free) {
+  if (end_free > clock.now) {
+    clock.busy += end_free - clock.now;
+    clock.held_by = own_cause(clock);
+    return end_free;
+  }
+  return clock.now;
+}
+
 void admit_write(const timed_stream_ref& stream) {
   stream_timing& t = timing_of(stream.info);
   stamp room = room_for_write(stream.info, t);
@@ -126,15 +139,12 @@ void admit_write(const timed_stream_ref& stream) {
     t.next_write = t.entering.cycle + 1;
     return;
   }
-  std::uint64_t issue = std::max(clock->now, t.next_write);
-  if (issue > clock->now) {
-    clock->held_by = own_cause(*clock);  // two uses of one end in a cycle
-  }
+  std::uint64_t issue = own_pace(*clock, t.next_write);
   if (room.cycle > issue + clock->pace.latency) {
+    stream.info.cycle_stats().writer_stalls += room.cycle - clock->pace.latency - issue;
     issue = room.cycle - clock->pace.latency;
     clock->held_by = room.why;
   }
-  stream.info.cycle_stats().writer_stalls += issue - clock->now;
   clock->now = issue;
   t.next_write = issue + spacing(*clock);
   t.entering = {issue + clock->pace.latency, cause_of(*clock)};
@@ -143,7 +153,7 @@ void admit_write(const timed_stream_ref& stream) {
 void stamp_write(stream_info& info) {
   stream_timing& t = timing_of(info);
   t.ready_at.push_back({t.entering.cycle + 1, t.entering.why});
-  t.occupancy.entered(t.entering.cycle, depth_of(info), info.cycle_stats());
+  t.occupancy.entered(t.entering.cycle, info, depth_of(info));
   note_transfer(t.entering.cycle, t.entering.why);
 }
 
@@ -152,22 +162,19 @@ void read(const timed_stream_ref& stream) {
   const stamp readable = t.ready_at.front();
   t.ready_at.pop_front();
   qrn::internal::stream_cycle_stats& stats = stream.info.cycle_stats();
-  stamp done;           // the read, with the cause of the room it frees
+  stamp done;            // the read, with the cause of the room it frees
   cause transfer_cause;  // what decided its cycle
   if (component_clock* clock = running_fiber_clock()) {
-    std::uint64_t cycle = std::max(clock->now, t.next_read);
-    if (cycle > clock->now) {
-      clock->held_by = own_cause(*clock);  // two uses of one end in a cycle
-    }
+    std::uint64_t cycle = own_pace(*clock, t.next_read);
     // A read that waited for this stream's element frees room that its
     // writer may wait for in turn: both ends wait on the FIFO, too shallow.
     done = {cycle, cause_of(*clock)};
     if (readable.cycle > cycle) {
+      stats.reader_stalls += readable.cycle - cycle;
       cycle = readable.cycle;
       clock->held_by = readable.why;
       done = {cycle, stream_cause(stream.info)};
     }
-    stats.reader_stalls += cycle - clock->now;
     clock->now = cycle;
     t.next_read = cycle + spacing(*clock);
     transfer_cause = cause_of(*clock);
@@ -198,7 +205,7 @@ void read(const timed_stream_ref& stream) {
     t.recent_reads.pop_front();
   }
   ++stats.elements;
-  t.occupancy.read(cycle, depth, stats);
+  t.occupancy.read(cycle, stream.info, depth);
   note_transfer(cycle, transfer_cause);
 }
 
@@ -260,7 +267,7 @@ std::uint64_t cycle() {
 
 void release(stream_info& info) {
   auto* t = static_cast<stream_timing*>(info.timing());
-  t->occupancy.finish(depth_of(info), info.cycle_stats());
+  t->occupancy.finish(info, depth_of(info));
   delete t;
   info.timing() = nullptr;
 }
@@ -269,9 +276,22 @@ void release(stream_info& info) {
 
 void finish_cycle_stats(stream_info& info) {
   if (info.timing() != nullptr) {
-    timing_of(info).occupancy.finish(depth_of(info), info.cycle_stats());
+    timing_of(info).occupancy.finish(info, depth_of(info));
   }
 }
+
+void finish_all_cycle_stats() {
+  if (!qrn::internal::timed_run()) {
+    return;
+  }
+  qrn::internal::stream_registry_state& registry = qrn::internal::stream_registry();
+  std::lock_guard<std::mutex> lock(registry.mutex);
+  for (stream_info* stream = registry.head; stream != nullptr; stream = stream->next()) {
+    finish_cycle_stats(*stream);
+  }
+}
+
+std::uint64_t timed_cycle_now() { return cycle(); }
 
 const design_cycles& design_totals() { return totals; }
 

@@ -12,10 +12,10 @@
 namespace qrn_runtime {
 
 struct design_cycles {
-  std::uint64_t cycles = 0;            // the cycle after the last transfer of any stream
-  std::uint64_t first_bench_read = 0;  // the cycle of the test bench's first read, + 1; 0: none
-  std::uintptr_t last_cause = 0;       // what decided the cycle of the last transfer
-  std::uint64_t last_output = 0;       // the cycle of the test bench's last read, + 1; 0: none
+  std::uint64_t cycles = 0;              // the cycle after the last transfer of any stream
+  std::uint64_t first_bench_read = 0;    // the cycle of the test bench's first read, + 1; 0: none
+  std::uintptr_t last_cause = 0;         // what decided the cycle of the last transfer
+  std::uint64_t last_output = 0;         // the cycle of the test bench's last read, + 1; 0: none
   std::uintptr_t last_output_cause = 0;  // what decided it
 };
 
@@ -25,8 +25,13 @@ std::string cause_name(std::uintptr_t cause);
 
 const design_cycles& design_totals();
 
-// Accounts the stream's occupancy up to its last transfer, for a report.
+// Accounts the stream's occupancy up to its last transfer, for a report;
+// finish_all_cycle_stats() does so for every live stream.
 void finish_cycle_stats(qrn::internal::stream_info& info);
+void finish_all_cycle_stats();
+
+// The caller's cycle: a fiber's clock, or the test bench's latest transfer.
+std::uint64_t timed_cycle_now();
 
 }  // namespace qrn_runtime
 

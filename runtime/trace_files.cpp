@@ -198,9 +198,11 @@ std::string binary(std::uint64_t value) {
 
 bool write_vcd(file_sink& out, const recorded_trace& trace) {
   const signal_changes signals = collect_changes(trace);
-  out << "$version qrn stream trace $end\n$comment steady-clock nanoseconds since the process "
-         "started; recorded from "
-      << trace.start_ns << " to " << trace.end_ns << " ns, " << trace.events << " events";
+  out << "$version qrn stream trace $end\n$comment "
+      << (trace.in_cycles ? "cycles of a timed run (1 ns = 1 cycle)"
+                          : "steady-clock nanoseconds since the process started")
+      << "; recorded from " << trace.start_ns << " to " << trace.end_ns << " ns, " << trace.events
+      << " events";
   if (trace.cut) {
     out << "; cut at " << trace.end_ns << " ns: QRN_TRACE_LIMIT=" << trace.limit
         << " events reached";
@@ -262,11 +264,12 @@ bool write_vcd(file_sink& out, const recorded_trace& trace) {
 bool write_json(file_sink& out, const recorded_trace& trace) {
   const signal_changes signals = collect_changes(trace);
   const std::string pid = std::to_string(::getpid());
-  out << "{\"displayTimeUnit\":\"ns\",\"otherData\":{\"producer\":\"qrn\",\"clock\":\"steady, "
-         "since the process started\",\"start_ns\":"
-      << trace.start_ns << ",\"end_ns\":" << trace.end_ns << ",\"events\":" << trace.events
-      << ",\"limit\":" << trace.limit << ",\"cut\":" << (trace.cut ? "true" : "false")
-      << "},\n\"traceEvents\":[\n";
+  out << "{\"displayTimeUnit\":\"ns\",\"otherData\":{\"producer\":\"qrn\",\"clock\":\""
+      << (trace.in_cycles ? "cycles of a timed run, 1 ns = 1 cycle"
+                          : "steady, since the process started")
+      << "\",\"start_ns\":" << trace.start_ns << ",\"end_ns\":" << trace.end_ns
+      << ",\"events\":" << trace.events << ",\"limit\":" << trace.limit
+      << ",\"cut\":" << (trace.cut ? "true" : "false") << "},\n\"traceEvents\":[\n";
   out << R"({"ph":"M","name":"process_name","pid":)" << pid
       << R"(,"tid":0,"args":{"name":"qrn streams"}})";
   for (const traced_thread& thread : trace.threads) {

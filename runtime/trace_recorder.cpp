@@ -39,8 +39,10 @@
 #include "HLS/internal/activity.h"
 #include "HLS/internal/settings.h"
 #include "HLS/internal/stream_registry.h"
+#include "HLS/internal/timed_run.h"
 #include "HLS/internal/trace.h"
 #include "run_snapshot.h"
+#include "timed_run.h"
 #include "trace_files.h"
 
 namespace qrn_runtime {
@@ -57,7 +59,11 @@ constexpr std::uint64_t default_event_limit = 1000000;
 constexpr std::uint64_t largest_chunk = 1024;
 constexpr std::uint64_t no_cut = std::numeric_limits<std::uint64_t>::max();
 
+// Steady-clock ns; in a timed run, the caller's cycle.
 std::uint64_t now_ns() {
+  if (qrn::internal::timed_run()) {
+    return timed_cycle_now();
+  }
   return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
                                         std::chrono::steady_clock::now().time_since_epoch())
                                         .count());
@@ -254,6 +260,9 @@ thread_trace& this_thread_trace() {
 // ---- Hooks (see HLS/internal/trace.h); none lets an exception out ----------
 
 void on_occupancy(const stream_info& stream, std::uint64_t occupancy, bool added) noexcept {
+  if (qrn::internal::timed_run()) {
+    return;  // recorded in cycle order by trace_cycle_occupancy
+  }
   try {
     thread_trace& t = this_thread_trace();
     const std::uint64_t ns = now_ns();
@@ -333,6 +342,9 @@ void on_stream_destroyed(stream_info& stream) noexcept {
 // ---- The ending's side ------------------------------------------------------
 
 std::uint64_t relative(std::uint64_t ns) {
+  if (qrn::internal::timed_run()) {
+    return ns;  // cycles, from 0
+  }
   const std::uint64_t epoch = rec().epoch_ns;
   return ns > epoch ? ns - epoch : 0;
 }
@@ -481,7 +493,22 @@ bool start_trace(const std::string& path, const std::string& origin, const std::
   return true;
 }
 
+void trace_cycle_occupancy(const stream_info& stream, std::uint64_t cycle, std::uint64_t held,
+                           bool added, std::uint64_t order) noexcept {
+  if (!qrn::internal::tracing()) {
+    return;
+  }
+  try {
+    push(this_thread_trace(),
+         {cycle, stream.serial(), held,
+          tag(trace_event_kind::occupancy, order) | (added ? trace_event::write_bit : 0)});
+  } catch (...) {
+    note_cut(cycle);
+  }
+}
+
 void finish_trace() {
+  finish_all_cycle_stats();  // a timed run's occupancy, up to each stream's last transfer
   recorder& r = rec();
   std::FILE* file = nullptr;
   recorded_trace trace;
@@ -499,11 +526,13 @@ void finish_trace() {
     path = r.path;
     origin = r.origin;
     trace.format = r.format;
-    trace.start_ns = relative(r.start_ns);
+    // A timed run starts at cycle 0, whenever recording started.
+    trace.in_cycles = qrn::internal::timed_run();
+    trace.start_ns = trace.in_cycles ? 0 : relative(r.start_ns);
     threads = r.threads;
   }
   qrn::internal::trace_hooks().on.store(false, std::memory_order_relaxed);
-  std::uint64_t end = now_ns();
+  std::uint64_t end = qrn::internal::timed_run() ? design_totals().cycles : now_ns();
   const std::uint64_t cut = r.cut_ns.load(std::memory_order_relaxed);
   trace.cut = cut <= end;
   end = std::min(end, cut);

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "HLS/internal/stream_registry.h"
+
 namespace qrn_runtime {
 
 enum class trace_event_kind : std::uint8_t {
@@ -56,6 +58,7 @@ struct traced_thread {
 // Everything a trace file is written from.
 struct recorded_trace {
   trace_format format = trace_format::vcd;
+  bool in_cycles = false;      // a timed run: every time is a cycle, not ns
   std::uint64_t start_ns = 0;  // when recording began
   std::uint64_t end_ns = 0;    // when the process ended, or where the trace was cut
   bool cut = false;            // the event limit was reached at end_ns
@@ -80,6 +83,14 @@ bool start_trace(const std::string& path, const std::string& origin, const std::
 // The fiber scheduler keeps one per fiber and swaps it in and out with the
 // fiber, so that each component has its own track on the main thread.
 void*& this_thread_trace_slot();
+
+// In a timed run (QRN_TIME=cycles) every time is a cycle and a stream's
+// occupancy is recorded by its cycle statistics (see timed_occupancy.h),
+// in cycle order, through this: the stream held `held` elements from
+// `cycle` on, after its `order`-th change, an element added (`added`) or
+// taken. Main thread only.
+void trace_cycle_occupancy(const qrn::internal::stream_info& stream, std::uint64_t cycle,
+                           std::uint64_t held, bool added, std::uint64_t order) noexcept;
 
 // Ends recording and writes the trace file. Called once, by the ending of
 // the process (report_end_of_run); does nothing when no trace was started.

@@ -50,6 +50,11 @@ set(qrn_matrix_exclusions
   # declared depths a timed run implies) replaces.
   "depth_tests Depth.UnboundedRunsTheCycleAndWarnsOfEachStreamPastItsDepth ^declared|^grow$|^timed$"
   "depth_tests Depth.TryWriteOnAFullStreamReturnsFalseAndChangesNothing ^declared|^grow$|^timed$"
+  # Traces follow each operation; a timed run's trace holds each stream's occupancy per cycle.
+  "trace_tests Trace.* ^timed$"
+  # The timed cases set QRN_TIME=cycles, which runs on fibers: the threads modes repeat the
+  # fibers run, and grow changes the depths their closed forms rest on.
+  "timed_tests * ^threads$|^declared_threads$|^grow$"
   # Counts the lines of runs with QRN_HANG_AFTER=0, to which QRN_DEPTH=grow adds a warning.
   "teardown_tests LocalStreams.DestroyedWhileInUseEndsPromptlyUnderEveryHangAndReportSetting ^grow$"
 )

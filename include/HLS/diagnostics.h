@@ -25,11 +25,11 @@ namespace qrn {
 
 // A timed run's account of one stream (QRN_TIME=cycles; all 0 otherwise).
 struct stream_cycles {
-  std::uint64_t elements = 0;      // elements read
-  std::uint64_t peak = 0;          // most elements held in one cycle
-  double average_occupancy = 0;    // elements held, averaged over the cycles to its last transfer
-  std::uint64_t cycles_full = 0;   // cycles it held its depth
-  std::uint64_t cycles_empty = 0;  // cycles it held nothing, up to its last transfer
+  std::uint64_t elements = 0;       // elements read
+  std::uint64_t peak = 0;           // most elements held in one cycle
+  double average_occupancy = 0;     // elements held, averaged over the cycles to its last transfer
+  std::uint64_t cycles_full = 0;    // cycles it held its depth
+  std::uint64_t cycles_empty = 0;   // cycles it held nothing, up to its last transfer
   std::uint64_t reader_stalls = 0;  // cycles its reader waited for an element
   std::uint64_t writer_stalls = 0;  // cycles its writer waited for room
   double bench_elements_per_cycle = 0;  // the test bench's reads of it per cycle; 0: fewer than 2
@@ -51,11 +51,11 @@ struct component_cycles {
 
 // A timed run's account of the design.
 struct design_cycles {
-  bool timed = false;               // QRN_TIME=cycles
-  std::uint64_t total = 0;          // cycles up to and including the last transfer
-  std::uint64_t first_output = 0;   // the cycle of the test bench's first read
-  bool any_output = false;          // the test bench read anything
-  std::string bottleneck;           // what held the last output longest
+  bool timed = false;              // QRN_TIME=cycles
+  std::uint64_t total = 0;         // cycles up to and including the last transfer
+  std::uint64_t first_output = 0;  // the cycle of the test bench's first read
+  bool any_output = false;         // the test bench read anything
+  std::string bottleneck;          // what held the last output longest
 };
 
 // One stream: live, or destroyed after it was used.

@@ -21,9 +21,12 @@ namespace qrn {
 // test bench's thread.
 inline void set_default_timing(timing pace) { internal::default_component_timing() = pace; }
 
-// The calling component, task or test bench spends `n` cycles: a component's
-// later operations happen n cycles later; the test bench's later transfers
-// come no earlier than n cycles after its latest one.
+// The calling component, task or test bench spends `n` cycles: its clock
+// moves n cycles on (a component's), or its later transfers come no earlier
+// than n cycles after its latest one (the test bench's). An operation at
+// cycle t followed by qrn::cycles(n) puts the next at t + n at the earliest:
+// a burst at cycles 0 to 15 followed by qrn::cycles(17) starts the next
+// burst at 32, 16 idle cycles later.
 inline void cycles(std::uint64_t n) {
   if (internal::fiber_scheduling() && internal::timed_run()) {
     internal::timed_ops().spend(n);

@@ -103,7 +103,8 @@ inline bool read_time_setting() {
     return false;
   }
   if (::strcasecmp(time.value, "cycles") != 0) {
-    std::fprintf(stderr, "qrn: ignoring QRN_TIME=%s%s: expected cycles or off; the run is not timed\n",
+    std::fprintf(stderr,
+                 "qrn: ignoring QRN_TIME=%s%s: expected cycles or off; the run is not timed\n",
                  time.value, time.note());
     return false;
   }

@@ -110,6 +110,7 @@ struct retired_stream {
   dropped_sideband dropped;
   stream_users users;
   std::uint64_t serial = 0;  // creation order, as stream_info::serial()
+  std::uint64_t depth = 0;   // its configured depth (see depth.h); 0: none
 };
 
 struct stream_registry_state {
@@ -294,6 +295,7 @@ class stream_info {
       retired_stream account{display_name(), demangled(type_->name()), stats_, {},
                              dropped_,       std::move(users),         serial_};
       contents(account.contents);
+      account.depth = depth_.configured;
       registry.retired->push_back(std::move(account));
     } catch (...) {  // out of memory: the account is only lost
     }

@@ -40,8 +40,8 @@ class stream_info;
 struct component_clock {
   std::uint64_t now = 0;  // the cycle of its next operation
   timing pace;
-  bool task = false;          // a task: its loop's iterations are not calls
-  std::uint64_t busy = 0;     // cycles of calls that moved elements, and cycles spent
+  bool task = false;       // a task: its loop's iterations are not calls
+  std::uint64_t busy = 0;  // cycles of calls that moved elements, and cycles spent
   // What decided `now`: 0 for its own pace, else the cause of a stall (see
   // runtime/timed_run.cpp), followed back to the first cause.
   std::uintptr_t held_by = 0;
