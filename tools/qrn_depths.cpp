@@ -105,28 +105,24 @@ struct depth_setup {
   std::map<std::string, std::uint64_t> overrides;
 };
 
-// Runs PROGRAM timed, each report in a file of its own in a directory that
-// lives as long as this object.
+// Runs PROGRAM timed, each run's report in a file of its own.
 class timed_runner {
  public:
-  explicit timed_runner(std::vector<std::string> program) : program_(std::move(program)) {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern =
-        std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/qrn-depths.XXXXXX";
-    if (::mkdtemp(pattern.data()) == nullptr) {
-      fail("cannot make a directory for the run reports in " + pattern);
-    }
-    dir_ = pattern;
-  }
-  ~timed_runner() { ::rmdir(dir_.c_str()); }
-  timed_runner(const timed_runner&) = delete;
-  timed_runner& operator=(const timed_runner&) = delete;
+  explicit timed_runner(std::vector<std::string> program) : program_(std::move(program)) {}
 
-  std::vector<outcome> run(const std::vector<depth_setup>& setups) {
+  // The runs of `setups`, side by side; their reports go in a directory that
+  // lives as long as the call.
+  std::vector<outcome> run(const std::vector<depth_setup>& setups) const {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string dir =
+        std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/qrn-depths.XXXXXX";
+    if (::mkdtemp(dir.data()) == nullptr) {
+      fail("cannot make a directory for the run reports: " + dir);
+    }
     std::vector<env_changes> runs;
     std::vector<std::string> paths;
     for (const depth_setup& setup : setups) {
-      paths.push_back(dir_ + "/run" + std::to_string(runs_++) + ".json");
+      paths.push_back(dir + "/run" + std::to_string(runs.size()) + ".json");
       std::string overrides;
       for (const auto& entry : setup.overrides) {
         overrides +=
@@ -142,6 +138,7 @@ class timed_runner {
     try {
       results = qrn_tools::run_programs(program_, runs, qrn_tools::processors());
     } catch (const std::runtime_error& error) {
+      ::rmdir(dir.c_str());
       fail(error.what());
     }
     std::vector<outcome> outcomes(results.size());
@@ -153,13 +150,12 @@ class timed_runner {
       outcomes[i].result = std::move(results[i]);
       outcomes[i].reported = read_report(text.str(), outcomes[i]);
     }
+    ::rmdir(dir.c_str());
     return outcomes;
   }
 
  private:
   std::vector<std::string> program_;
-  std::string dir_;
-  std::uint64_t runs_ = 0;
 };
 
 // One stream's row and searches.
@@ -197,8 +193,8 @@ depth_setup ceilings(const std::vector<stream_search>& streams) {
 // Halves every unfinished search once per round of runs (one run per
 // distinct probe, every other stream as in `base`), until each has one depth
 // left.
-void search(timed_runner& runner, std::vector<stream_search>& streams, const depth_setup& base,
-            const outcome& best) {
+void search(const timed_runner& runner, std::vector<stream_search>& streams,
+            const depth_setup& base, const outcome& best) {
   std::map<std::pair<std::size_t, std::uint64_t>, verdict> known;
   const auto middle = [](std::uint64_t lo, std::uint64_t hi) { return lo + (hi - lo) / 2; };
   for (;;) {
@@ -290,7 +286,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::vector<std::string> program(argv + 1, argv + argc);
-  timed_runner runner(program);
+  const timed_runner runner(program);
   const outcome best = runner.run({{"unbounded", {}}}).front();
   if (best.result.status == 127) {
     fail("cannot run " + program.front());
@@ -318,10 +314,8 @@ int main(int argc, char** argv) {
   const depth_setup base = ceilings(streams);
   const outcome check = runner.run({base}).front();
   if (!judge(check, best).fast) {
-    fail(
-        "with every stream at its peak, the run does not keep the pace of the "
-        "unbounded run (" +
-        std::to_string(best.total) + " cycles); cycles: " + cycles_text(check, best));
+    fail("with every stream at its peak, the run does not keep the pace of the unbounded run (" +
+         std::to_string(best.total) + " cycles): " + cycles_text(check, best));
   }
   for (std::size_t i = 0; i < streams.size(); ++i) {
     const std::string& name = streams[i].reference.name;
