@@ -32,7 +32,7 @@ class fiber_ready_queue {
       return;
     }
     by_clock_.push_back({key, tie, fiber});
-    std::push_heap(by_clock_.begin(), by_clock_.end(), later);
+    std::push_heap(by_clock_.begin(), by_clock_.end(), later());
   }
 
   // Untimed, `pick` chooses the index among the ready fibers; timed, the
@@ -45,7 +45,7 @@ class fiber_ready_queue {
       in_turn_.erase(in_turn_.begin() + static_cast<std::ptrdiff_t>(at));
       return next;
     }
-    std::pop_heap(by_clock_.begin(), by_clock_.end(), later);
+    std::pop_heap(by_clock_.begin(), by_clock_.end(), later());
     Fiber* next = by_clock_.back().fiber;
     by_clock_.pop_back();
     return next;
@@ -72,9 +72,11 @@ class fiber_ready_queue {
     std::uint64_t tie;
     Fiber* fiber;
   };
-  static bool later(const entry& a, const entry& b) {
-    return a.key != b.key ? a.key > b.key : a.tie > b.tie;
-  }
+  struct later {
+    bool operator()(const entry& a, const entry& b) const {
+      return a.key != b.key ? a.key > b.key : a.tie > b.tie;
+    }
+  };
 
   const bool timed_;
   std::deque<Fiber*> in_turn_;

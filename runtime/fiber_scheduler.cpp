@@ -120,9 +120,14 @@ class scheduler {
     made.release();
   }
 
-  // Timed: the running fiber's clock; null on the test bench.
+  // Timed: the running fiber's clock; null on the test bench. Found on the
+  // first call after each resume: a component's fiber names its record
+  // before its first stream operation.
   qrn::internal::component_clock* running_clock() {
-    return current_ != nullptr ? &clock_of(*current_) : nullptr;
+    if (current_clock_ == nullptr && current_ != nullptr) {
+      current_clock_ = &clock_of(*current_);
+    }
+    return current_clock_;
   }
 
   // Timed, on a fiber: lets every ready fiber whose clock is before `cycle`
@@ -333,9 +338,11 @@ class scheduler {
     next.locals.load();
     next.state = fiber_state::running;
     current_ = &next;
+    current_clock_ = nullptr;
     const std::uint64_t moved_before = next.locals.moved;
     next.context.enter();
     current_ = nullptr;
+    current_clock_ = nullptr;
     next.locals.save();
     fiber_moves_ += next.locals.moved - moved_before;
     bench_locals_.load();
@@ -405,7 +412,8 @@ class scheduler {
   // Elements moved, by the bench and the fibers, when polling and dormant
   // fibers were last all woken.
   std::uint64_t moves_at_idle_wake_ = 0;
-  fiber* current_ = nullptr;  // null while the test bench runs
+  fiber* current_ = nullptr;                                 // null while the test bench runs
+  qrn::internal::component_clock* current_clock_ = nullptr;  // see running_clock()
   context_locals bench_locals_;
   bool bench_woken_ = false;
 };

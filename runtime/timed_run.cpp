@@ -200,9 +200,11 @@ void read(const timed_stream_ref& stream) {
   }
   const std::uint64_t cycle = done.cycle;
   const std::uint64_t depth = depth_of(stream.info);
-  t.recent_reads.push_back(done);
-  if (depth == 0 || t.recent_reads.size() > depth) {
-    t.recent_reads.pop_front();
+  if (depth != 0) {
+    t.recent_reads.push_back(done);
+    if (t.recent_reads.size() > depth) {
+      t.recent_reads.pop_front();
+    }
   }
   ++stats.elements;
   t.occupancy.read(cycle, stream.info, depth);

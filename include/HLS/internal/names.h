@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <initializer_list>
 #include <string>
 #include <typeinfo>
 
@@ -28,7 +29,8 @@ const char* component_signature() {
 }
 
 // The component name inside a signature of component_signature(), or the
-// whole signature when it has an unexpected shape.
+// whole signature when it has an unexpected shape. An anonymous namespace
+// is left out, as the names found from symbols leave it out.
 inline std::string component_name_from_signature(const char* signature) {
   const char* arguments = std::strchr(signature, '[');
   const char* marker = arguments != nullptr ? std::strstr(arguments, " = ") : nullptr;
@@ -36,7 +38,14 @@ inline std::string component_name_from_signature(const char* signature) {
   if (marker == nullptr || signature[length - 1] != ']') {
     return signature;
   }
-  return {marker + std::strlen(" = "), signature + length - 1};
+  std::string name(marker + std::strlen(" = "), signature + length - 1);
+  for (const char* anonymous : {"{anonymous}::", "(anonymous namespace)::"}) {
+    for (std::size_t at = name.find(anonymous); at != std::string::npos;
+         at = name.find(anonymous)) {
+      name.erase(at, std::strlen(anonymous));
+    }
+  }
+  return name;
 }
 
 // `mangled` demangled, or unchanged when it is no mangled C++ name.
