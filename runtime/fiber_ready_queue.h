@@ -51,6 +51,11 @@ class fiber_ready_queue {
     return next;
   }
 
+  // Timed: the earliest key waiting, or the largest key when none waits.
+  std::uint64_t earliest_key() const {
+    return by_clock_.empty() ? UINT64_MAX : by_clock_.front().key;
+  }
+
   // Timed: whether a fiber waits to run at a cycle before `key`.
   bool any_before(std::uint64_t key) const {
     return timed_ && !by_clock_.empty() && by_clock_.front().key < key;

@@ -194,7 +194,10 @@ class scheduler {
       }
       self.context.leave();
       log.leave_all();
-    } else {  // it wrote to a stream it polls: let the others run first
+    } else {  // a stream it polls holds an element: let the others run first
+      if (qrn::internal::timed_run()) {
+        skip_idle_calls(clock_of(self), log, ready_.earliest_key());
+      }
       switch_out();
     }
     log.clear();

@@ -21,6 +21,7 @@
 
 #include <cstdint>
 
+#include "HLS/internal/parking.h"
 #include "HLS/internal/timed_run.h"
 
 namespace qrn_runtime {
@@ -36,6 +37,14 @@ void run_all_fibers();
 // wait of a fiber about to answer a non-blocking operation at `cycle` while
 // every ready fiber with an earlier clock runs.
 qrn::internal::component_clock* running_fiber_clock();
+
+// Timed: an always-running component whose call found nothing readable,
+// while a stream it polls holds an element readable later, makes no calls
+// until then (its calls in between would find the same), nor past the
+// cycle after `earliest_other`, the earliest clock of another ready fiber,
+// which may write sooner. A task runs its own loop: unchanged.
+void skip_idle_calls(qrn::internal::component_clock& clock, const qrn::internal::poll_log& log,
+                     std::uint64_t earliest_other);
 void let_earlier_fibers_run(std::uint64_t cycle);
 
 }  // namespace qrn_runtime

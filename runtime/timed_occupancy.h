@@ -21,6 +21,7 @@
 
 #include "HLS/internal/stream_registry.h"
 #include "HLS/internal/timed_run.h"
+#include "HLS/internal/trace.h"
 #include "trace_recorder.h"
 
 namespace qrn_runtime {
@@ -32,13 +33,13 @@ class occupancy_sweep {
   void entered(std::uint64_t cycle, qrn::internal::stream_info& stream, std::uint64_t depth) {
     enters_.push_back(cycle);
     last_enter_ = cycle;
-    sweep(stream, depth, false);
+    sweep_some(stream, depth);
   }
   void read(std::uint64_t cycle, qrn::internal::stream_info& stream, std::uint64_t depth) {
     reads_.push_back(cycle + 1);  // its slot is free from the next cycle on
     last_read_ = cycle + 1;
     any_read_ = true;
-    sweep(stream, depth, false);
+    sweep_some(stream, depth);
   }
   // Accounts every event known: for the report.
   void finish(qrn::internal::stream_info& stream, std::uint64_t depth) {
@@ -47,6 +48,15 @@ class occupancy_sweep {
   }
 
  private:
+  // Sweeps in batches, which costs less per event.
+  void sweep_some(qrn::internal::stream_info& stream, std::uint64_t depth) {
+    if (enters_.size() + reads_.size() >= batch) {
+      sweep(stream, depth, false);
+    }
+  }
+
+  static constexpr std::size_t batch = 256;
+
   void sweep(qrn::internal::stream_info& stream, std::uint64_t depth, bool all) {
     qrn::internal::stream_cycle_stats& stats = stream.cycle_stats();
     const std::uint64_t limit = last_enter_ < last_read_ ? last_enter_ : last_read_;
@@ -94,7 +104,10 @@ class occupancy_sweep {
   void trace_change(const qrn::internal::stream_info& stream) {
     if (changed_) {
       changed_ = false;
-      trace_cycle_occupancy(stream, at_, held_, last_added_, ++changes_);
+      ++changes_;
+      if (qrn::internal::tracing()) {
+        trace_cycle_occupancy(stream, at_, held_, last_added_, changes_);
+      }
     }
   }
 

@@ -211,6 +211,17 @@ void read(const timed_stream_ref& stream) {
   note_transfer(cycle, transfer_cause);
 }
 
+// Whether what a stream's other end does from now on can no longer change
+// the answer to a poll at `cycle`: its one user is the test bench (which
+// runs only when no fiber can), has ended, or its clock has passed the
+// cycle (`ahead`: the cycles its own operations come after its clock).
+// Otherwise the poll waits for the fibers with earlier clocks.
+bool settled(bool sole, const qrn::internal::always_run_record* user, std::uint64_t ahead,
+             std::uint64_t cycle) {
+  return sole && (user == nullptr || user->ended.load(std::memory_order_relaxed) ||
+                  user->clock.now + ahead >= cycle);
+}
+
 bool readable(const timed_stream_ref& stream) {
   component_clock* clock = running_fiber_clock();
   if (clock == nullptr) {
@@ -218,7 +229,11 @@ bool readable(const timed_stream_ref& stream) {
   }
   stream_timing& t = timing_of(stream.info);
   const std::uint64_t at = std::max(clock->now, t.next_read);
-  let_earlier_fibers_run(at);
+  const qrn::internal::always_run_record* writer = nullptr;
+  const bool sole = stream.info.sole_writer(writer);
+  if (!settled(sole, writer, writer != nullptr ? writer->clock.pace.latency : 0, at)) {
+    let_earlier_fibers_run(at);
+  }
   if (stream.held(stream.stream) != 0 && t.ready_at.front().cycle <= at) {
     return true;
   }
@@ -235,7 +250,10 @@ bool room(const timed_stream_ref& stream) {
   stream_timing& t = timing_of(stream.info);
   const std::uint64_t issue = std::max(clock->now, t.next_write);
   const std::uint64_t enters = issue + clock->pace.latency;
-  let_earlier_fibers_run(enters);
+  const qrn::internal::always_run_record* reader = nullptr;
+  if (!settled(stream.info.sole_reader(reader), reader, 0, enters)) {
+    let_earlier_fibers_run(enters);
+  }
   if (!stream.info.full() && room_for_write(stream.info, t).cycle <= enters) {
     return true;
   }
@@ -279,6 +297,35 @@ void release(stream_info& info) {
 void finish_cycle_stats(stream_info& info) {
   if (info.timing() != nullptr) {
     timing_of(info).occupancy.finish(info, depth_of(info));
+  }
+}
+
+void skip_idle_calls(component_clock& clock, const qrn::internal::poll_log& log,
+                     std::uint64_t earliest_other) {
+  if (clock.task || clock.pace.ii == 0) {
+    return;
+  }
+  // The first cycle a poll could find what it looks for: an element
+  // readable, or room for a write issued then; 0 when unknown.
+  std::uint64_t until = UINT64_MAX;
+  log.for_each([&until, &clock](const qrn::internal::poll_site& site) {
+    stream_info& info = site.ops->info(site.stream);
+    const stream_timing& t = timing_of(info);
+    std::uint64_t first = 0;
+    if (site.ops->for_room) {
+      const std::uint64_t room = room_for_write(info, t).cycle;
+      first = room > clock.pace.latency ? room - clock.pace.latency : 0;
+    } else if (!t.ready_at.empty()) {
+      first = t.ready_at.front().cycle;
+    }
+    until = std::min(until, first);
+  });
+  if (earliest_other != UINT64_MAX) {
+    until = std::min(until, earliest_other + 1);
+  }
+  if (until != UINT64_MAX && until > clock.now) {
+    const std::uint64_t ii = clock.pace.ii;
+    clock.now += (until - clock.now + ii - 1) / ii * ii;
   }
 }
 

@@ -556,14 +556,17 @@ class stream : public stream_abstract_base {
   // fibers or the bench waiting to write (`room_ops`), components parked
   // after a refused write (`room_poll_ops`).
   struct element_pollers {
+    static constexpr bool for_room = false;
     static poll_site*& list(stream& s) { return s.parked_pollers_; }
     static bool waiting(stream& s) { return s._internal_cosim_empty(); }
   };
   struct fiber_writers {
+    static constexpr bool for_room = true;
     static poll_site*& list(stream& s) { return s.info_.depth().fiber_writers; }
     static bool waiting(stream& s) { return s.info_.full(); }
   };
   struct room_pollers {
+    static constexpr bool for_room = true;
     static poll_site*& list(stream& s) { return s.info_.depth().room_pollers; }
     static bool waiting(stream& s) { return s.info_.full(); }
   };
@@ -585,9 +588,11 @@ class stream : public stream_abstract_base {
     std::unique_lock<std::mutex> lock = s.lock_m();
     unlink_parked_poller(Waiters::list(s), site);
   }
+  static stream_info& info_of(void* self) { return static_cast<stream*>(self)->info_; }
   template <typename Waiters>
   static const poll_site_ops& waiter_ops() {
-    static const poll_site_ops ops = {&enlist<Waiters>, &leave<Waiters>};
+    static const poll_site_ops ops = {&enlist<Waiters>, &leave<Waiters>, &info_of,
+                                      Waiters::for_room};
     return ops;
   }
   static const poll_site_ops& poll_ops() { return waiter_ops<element_pollers>(); }

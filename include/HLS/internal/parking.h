@@ -96,6 +96,10 @@ struct poll_site_ops {
   bool (*enlist)(void* stream, poll_site& site);
   // Unlinks `site`, which enlist() linked.
   void (*leave)(void* stream, poll_site& site);
+  // The stream's registry entry.
+  stream_info& (*info)(void* stream);
+  // Whether the waiter waits for room (else for an element).
+  bool for_room;
 };
 
 // One stream that a worker found empty, and its link in that stream's list
@@ -234,6 +238,14 @@ class poll_log {
 
   // Undoes a successful enlist_all().
   void leave_all() { leave_first(size_); }
+
+  // Calls `visit(site)` for each stream logged.
+  template <typename Visit>
+  void for_each(Visit visit) const {
+    for (unsigned i = 0; i < size_; ++i) {
+      visit(sites_[i]);
+    }
+  }
 
  private:
   bool enlist_sites() {

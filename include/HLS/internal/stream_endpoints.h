@@ -59,6 +59,11 @@ class stream_endpoints {
     }
   }
 
+  // True when exactly one reader (writer) was seen: `who`, null for the
+  // test bench. Requires the stream's mutex.
+  bool sole_reader(const always_run_record*& who) const { return sole(reader_, who); }
+  bool sole_writer(const always_run_record*& who) const { return sole(writer_, who); }
+
   // The users seen so far. Requires the stream's mutex.
   stream_users users() const {
     stream_users seen;
@@ -83,6 +88,12 @@ class stream_endpoints {
   static always_run_record* unseen() {
     static char marker = 0;  // never written
     return reinterpret_cast<always_run_record*>(&marker);
+  }
+
+  bool sole(const always_run_record* first, const always_run_record*& who) const {
+    who = first;
+    return first != unseen() && (extras_ == nullptr || (extras_->readers.empty() &&
+                                                         extras_->writers.empty()));
   }
 
   static bool has_ended(const always_run_record* user) {

@@ -255,6 +255,9 @@ class stream_info {
   const stream_stats& stats() const { return stats_; }
   // Its readers and writers seen so far; requires the stream's mutex.
   stream_users endpoints() const { return endpoints_.users(); }
+  // See stream_endpoints::sole_reader; requires the stream's mutex.
+  bool sole_reader(const always_run_record*& who) const { return endpoints_.sole_reader(who); }
+  bool sole_writer(const always_run_record*& who) const { return endpoints_.sole_writer(who); }
   void contents(stream_contents& into) const { contents_(*stream_, into); }
 
   // Caches a name found for the stream (see diagnostics); the registry's
@@ -313,13 +316,13 @@ class stream_info {
   std::string name_;              // guarded by the registry's mutex; empty: not named yet
   bool name_searched_ = false;    // guarded by the registry's mutex
   unsigned int ordinal_at_site_;  // in the padding after name_searched_
+  void* timing_ = nullptr;        // see timing(); beside the counters every operation touches
   stream_stats stats_;            // guarded by the stream's mutex
   stream_depth depth_;            // guarded by the stream's mutex
   declaration_site site_;
   declared_properties declared_;  // guarded by the stream's mutex
   dropped_sideband dropped_;      // guarded by the stream's mutex
   stream_endpoints endpoints_;    // guarded by the stream's mutex
-  void* timing_ = nullptr;        // see timing()
 };
 
 }  // namespace internal

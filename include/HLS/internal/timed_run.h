@@ -118,7 +118,10 @@ __attribute__((always_inline)) inline bool timed_run() {
   return __builtin_expect(timed_run_word().load(std::memory_order_relaxed), 0);
 }
 
-inline const timed_run_ops& timed_ops() { return *qrn_timed_run(); }
+inline const timed_run_ops& timed_ops() {
+  static const timed_run_ops& ops = *qrn_timed_run();
+  return ops;
+}
 
 // The timing of components launched without one (see qrn::set_default_timing).
 inline timing& default_component_timing() {
