@@ -41,6 +41,13 @@ class occupancy_sweep {
     any_read_ = true;
     sweep_some(stream, depth);
   }
+  // The last entered() did not happen (its write threw), unless it was
+  // already swept.
+  void unenter() {
+    if (!enters_.empty()) {
+      enters_.pop_back();
+    }
+  }
   // Accounts every event known: for the report.
   void finish(qrn::internal::stream_info& stream, std::uint64_t depth) {
     sweep(stream, depth, true);

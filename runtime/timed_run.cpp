@@ -44,7 +44,6 @@ struct stream_timing {
   std::deque<stamp> recent_reads;  // the last `depth` reads, oldest first
   std::uint64_t next_write = 0;    // earliest cycle of the next use of the write end
   std::uint64_t next_read = 0;     // earliest cycle of the next use of the read end
-  stamp entering{0, 0};            // what admit_write gave the element being written
   occupancy_sweep occupancy;
 };
 
@@ -131,30 +130,32 @@ std::uint64_t own_pace(component_clock& clock, std::uint64_t end_free) {
 
 void admit_write(const timed_stream_ref& stream) {
   stream_timing& t = timing_of(stream.info);
-  stamp room = room_for_write(stream.info, t);
-  component_clock* clock = running_fiber_clock();
-  if (clock == nullptr) {
+  const stamp room = room_for_write(stream.info, t);
+  stamp entering;
+  if (component_clock* clock = running_fiber_clock()) {
+    std::uint64_t issue = own_pace(*clock, t.next_write);
+    if (room.cycle > issue + clock->pace.latency) {
+      stream.info.cycle_stats().writer_stalls += room.cycle - clock->pace.latency - issue;
+      issue = room.cycle - clock->pace.latency;
+      clock->held_by = room.why;
+    }
+    clock->now = issue;
+    t.next_write = issue + spacing(*clock);
+    entering = {issue + clock->pace.latency, cause_of(*clock)};
+  } else {
     const stamp paced{t.next_write, bench_cause(stream.info)};
-    t.entering = bench_transfer(stream, room.cycle > paced.cycle ? room : paced);
-    t.next_write = t.entering.cycle + 1;
-    return;
+    entering = bench_transfer(stream, room.cycle > paced.cycle ? room : paced);
+    t.next_write = entering.cycle + 1;
   }
-  std::uint64_t issue = own_pace(*clock, t.next_write);
-  if (room.cycle > issue + clock->pace.latency) {
-    stream.info.cycle_stats().writer_stalls += room.cycle - clock->pace.latency - issue;
-    issue = room.cycle - clock->pace.latency;
-    clock->held_by = room.why;
-  }
-  clock->now = issue;
-  t.next_write = issue + spacing(*clock);
-  t.entering = {issue + clock->pace.latency, cause_of(*clock)};
+  t.ready_at.push_back({entering.cycle + 1, entering.why});
+  t.occupancy.entered(entering.cycle, stream.info, depth_of(stream.info));
+  note_transfer(entering.cycle, entering.why);
 }
 
-void stamp_write(stream_info& info) {
+void unwrite(stream_info& info) {
   stream_timing& t = timing_of(info);
-  t.ready_at.push_back({t.entering.cycle + 1, t.entering.why});
-  t.occupancy.entered(t.entering.cycle, info, depth_of(info));
-  note_transfer(t.entering.cycle, t.entering.why);
+  t.ready_at.pop_back();
+  t.occupancy.unenter();
 }
 
 void read(const timed_stream_ref& stream) {
@@ -349,9 +350,9 @@ const design_cycles& design_totals() { return totals; }
 extern "C" __attribute__((visibility("default"))) const qrn::internal::timed_run_ops*
 qrn_timed_run() {
   static const qrn::internal::timed_run_ops ops = {
-      &qrn_runtime::admit_write, &qrn_runtime::stamp_write, &qrn_runtime::read,
-      &qrn_runtime::readable,    &qrn_runtime::room,        &qrn_runtime::call_ended,
-      &qrn_runtime::spend,       &qrn_runtime::cycle,       &qrn_runtime::release,
+      &qrn_runtime::admit_write, &qrn_runtime::unwrite, &qrn_runtime::read,
+      &qrn_runtime::readable,    &qrn_runtime::room,    &qrn_runtime::call_ended,
+      &qrn_runtime::spend,       &qrn_runtime::cycle,   &qrn_runtime::release,
   };
   return &ops;
 }

@@ -793,24 +793,25 @@ class stream : public stream_abstract_base {
       if (timed_run() ? !admit_timed_write(lock) : info_.full() && !wait_for_room(lock)) {
         return;
       }
-      q_.push_back(arg);
+      try {
+        q_.push_back(arg);
+      } catch (...) {
+        forget_timed_write();
+        throw;
+      }
       try {
         qp_.emplace_back(sop, eop);
       } catch (...) {
         q_.pop_back();
+        forget_timed_write();
         throw;
       }
       try {
         qpe_.push_back(empty);
-        if (timed_run()) {
-          timed_ops().stamp_write(info_);
-        }
       } catch (...) {
         q_.pop_back();
         qp_.pop_back();
-        if (qpe_.size() > q_.size()) {
-          qpe_.pop_back();
-        }
+        forget_timed_write();
         throw;
       }
       info_.note_written();
@@ -831,6 +832,12 @@ class stream : public stream_abstract_base {
   }
 
  private:
+  // A timed write that admit_timed_write() stamped did not append.
+  void forget_timed_write() {
+    if (timed_run()) {
+      timed_ops().unwrite(info_);
+    }
+  }
   // The start of a timed write, `m_` held: a tryWrite (see
   // write_unless_full) is refused when its element would enter a full FIFO;
   // a write waits for room as untimed, then takes the cycle it enters.

@@ -92,8 +92,8 @@ class stream_endpoints {
 
   bool sole(const always_run_record* first, const always_run_record*& who) const {
     who = first;
-    return first != unseen() && (extras_ == nullptr || (extras_->readers.empty() &&
-                                                         extras_->writers.empty()));
+    return first != unseen() &&
+           (extras_ == nullptr || (extras_->readers.empty() && extras_->writers.empty()));
   }
 
   static bool has_ended(const always_run_record* user) {

@@ -75,10 +75,11 @@ struct timed_stream_ref {
 // The runtime's side of a timed run. All on the main thread.
 struct timed_run_ops {
   // Before a write appends, once the stream has room: the cycle its element
-  // enters, which may hold the writer back.
+  // enters, which may hold the writer back, stamped on the element. May
+  // throw (no memory), stamping nothing.
   void (*admit_write)(const timed_stream_ref& stream);
-  // After the write appended: stamps its element. May throw (no memory).
-  void (*stamp_write)(stream_info& stream);
+  // The stamped write did not append (it threw): drops the stamp.
+  void (*unwrite)(stream_info& stream);
   // A read took the head element: the cycle it was read.
   void (*read)(const timed_stream_ref& stream);
   // A non-blocking read, peek or empty(): whether an element is readable at
