@@ -100,6 +100,22 @@ TEST(TimedRuns, TheSamplePrintsTheSameLinesTimed) {
   EXPECT_EQ(cycles.err, "");
 }
 
+TEST(TimedRuns, BadSettingsGetOneLineAndChangeNothingElse) {
+  const qrn_test::process_result bogus = qrn_test::run_process(
+      {QRN_TIMED_CASES, "chain", "6"}, std::chrono::seconds(30), {"QRN_TIME=bogus"});
+  const qrn_test::process_result untimed = qrn_test::run_process(
+      {QRN_TIMED_CASES, "chain", "6"}, std::chrono::seconds(30), {"QRN_TIME=off"});
+  EXPECT_EQ(bogus.out, untimed.out);
+  EXPECT_EQ(bogus.err,
+            "qrn: ignoring QRN_TIME=bogus: expected cycles or off; the run is not timed\n");
+  // A timed run needs fibers: QRN_SCHEDULE=threads gives way, with one line.
+  const qrn_test::process_result threads =
+      qrn_test::run_process({QRN_TIMED_CASES, "chain", "6"}, std::chrono::seconds(30),
+                            {"QRN_TIME=cycles", "QRN_SCHEDULE=threads"});
+  EXPECT_EQ(threads.out, run_case("chain", 6));
+  EXPECT_EQ(threads.err, "qrn: ignoring QRN_SCHEDULE=threads: QRN_TIME=cycles runs on fibers\n");
+}
+
 TEST(TimedRuns, TheTraceIsStampedInCycles) {
   char dir[] = "/tmp/qrn_timed_test_XXXXXX";
   ASSERT_NE(mkdtemp(dir), nullptr);
