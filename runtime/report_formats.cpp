@@ -100,7 +100,7 @@ void write_json(std::ostream& out, const qrn::run_report& report) {
     }
     if (report.cycles.timed) {
       const qrn::stream_cycles& c = s.cycles;
-      out << ", \"cycles\": {\"elements\": " << c.elements << ", \"peak\": " << c.peak
+      out << R"(, "cycles": {"elements": )" << c.elements << ", \"peak\": " << c.peak
           << ", \"average_occupancy\": " << c.average_occupancy
           << ", \"cycles_full\": " << c.cycles_full << ", \"cycles_empty\": " << c.cycles_empty
           << ", \"reader_stalls\": " << c.reader_stalls
@@ -122,7 +122,7 @@ void write_json(std::ostream& out, const qrn::run_report& report) {
         << ", \"waiting_to_write\": " << json_string(c.waiting_to_write)
         << ", \"stopped\": " << (c.stopped ? "true" : "false");
     if (report.cycles.timed) {
-      out << ", \"cycles\": {\"busy\": " << c.cycles.busy << ", \"clock\": " << c.cycles.clock
+      out << R"(, "cycles": {"busy": )" << c.cycles.busy << ", \"clock\": " << c.cycles.clock
           << ", \"stalled_on_inputs\": " << stalls_json(c.cycles.inputs)
           << ", \"stalled_on_outputs\": " << stalls_json(c.cycles.outputs) << "}";
     }

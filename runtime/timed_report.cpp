@@ -15,7 +15,7 @@ namespace {
 // What a cause (see timed_run.cpp) stands for, by name.
 std::string cause_name(std::uintptr_t cause, const std::map<std::uint64_t, std::string>& names) {
   if (cause == 0) {
-    return std::string();
+    return {};
   }
   const auto stream = names.find(cause >> 2);
   switch (cause & 3) {

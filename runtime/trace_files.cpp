@@ -264,10 +264,10 @@ bool write_vcd(file_sink& out, const recorded_trace& trace) {
 bool write_json(file_sink& out, const recorded_trace& trace) {
   const signal_changes signals = collect_changes(trace);
   const std::string pid = std::to_string(::getpid());
-  out << "{\"displayTimeUnit\":\"ns\",\"otherData\":{\"producer\":\"qrn\",\"clock\":\""
+  out << R"({"displayTimeUnit":"ns","otherData":{"producer":"qrn","clock":")"
       << (trace.in_cycles ? "cycles of a timed run, 1 ns = 1 cycle"
                           : "steady, since the process started")
-      << "\",\"start_ns\":" << trace.start_ns << ",\"end_ns\":" << trace.end_ns
+      << R"(","start_ns":)" << trace.start_ns << ",\"end_ns\":" << trace.end_ns
       << ",\"events\":" << trace.events << ",\"limit\":" << trace.limit
       << ",\"cut\":" << (trace.cut ? "true" : "false") << "},\n\"traceEvents\":[\n";
   out << R"({"ph":"M","name":"process_name","pid":)" << pid
