@@ -116,7 +116,7 @@ class scheduler {
 
   void start(std::unique_ptr<std::function<void()>> invocation) {
     std::unique_ptr<fiber> made(new fiber(std::move(invocation), &run_fiber));
-    make_ready(*made, 0);
+    make_ready(*made);
     made.release();
   }
 
@@ -135,7 +135,7 @@ class scheduler {
   void let_earlier_fibers_run(std::uint64_t cycle) {
     while (current_ != nullptr && ready_.any_before(cycle)) {
       current_->state = fiber_state::ready;
-      make_ready(*current_, cycle);
+      make_ready_at(*current_, cycle);
       current_->context.leave();
     }
   }
@@ -210,7 +210,7 @@ class scheduler {
 
   void switch_out() {
     current_->state = fiber_state::ready;
-    make_ready(*current_, clock_of(*current_).now);
+    make_ready(*current_);
     current_->context.leave();
   }
 
@@ -250,8 +250,7 @@ class scheduler {
     fiber& waiter = *static_cast<fiber*>(site.waiter);
     if (waiter.state == fiber_state::waiting || waiter.state == fiber_state::polling) {
       waiter.state = fiber_state::ready;
-      scheduler& self = the();
-      self.make_ready(waiter, self.clock_of(waiter).now);
+      the().make_ready(waiter);
     }
   }
 
@@ -291,7 +290,7 @@ class scheduler {
         poller->listed_polling = false;
         if (poller->state == fiber_state::polling) {
           poller->state = fiber_state::ready;
-          make_ready(*poller, clock_of(*poller).now);
+          make_ready(*poller);
         }
       }
       polling_.clear();
@@ -319,9 +318,16 @@ class scheduler {
     });
   }
 
-  // `key`: the cycle it runs at, in a timed run.
-  void make_ready(fiber& ready, std::uint64_t key) {
-    ready_.push(&ready, key, seeded_ && qrn::internal::timed_run() ? draw() : ties_++);
+  // In a timed run it runs at its clock, or at `cycle`.
+  void make_ready(fiber& ready) {
+    if (qrn::internal::timed_run()) {
+      make_ready_at(ready, clock_of(ready).now);
+    } else {
+      ready_.push(&ready, 0, 0);
+    }
+  }
+  void make_ready_at(fiber& ready, std::uint64_t cycle) {
+    ready_.push(&ready, cycle, seeded_ ? draw() : ties_++);
   }
 
   qrn::internal::component_clock& clock_of(fiber& f) {
@@ -360,7 +366,7 @@ class scheduler {
   void wake_dormant() {
     for (fiber* sleeper : dormant_) {
       sleeper->state = fiber_state::ready;
-      make_ready(*sleeper, clock_of(*sleeper).now);
+      make_ready(*sleeper);
     }
     dormant_.clear();
   }

@@ -96,6 +96,7 @@ qrn::stream_report report_of(stream_info& stream) {
   report.name = stream_name(stream);
   report.type = qrn::internal::demangled(stream.type().name());
   qrn::internal::stream_stats stats;
+  qrn::internal::stream_cycle_stats cycles;
   qrn::internal::stream_contents contents;
   qrn::internal::stream_users users;
   {
@@ -105,6 +106,7 @@ qrn::stream_report report_of(stream_info& stream) {
       return report;
     }
     finish_cycle_stats(stream);
+    cycles = stream.cycle_stats();
     stats = stream.stats();
     stats.asleep_ns += ongoing_sleep_ns(stream, steady_now_ns());  // exact under the stream's mutex
     stream.contents(contents);
@@ -122,7 +124,7 @@ qrn::stream_report report_of(stream_info& stream) {
   report.sleepers = contents.sleepers;
   report.printable = contents.printable;
   report.first_values = contents.first_values;
-  fill_stream_cycles(stats.cycles, report);
+  fill_stream_cycles(cycles, report);
   return report;
 }
 
@@ -142,7 +144,7 @@ qrn::stream_report report_of(const qrn::internal::retired_stream& stream) {
   report.drops_packet_flags = stream.dropped.packet_flags;
   report.drops_empty_counts = stream.dropped.empty_counts;
   name_users(stream.users, report);
-  fill_stream_cycles(stream.stats.cycles, report);
+  fill_stream_cycles(stream.cycles, report);
   return report;
 }
 

@@ -510,9 +510,11 @@ class stream : public stream_abstract_base {
   // element. With fibers, the test bench that finds none first lets the
   // components run until a write reaches this stream or none can run.
   bool holds_element_for_poll() {
-    const bool held = !_internal_cosim_empty() ||
-                      (fiber_scheduling() && fiber_scheduler().poll_empty(this, poll_ops()) &&
-                       !_internal_cosim_empty());
+    if (!_internal_cosim_empty()) {
+      return !timed_run() || timed_ops().readable(timed_ref());
+    }
+    const bool held = fiber_scheduling() && fiber_scheduler().poll_empty(this, poll_ops()) &&
+                      !_internal_cosim_empty();
     return timed_run() ? timed_ops().readable(timed_ref()) : held;
   }
   // This stream as the runtime of a timed run sees it.

@@ -46,7 +46,6 @@ struct stream_stats {
   std::uint64_t read = 0;       // elements taken
   std::uint64_t peak = 0;       // largest number of elements held at once
   std::uint64_t asleep_ns = 0;  // time readers slept in blocking reads of it
-  stream_cycle_stats cycles;    // in a timed run (see timed_run.h)
 };
 
 // What a stream holds at one moment; filled under the stream's mutex.
@@ -109,8 +108,9 @@ struct retired_stream {
   stream_contents contents;
   dropped_sideband dropped;
   stream_users users;
-  std::uint64_t serial = 0;  // creation order, as stream_info::serial()
-  std::uint64_t depth = 0;   // its configured depth (see depth.h); 0: none
+  std::uint64_t serial = 0;   // creation order, as stream_info::serial()
+  std::uint64_t depth = 0;    // its configured depth (see depth.h); 0: none
+  stream_cycle_stats cycles;  // in a timed run
 };
 
 struct stream_registry_state {
@@ -209,7 +209,8 @@ class stream_info {
   // In a timed run: the runtime's timestamps of this stream (created on its
   // first timed operation) and its cycle statistics. Main thread only.
   void*& timing() { return timing_; }
-  stream_cycle_stats& cycle_stats() { return stats_.cycles; }
+  stream_cycle_stats& cycle_stats() { return cycles_; }
+  const stream_cycle_stats& cycle_stats() const { return cycles_; }
 
   // An element was written with packet flags (`flags`: sop or eop true) or a
   // nonzero empty count (`count`); only called then.
@@ -295,10 +296,10 @@ class stream_info {
       if (registry.retired == nullptr) {
         registry.retired = new std::vector<retired_stream>;
       }
-      retired_stream account{display_name(), demangled(type_->name()), stats_, {},
-                             dropped_,       std::move(users),         serial_};
+      retired_stream account{display_name(), demangled(type_->name()), stats_,  {},
+                             dropped_,       std::move(users),         serial_, depth_.configured,
+                             cycles_};
       contents(account.contents);
-      account.depth = depth_.configured;
       registry.retired->push_back(std::move(account));
     } catch (...) {  // out of memory: the account is only lost
     }
@@ -316,13 +317,15 @@ class stream_info {
   std::string name_;              // guarded by the registry's mutex; empty: not named yet
   bool name_searched_ = false;    // guarded by the registry's mutex
   unsigned int ordinal_at_site_;  // in the padding after name_searched_
-  void* timing_ = nullptr;        // see timing(); beside the counters every operation touches
   stream_stats stats_;            // guarded by the stream's mutex
   stream_depth depth_;            // guarded by the stream's mutex
   declaration_site site_;
   declared_properties declared_;  // guarded by the stream's mutex
   dropped_sideband dropped_;      // guarded by the stream's mutex
   stream_endpoints endpoints_;    // guarded by the stream's mutex
+  // A timed run's (see timing()), after everything an untimed operation touches.
+  void* timing_ = nullptr;
+  stream_cycle_stats cycles_;
 };
 
 }  // namespace internal
