@@ -178,7 +178,10 @@ TEST(Explorer, AgreesOnATimingIndependentResult) {
 TEST(Explorer, ShardsMergedByTheReadmeCommandGiveTheVerdictOfTheWholeRange) {
   const qrn_test::short_tsan_exit_watch short_watch;
   const std::string merge = readme_merge();
-  for (const auto& [scenario, verdict] : {std::pair{"merge", 1}, std::pair{"chain", 0}}) {
+  const std::pair<const char*, int> scenarios[] = {{"merge", 1}, {"chain", 0}};
+  for (const std::pair<const char*, int>& run : scenarios) {
+    const char* const scenario = run.first;
+    const int verdict = run.second;
     SCOPED_TRACE(scenario);
     const process_result whole = explore({"-n", "40", QRN_PROGRAM_SCHEDULED, scenario});
     ASSERT_EQ(whole.exit_status, verdict) << whole.out << whole.err;
