@@ -299,6 +299,8 @@ run_report snapshot_run() {
       }
       component.task = record->task;
       component.ended = record->ended.load();
+      component.cycles.busy = record->clock.busy;  // 0 unless the run is timed
+      component.cycles.clock = record->clock.now;
       report.components.insert(report.components.begin(), component);
     }
     qrn_runtime::fill_design_cycles(report, names);

@@ -91,17 +91,6 @@ void fill_design_cycles(qrn::run_report& report,
       }
     }
   }
-  for (const qrn::internal::always_run_record* record =
-           qrn::internal::activity().always_run_head.load(std::memory_order_acquire);
-       record != nullptr; record = record->next) {
-    const std::string name = component_name(*record);
-    for (qrn::component_report& component : report.components) {
-      if (component.name == name) {
-        component.cycles.busy = record->clock.busy;
-        component.cycles.clock = record->clock.now;
-      }
-    }
-  }
 }
 
 void print_cycle_table(std::ostream& out, const qrn::run_report& report) {

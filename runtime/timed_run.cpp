@@ -224,18 +224,18 @@ bool settled(bool sole, const qrn::internal::always_run_record* user, std::uint6
 }
 
 bool readable(const timed_stream_ref& stream) {
+  stream_timing& t = timing_of(stream.info);  // ready_at holds a stamp per element held
   component_clock* clock = running_fiber_clock();
   if (clock == nullptr) {
-    return stream.held(stream.stream) != 0;  // the bench drains at its own pace
+    return !t.ready_at.empty();  // the bench drains at its own pace
   }
-  stream_timing& t = timing_of(stream.info);
   const std::uint64_t at = std::max(clock->now, t.next_read);
   const qrn::internal::always_run_record* writer = nullptr;
   const bool sole = stream.info.sole_writer(writer);
   if (!settled(sole, writer, writer != nullptr ? writer->clock.pace.latency : 0, at)) {
     let_earlier_fibers_run(at);
   }
-  if (stream.held(stream.stream) != 0 && t.ready_at.front().cycle <= at) {
+  if (!t.ready_at.empty() && t.ready_at.front().cycle <= at) {
     return true;
   }
   clock->now = at;  // the attempt used the read end for this cycle

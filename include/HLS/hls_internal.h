@@ -518,8 +518,7 @@ class stream : public stream_abstract_base {
     return timed_run() ? timed_ops().readable(timed_ref()) : held;
   }
   // This stream as the runtime of a timed run sees it.
-  timed_stream_ref timed_ref() { return {info_, this, &held_elements, &stall_of}; }
-  static std::size_t held_elements(void* self) { return static_cast<stream*>(self)->q_.size(); }
+  timed_stream_ref timed_ref() { return {info_, this, &stall_of}; }
   static bool stall_of(void* self) { return static_cast<stream*>(self)->stall(); }
   // Reports a read of this empty stream that cannot wait.
   [[noreturn]] void fail_empty_read() {

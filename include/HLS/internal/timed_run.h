@@ -63,12 +63,11 @@ struct stream_cycle_stats {
   std::uint64_t bench_reads = 0;       // elements the test bench read
 };
 
-// What a stream hands the runtime: itself, the number of elements it holds,
-// and its stall model (which paces the test bench's side of it).
+// What a stream hands the runtime: itself and its stall model (which paces
+// the test bench's side of it).
 struct timed_stream_ref {
   stream_info& info;
   void* stream;
-  std::size_t (*held)(void* stream);
   bool (*stall)(void* stream);
 };
 
