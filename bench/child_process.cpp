@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -78,14 +79,16 @@ child_result run_child(const std::vector<std::string>& argv, const std::vector<s
   }
   close(pipe_fds[0]);
   int status = 0;
-  while (waitpid(pid, &status, 0) < 0) {
+  rusage usage{};
+  while (wait4(pid, &status, 0, &usage) < 0) {
     if (errno != EINTR) {
-      fail("waitpid", errno);
+      fail("wait4", errno);
     }
   }
   result.wall_seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   result.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  result.peak_rss_kb = usage.ru_maxrss;
   return result;
 }
 

@@ -1,5 +1,5 @@
-// Runs a program to its end and reports how long that took, for the
-// scenarios that need a process of their own.
+// Runs a program to its end and reports how long that took and its peak
+// memory, for the scenarios that need a process of their own.
 #ifndef QRN_BENCH_CHILD_PROCESS_H
 #define QRN_BENCH_CHILD_PROCESS_H
 
@@ -12,6 +12,10 @@ struct child_result {
   int exit_status = -1;     // exit status, or -1 when it did not exit normally
   std::string out;          // everything it wrote to standard output
   double wall_seconds = 0;  // from just before the spawn to just after the wait
+  // Peak resident set size in KB (rusage.ru_maxrss from wait4). The child
+  // starts in this process's address space until its exec, so this is never
+  // below what this process had resident at the spawn.
+  long peak_rss_kb = 0;
 };
 
 // Runs `argv` (argv[0] is the program's path) with standard input closed and
