@@ -1,4 +1,4 @@
-// qrn-depths PROGRAM [ARGS...]
+// qrn-depths [--seeds A-B] [--json] PROGRAM [ARGS...]
 //
 // Finds the FIFO depths a design needs, from timed runs (QRN_TIME=cycles) of
 // PROGRAM. The run with unbounded streams gives the best cycle count and each
@@ -24,10 +24,33 @@
 // run; the output says so under the table. The children's standard error is
 // discarded; the rest of the environment (QRN_DEPTH_DEFAULT included) is
 // passed on.
+//
+// --seeds A-B makes the whole search once under each seed A to B
+// (QRN_SCHEDULE_SEED), the runs of all seeds' steps side by side. The table
+// then gives each stream's largest depths over the seeds ("?" when a seed
+// could not search it) and each cycle line's worst figure (none before any
+// count, else the largest; each seed's last run has its own full-speed
+// depths), and a line after it names the seeds whose result differs from
+// seed A's. A seed whose search cannot go on, as above: one line on standard
+// error naming it, and exit 2.
+//
+// --json prints instead one line per seed (seed null without --seeds):
+//   {"seed":S,"status":"ok","cycles_unbounded":U,"cycles_declared":D,
+//    "cycles_suggested":F,"streams":[{"name":N,"declared":X,
+//    "no_deadlock":Y,"full_speed":Z},...]}
+// with null for a cycle count that does not exist (the run does not exit as
+// the unbounded one), a declared depth that does not exist and a depth that
+// was not searched. A seed whose unbounded run fails, or whose run with every
+// stream at its ceiling is slower, gives status "failed", an "error" string,
+// null cycle counts and no streams; the exit status is then 1, else 0. Two
+// seeds agree when their lines do but for the seed, and the lines of
+// invocations over disjoint seed ranges concatenate into the lines of one
+// invocation over their union.
 
 #include <unistd.h>
 
 #include <algorithm>
+#include <cinttypes>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -38,11 +61,14 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
+#include "json_string.h"
 #include "json_value.h"
 #include "program_runs.h"
+#include "seed_range.h"
 
 namespace {
 
@@ -99,10 +125,12 @@ bool read_report(const std::string& text, outcome& into) {
   return true;
 }
 
-// How a run sets the depths: QRN_DEPTH and the QRN_DEPTH_OVERRIDE entries.
+// How a run sets the depths (QRN_DEPTH and the QRN_DEPTH_OVERRIDE entries),
+// and its QRN_SCHEDULE_SEED; without one the environment's is kept.
 struct depth_setup {
   std::string mode;
   std::map<std::string, std::uint64_t> overrides;
+  std::optional<std::uint64_t> seed;
 };
 
 // Runs PROGRAM timed, each run's report in a file of its own.
@@ -133,6 +161,9 @@ class timed_runner {
                       {"QRN_REPORT", paths.back()},
                       {"QRN_DEPTH_OVERRIDE",
                        overrides.empty() ? std::nullopt : std::optional<std::string>(overrides)}});
+      if (setup.seed) {
+        runs.back().push_back({"QRN_SCHEDULE_SEED", std::to_string(*setup.seed)});
+      }
     }
     std::vector<run_result> results;
     try {
@@ -167,6 +198,23 @@ struct stream_search {
   std::uint64_t speed_lo = 1, speed_hi = 1;
 };
 
+// The whole search under one seed, or under the environment's schedule
+// without --seeds.
+struct depth_search {
+  std::optional<std::uint64_t> seed;
+  std::string error;  // why it stopped early; empty when it did not
+  outcome best;       // the run with unbounded streams
+  depth_setup base;   // every stream at its ceiling
+  std::vector<stream_search> streams;
+  outcome declared;   // the run at the declared depths
+  outcome suggested;  // the run at the full-speed depths
+};
+
+void stop(depth_search& search, const std::string& error) {
+  search.error = error;
+  search.streams.clear();
+}
+
 struct verdict {
   bool same_exit = false;  // status and standard output as in the unbounded run
   bool fast = false;       // and within 1 % of its cycles
@@ -179,8 +227,33 @@ verdict judge(const outcome& run, const outcome& best) {
   return v;
 }
 
+// What a cycle line shows: the run's cycle count, or none and why.
+struct cycle_figure {
+  std::optional<std::uint64_t> cycles;
+  std::string text;
+};
+
+cycle_figure figure(const outcome& run, const outcome& best) {
+  if (judge(run, best).same_exit && run.reported) {
+    return {run.total, std::to_string(run.total)};
+  }
+  if (run.result.status != best.result.status) {
+    return {std::nullopt, "none: exit status " + std::to_string(run.result.status) +
+                              " (unbounded: " + std::to_string(best.result.status) + ")"};
+  }
+  return {std::nullopt, "none: its standard output differs from the unbounded run's"};
+}
+
+// The worse of two figures: none before any count, then the larger count; `a` on a tie.
+const cycle_figure& worse(const cycle_figure& a, const cycle_figure& b) {
+  if (!a.cycles || (b.cycles && *a.cycles >= *b.cycles)) {
+    return a;
+  }
+  return b;
+}
+
 depth_setup ceilings(const std::vector<stream_search>& streams) {
-  depth_setup setup{"declared", {}};
+  depth_setup setup{"declared", {}, std::nullopt};
   for (const stream_search& s : streams) {
     if (s.reference.name.find(',') == std::string::npos) {
       std::uint64_t& depth = setup.overrides[s.reference.name];
@@ -190,22 +263,47 @@ depth_setup ceilings(const std::vector<stream_search>& streams) {
   return setup;
 }
 
-// Halves every unfinished search once per round of runs (one run per
-// distinct probe, every other stream as in `base`), until each has one depth
-// left.
-void search(const timed_runner& runner, std::vector<stream_search>& streams,
-            const depth_setup& base, const outcome& best) {
-  std::map<std::pair<std::size_t, std::uint64_t>, verdict> known;
+// The runs of `setups_of(search)` for every search that goes on, all side by
+// side; `take(search, runs)` gets each search's outcomes in the same order.
+template <typename Setups, typename Take>
+void run_each(const timed_runner& runner, std::vector<depth_search>& searches, Setups setups_of,
+              Take take) {
+  std::vector<depth_setup> setups;
+  for (const depth_search& search : searches) {
+    if (search.error.empty()) {
+      const std::vector<depth_setup> more = setups_of(search);
+      setups.insert(setups.end(), more.begin(), more.end());
+    }
+  }
+  const std::vector<outcome> runs = runner.run(setups);
+  auto next = runs.begin();
+  for (depth_search& search : searches) {
+    if (search.error.empty()) {
+      const std::size_t count = setups_of(search).size();
+      take(search, std::vector<outcome>(next, next + static_cast<std::ptrdiff_t>(count)));
+      next += static_cast<std::ptrdiff_t>(count);
+    }
+  }
+}
+
+// Halves every unfinished search of every seed once per round of runs (one
+// run per distinct probe, every other stream as in its seed's base), until
+// each has one depth left.
+void search(const timed_runner& runner, std::vector<depth_search>& searches) {
+  using probe = std::tuple<std::size_t, std::size_t, std::uint64_t>;  // search, stream, depth
+  std::map<probe, verdict> known;
   const auto middle = [](std::uint64_t lo, std::uint64_t hi) { return lo + (hi - lo) / 2; };
   for (;;) {
-    std::set<std::pair<std::size_t, std::uint64_t>> probes;
-    for (std::size_t i = 0; i < streams.size(); ++i) {
-      const stream_search& s = streams[i];
-      for (const auto& range :
-           {std::make_pair(s.deadlock_lo, s.deadlock_hi), std::make_pair(s.speed_lo, s.speed_hi)}) {
-        if (range.first < range.second &&
-            known.count({i, middle(range.first, range.second)}) == 0) {
-          probes.insert({i, middle(range.first, range.second)});
+    std::set<probe> probes;
+    for (std::size_t n = 0; n < searches.size(); ++n) {
+      for (std::size_t i = 0; i < searches[n].streams.size(); ++i) {
+        const stream_search& s = searches[n].streams[i];
+        for (const auto& range : {std::make_pair(s.deadlock_lo, s.deadlock_hi),
+                                  std::make_pair(s.speed_lo, s.speed_hi)}) {
+          const probe p{n, i, middle(range.first, range.second)};
+          if (range.first < range.second && known.count(p) == 0) {
+            probes.insert(p);
+          }
         }
       }
     }
@@ -213,58 +311,176 @@ void search(const timed_runner& runner, std::vector<stream_search>& streams,
       return;
     }
     std::vector<depth_setup> setups;
-    for (const auto& probe : probes) {
-      setups.push_back(base);
-      setups.back().overrides[streams[probe.first].reference.name] = probe.second;
+    for (const probe& p : probes) {
+      const depth_search& s = searches[std::get<0>(p)];
+      setups.push_back(s.base);
+      setups.back().overrides[s.streams[std::get<1>(p)].reference.name] = std::get<2>(p);
     }
     const std::vector<outcome> runs = runner.run(setups);
     std::size_t k = 0;
-    for (const auto& probe : probes) {
-      known[probe] = judge(runs[k++], best);
+    for (const probe& p : probes) {
+      known[p] = judge(runs[k++], searches[std::get<0>(p)].best);
     }
-    const auto narrow = [&](std::size_t i, std::uint64_t& lo, std::uint64_t& hi,
+    const auto narrow = [&](std::size_t n, std::size_t i, std::uint64_t& lo, std::uint64_t& hi,
                             bool verdict::*passes) {
       if (lo < hi) {
         const std::uint64_t mid = middle(lo, hi);
-        (known.at({i, mid}).*passes ? hi : lo) = known.at({i, mid}).*passes ? mid : mid + 1;
+        (known.at({n, i, mid}).*passes ? hi : lo) = known.at({n, i, mid}).*passes ? mid : mid + 1;
       }
     };
-    for (std::size_t i = 0; i < streams.size(); ++i) {
-      narrow(i, streams[i].deadlock_lo, streams[i].deadlock_hi, &verdict::same_exit);
-      narrow(i, streams[i].speed_lo, streams[i].speed_hi, &verdict::fast);
+    for (std::size_t n = 0; n < searches.size(); ++n) {
+      for (std::size_t i = 0; i < searches[n].streams.size(); ++i) {
+        stream_search& s = searches[n].streams[i];
+        narrow(n, i, s.deadlock_lo, s.deadlock_hi, &verdict::same_exit);
+        narrow(n, i, s.speed_lo, s.speed_hi, &verdict::fast);
+      }
     }
   }
+}
+
+// Every search's unbounded run; a search whose run fails stops there.
+void run_unbounded(const timed_runner& runner, const std::string& program,
+                   std::vector<depth_search>& searches) {
+  run_each(
+      runner, searches,
+      [](const depth_search& s) {
+        return std::vector<depth_setup>{{"unbounded", {}, s.seed}};
+      },
+      [&](depth_search& s, const std::vector<outcome>& runs) {
+        s.best = runs.front();
+        if (s.best.result.status == 127) {
+          fail("cannot run " + program);
+        }
+        if (s.best.result.status != 0) {
+          stop(s, program + " exited with status " + std::to_string(s.best.result.status) +
+                      " in a timed run with unbounded streams");
+          return;
+        }
+        if (!s.best.reported) {
+          stop(s, program +
+                      " wrote no timed run report (QRN_TIME=cycles, QRN_REPORT); does it link "
+                      "qrn::runtime?");
+          return;
+        }
+        for (const stream_entry& entry : s.best.streams) {
+          stream_search stream;
+          stream.reference = entry;
+          stream.ceiling = std::max(entry.peak, entry.cycles_peak + 1);
+          s.streams.push_back(stream);
+        }
+        s.base = ceilings(s.streams);
+        s.base.seed = s.seed;
+      });
+}
+
+// One run per search with every stream at its ceiling: it keeps the best
+// pace unless a stream the overrides cannot reach holds it up, and it shows
+// which overrides reach their stream, whose searches it then opens.
+void check_ceilings(const timed_runner& runner, std::vector<depth_search>& searches) {
+  run_each(
+      runner, searches, [](const depth_search& s) { return std::vector<depth_setup>{s.base}; },
+      [](depth_search& s, const std::vector<outcome>& runs) {
+        const outcome& check = runs.front();
+        if (!judge(check, s.best).fast) {
+          stop(s,
+               "with every stream at its peak, the run does not keep the pace of the unbounded "
+               "run (" +
+                   std::to_string(s.best.total) + " cycles): " + figure(check, s.best).text);
+          return;
+        }
+        std::map<std::string, int> uses;
+        for (const stream_search& stream : s.streams) {
+          ++uses[stream.reference.name];
+        }
+        for (std::size_t i = 0; i < s.streams.size(); ++i) {
+          stream_search& stream = s.streams[i];
+          const std::string& name = stream.reference.name;
+          const auto set = s.base.overrides.find(name);
+          // The report of a destroyed stream has no depth to check; its name
+          // was fixed when it was made, which is when overrides apply.
+          stream.searched = uses[name] == 1 && set != s.base.overrides.end() &&
+                            i < check.streams.size() && check.streams[i].name == name &&
+                            (check.streams[i].depth == set->second || check.streams[i].destroyed);
+          if (stream.searched) {
+            stream.deadlock_hi = stream.speed_hi = stream.ceiling;
+          }
+        }
+      });
+}
+
+// Every search's runs at the declared depths and at its full-speed depths.
+void run_results(const timed_runner& runner, std::vector<depth_search>& searches) {
+  run_each(
+      runner, searches,
+      [](const depth_search& s) {
+        depth_setup suggestion{"declared", {}, s.seed};
+        for (const stream_search& stream : s.streams) {
+          if (stream.searched) {
+            suggestion.overrides[stream.reference.name] = stream.speed_hi;
+          }
+        }
+        return std::vector<depth_setup>{{"declared", {}, s.seed}, suggestion};
+      },
+      [](depth_search& s, const std::vector<outcome>& runs) {
+        s.declared = runs[0];
+        s.suggested = runs[1];
+      });
+}
+
+// What the table shows: the streams' rows and the three cycle lines.
+struct depth_table {
+  std::vector<stream_search> streams;
+  cycle_figure unbounded, declared, suggested;
+};
+
+depth_table table_of(const depth_search& s) {
+  return {s.streams, figure(s.best, s.best), figure(s.declared, s.best),
+          figure(s.suggested, s.best)};
+}
+
+// `from` merged into `into`: the k-th row of a name takes the larger depths of
+// the k-th rows of that name in both (unknown when either is), rows only
+// `from` has are added, and each cycle line is the worse of the two.
+void merge(depth_table& into, const depth_table& from) {
+  std::map<std::string, std::size_t> seen;  // rows of `from` of each name so far
+  for (const stream_search& row : from.streams) {
+    std::size_t k = seen[row.reference.name]++;
+    auto at = into.streams.begin();
+    for (; at != into.streams.end(); ++at) {
+      if (at->reference.name == row.reference.name && k-- == 0) {
+        break;
+      }
+    }
+    if (at == into.streams.end()) {
+      into.streams.push_back(row);
+      continue;
+    }
+    at->searched = at->searched && row.searched;
+    at->deadlock_hi = std::max(at->deadlock_hi, row.deadlock_hi);
+    at->speed_hi = std::max(at->speed_hi, row.speed_hi);
+  }
+  into.unbounded = worse(into.unbounded, from.unbounded);
+  into.declared = worse(into.declared, from.declared);
+  into.suggested = worse(into.suggested, from.suggested);
 }
 
 std::string depth_text(std::uint64_t depth) { return depth == 0 ? "-" : std::to_string(depth); }
 
-std::string cycles_text(const outcome& run, const outcome& best) {
-  if (judge(run, best).same_exit && run.reported) {
-    return std::to_string(run.total);
-  }
-  if (run.result.status != best.result.status) {
-    return "none: exit status " + std::to_string(run.result.status) +
-           " (unbounded: " + std::to_string(best.result.status) + ")";
-  }
-  return "none: its standard output differs from the unbounded run's";
-}
-
-void print_table(const std::vector<stream_search>& streams, const outcome& best,
-                 const outcome& declared, const outcome& suggested) {
+void print_table(const depth_table& table) {
   std::size_t width = 6;
-  for (const stream_search& s : streams) {
+  for (const stream_search& s : table.streams) {
     width = std::max(width, s.reference.name.size());
   }
   const int w = static_cast<int>(width);
   std::printf("%-*s  %8s  %11s  %10s\n", w, "stream", "declared", "no deadlock", "full speed");
-  for (const stream_search& s : streams) {
+  for (const stream_search& s : table.streams) {
     const std::string deadlock = s.searched ? std::to_string(s.deadlock_hi) : "?";
     const std::string speed = s.searched ? std::to_string(s.speed_hi) : "?";
     std::printf("%-*s  %8s  %11s  %10s\n", w, s.reference.name.c_str(),
                 depth_text(s.reference.depth).c_str(), deadlock.c_str(), speed.c_str());
   }
   std::set<std::string> noted;
-  for (const stream_search& s : streams) {
+  for (const stream_search& s : table.streams) {
     if (!s.searched && noted.insert(s.reference.name).second) {
       std::printf(
           "? %s: QRN_DEPTH_OVERRIDE cannot set its depth alone (a comma in its name, a "
@@ -273,72 +489,152 @@ void print_table(const std::vector<stream_search>& streams, const outcome& best,
           s.reference.name.c_str(), depth_text(s.reference.depth).c_str());
     }
   }
-  std::printf("cycles unbounded: %s\n", cycles_text(best, best).c_str());
-  std::printf("cycles at the declared depths: %s\n", cycles_text(declared, best).c_str());
-  std::printf("cycles at the full-speed depths: %s\n", cycles_text(suggested, best).c_str());
+  std::printf("cycles unbounded: %s\n", table.unbounded.text.c_str());
+  std::printf("cycles at the declared depths: %s\n", table.declared.text.c_str());
+  std::printf("cycles at the full-speed depths: %s\n", table.suggested.text.c_str());
+}
+
+std::string json_number(std::optional<std::uint64_t> number) {
+  return number ? std::to_string(*number) : "null";
+}
+
+// A search's JSON line after its seed: two seeds agree when these agree.
+std::string json_result(const depth_search& s) {
+  if (!s.error.empty()) {
+    return R"("status":"failed","error":)" + qrn_tools::json_string(s.error) +
+           R"(,"cycles_unbounded":null,"cycles_declared":null,"cycles_suggested":null,)"
+           R"("streams":[]})";
+  }
+  const depth_table table = table_of(s);
+  std::string streams;
+  for (const stream_search& row : table.streams) {
+    const auto searched = [&](std::uint64_t depth) {
+      return json_number(row.searched ? std::optional<std::uint64_t>(depth) : std::nullopt);
+    };
+    streams +=
+        (streams.empty() ? "{\"name\":" : ",{\"name\":") +
+        qrn_tools::json_string(row.reference.name) + ",\"declared\":" +
+        json_number(row.reference.depth == 0 ? std::nullopt
+                                             : std::optional<std::uint64_t>(row.reference.depth)) +
+        ",\"no_deadlock\":" + searched(row.deadlock_hi) +
+        ",\"full_speed\":" + searched(row.speed_hi) + "}";
+  }
+  return R"("status":"ok","cycles_unbounded":)" + json_number(table.unbounded.cycles) +
+         ",\"cycles_declared\":" + json_number(table.declared.cycles) +
+         ",\"cycles_suggested\":" + json_number(table.suggested.cycles) + ",\"streams\":[" +
+         streams + "]}";
+}
+
+struct options {
+  std::optional<qrn_tools::seed_range> seeds;
+  bool json = false;
+  std::vector<std::string> program;
+};
+
+[[noreturn]] void usage() {
+  std::fprintf(stderr,
+               "usage: qrn-depths [--seeds A-B] [--json] PROGRAM [ARGS...]   (1 <= A <= B)\n");
+  std::exit(2);
+}
+
+options parse(int argc, char** argv) {
+  options o;
+  int at = 1;
+  for (; at < argc && argv[at][0] == '-'; ++at) {
+    const std::string word = argv[at];
+    if (word == "--json" && !o.json) {
+      o.json = true;
+    } else if (word == "--seeds" && !o.seeds && at + 1 < argc) {
+      const std::string value = argv[++at];
+      o.seeds = qrn_tools::parse_seed_range(word, value);
+      if (!o.seeds) {
+        fail(qrn_tools::bad_seed_range(word, value));
+      }
+    } else {
+      usage();
+    }
+  }
+  if (at == argc) {
+    usage();
+  }
+  o.program.assign(argv + at, argv + argc);
+  return o;
+}
+
+// The first search that stopped early, as one line and exit 2.
+void fail_on_error(const std::vector<depth_search>& searches) {
+  for (const depth_search& s : searches) {
+    if (!s.error.empty()) {
+      fail((s.seed ? "seed " + std::to_string(*s.seed) + ": " : std::string()) + s.error);
+    }
+  }
+}
+
+int print_json(const std::vector<depth_search>& searches) {
+  bool all_ok = true;
+  for (const depth_search& s : searches) {
+    all_ok = all_ok && s.error.empty();
+    std::printf("{\"seed\":%s,%s\n", json_number(s.seed).c_str(), json_result(s).c_str());
+  }
+  return all_ok ? 0 : 1;
+}
+
+// The table over every seed, and which seeds' results differ from the first's.
+void print_seeds_table(const qrn_tools::seed_range& range,
+                       const std::vector<depth_search>& searches) {
+  depth_table table = table_of(searches.front());
+  std::string differing;
+  std::uint64_t count = 0;
+  for (auto s = searches.begin() + 1; s != searches.end(); ++s) {
+    merge(table, table_of(*s));
+    if (json_result(*s) != json_result(searches.front())) {
+      differing += " " + std::to_string(*s->seed);
+      ++count;
+    }
+  }
+  print_table(table);
+  const std::string seeds =
+      "seeds " + std::to_string(range.first) + "-" + std::to_string(range.last) + ": ";
+  if (count == 0) {
+    std::printf("%sall %" PRIu64 " give the same depths and cycle counts\n", seeds.c_str(),
+                range.count());
+  } else {
+    std::printf("%s%" PRIu64 " of %" PRIu64 " give depths or cycle counts other than seed %" PRIu64
+                "'s:%s\n",
+                seeds.c_str(), count, range.count(), range.first, differing.c_str());
+  }
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2 || argv[1][0] == '-') {
-    std::fprintf(stderr, "usage: qrn-depths PROGRAM [ARGS...]\n");
-    return 2;
-  }
-  const std::vector<std::string> program(argv + 1, argv + argc);
-  const timed_runner runner(program);
-  const outcome best = runner.run({{"unbounded", {}}}).front();
-  if (best.result.status == 127) {
-    fail("cannot run " + program.front());
-  }
-  if (best.result.status != 0) {
-    fail(program.front() + " exited with status " + std::to_string(best.result.status) +
-         " in a timed run with unbounded streams");
-  }
-  if (!best.reported) {
-    fail(program.front() +
-         " wrote no timed run report (QRN_TIME=cycles, QRN_REPORT); does it link qrn::runtime?");
-  }
-  std::vector<stream_search> streams;
-  std::map<std::string, int> uses;
-  for (const stream_entry& entry : best.streams) {
-    stream_search s;
-    s.reference = entry;
-    s.ceiling = std::max(entry.peak, entry.cycles_peak + 1);
-    streams.push_back(s);
-    ++uses[entry.name];
-  }
-  // One run with every stream at its ceiling: it keeps the best pace unless
-  // a stream the overrides cannot reach holds it up, and it shows which
-  // overrides reach their stream.
-  const depth_setup base = ceilings(streams);
-  const outcome check = runner.run({base}).front();
-  if (!judge(check, best).fast) {
-    fail("with every stream at its peak, the run does not keep the pace of the unbounded run (" +
-         std::to_string(best.total) + " cycles): " + cycles_text(check, best));
-  }
-  for (std::size_t i = 0; i < streams.size(); ++i) {
-    const std::string& name = streams[i].reference.name;
-    const auto set = base.overrides.find(name);
-    // The report of a destroyed stream has no depth to check; its name was
-    // fixed when it was made, which is when overrides apply.
-    streams[i].searched = uses[name] == 1 && set != base.overrides.end() &&
-                          i < check.streams.size() && check.streams[i].name == name &&
-                          (check.streams[i].depth == set->second || check.streams[i].destroyed);
-  }
-  for (stream_search& s : streams) {
-    if (s.searched) {
-      s.deadlock_hi = s.speed_hi = s.ceiling;
+  const options o = parse(argc, argv);
+  const timed_runner runner(o.program);
+  std::vector<depth_search> searches(1);
+  if (o.seeds) {
+    searches.clear();
+    for (const std::uint64_t seed : o.seeds->seeds()) {
+      searches.emplace_back();
+      searches.back().seed = seed;
     }
   }
-  search(runner, streams, base, best);
-  depth_setup suggestion{"declared", {}};
-  for (const stream_search& s : streams) {
-    if (s.searched) {
-      suggestion.overrides[s.reference.name] = s.speed_hi;
-    }
+  run_unbounded(runner, o.program.front(), searches);
+  if (!o.json) {
+    fail_on_error(searches);
   }
-  const std::vector<outcome> last = runner.run({{"declared", {}}, suggestion});
-  print_table(streams, best, last[0], last[1]);
+  check_ceilings(runner, searches);
+  if (!o.json) {
+    fail_on_error(searches);
+  }
+  search(runner, searches);
+  run_results(runner, searches);
+  if (o.json) {
+    return print_json(searches);
+  }
+  if (o.seeds) {
+    print_seeds_table(*o.seeds, searches);
+  } else {
+    print_table(table_of(searches.front()));
+  }
   return 0;
 }

@@ -19,7 +19,6 @@
 // null when no line differs, and E and G are then the two exit statuses.
 // Lines of invocations over disjoint seed ranges concatenate into the lines
 // of one invocation over their union (plus one unseeded line each).
-#include <cerrno>
 #include <cinttypes>
 #include <cstdint>
 #include <cstdio>
@@ -32,14 +31,14 @@
 
 #include "json_string.h"
 #include "program_runs.h"
+#include "seed_range.h"
 
 namespace {
 
 using qrn_tools::run_result;
 
 struct options {
-  std::uint64_t first_seed = 0;
-  std::uint64_t last_seed = 0;
+  qrn_tools::seed_range seeds;
   bool json = false;
   std::vector<std::string> program;
 };
@@ -56,27 +55,6 @@ struct options {
   std::exit(2);
 }
 
-// A seed: a whole number >= 1, digits only.
-bool parse_seed(const std::string& text, std::uint64_t& seed) {
-  if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) {
-    return false;
-  }
-  errno = 0;
-  seed = std::strtoull(text.c_str(), nullptr, 10);
-  return errno == 0 && seed >= 1;
-}
-
-// "-n M" or "--seeds A-B" into `o`'s seed range; false when the value is bad.
-bool parse_seeds(const std::string& option, const std::string& value, options& o) {
-  if (option == "-n") {
-    o.first_seed = 1;
-    return parse_seed(value, o.last_seed);
-  }
-  const std::size_t dash = value.find('-');
-  return dash != std::string::npos && parse_seed(value.substr(0, dash), o.first_seed) &&
-         parse_seed(value.substr(dash + 1), o.last_seed) && o.first_seed <= o.last_seed;
-}
-
 options parse(int argc, char** argv) {
   options o;
   bool have_seeds = false;
@@ -90,13 +68,11 @@ options parse(int argc, char** argv) {
         usage();
       }
       const std::string value = argv[++at];
-      if (!parse_seeds(word, value, o)) {
-        std::string message = "bad " + word;
-        message += " " + value;
-        message += word == "-n" ? ": expected a whole number M >= 1"
-                                : ": expected A-B, whole numbers with 1 <= A <= B";
-        fail(message);
+      const std::optional<qrn_tools::seed_range> seeds = qrn_tools::parse_seed_range(word, value);
+      if (!seeds) {
+        fail(qrn_tools::bad_seed_range(word, value));
       }
+      o.seeds = *seeds;
       have_seeds = true;
     } else {
       break;
@@ -193,7 +169,7 @@ int report_json(const options& o, const std::vector<run_result>& results) {
   bool all_agree = true;
   for (std::size_t k = 0; k < results.size(); ++k) {
     const run_result& run = results[k];
-    const std::string seed = k == 0 ? "null" : std::to_string(o.first_seed + k - 1);
+    const std::string seed = k == 0 ? "null" : std::to_string(o.seeds.first + k - 1);
     const bool same = agrees(base, run);
     all_agree = all_agree && same;
     const std::string diff = same ? "null" : as_json(first_difference(base, run), base, run);
@@ -206,7 +182,7 @@ int report_json(const options& o, const std::vector<run_result>& results) {
 
 int report_text(const options& o, const std::vector<run_result>& results) {
   const run_result& base = results.front();
-  const std::string seeds = std::to_string(o.last_seed - o.first_seed + 1);
+  const std::string seeds = std::to_string(o.seeds.count());
   std::vector<std::size_t> differing;  // indexes into results
   for (std::size_t k = 1; k < results.size(); ++k) {
     if (!agrees(base, results[k])) {
@@ -221,10 +197,10 @@ int report_text(const options& o, const std::vector<run_result>& results) {
   }
   std::string list;
   for (const std::size_t k : differing) {
-    list += (list.empty() ? "" : " ") + std::to_string(o.first_seed + k - 1);
+    list += (list.empty() ? "" : " ") + std::to_string(o.seeds.first + k - 1);
   }
   const run_result& shown = results[differing.front()];
-  const std::string shown_seed = std::to_string(o.first_seed + differing.front() - 1);
+  const std::string shown_seed = std::to_string(o.seeds.first + differing.front() - 1);
   std::string replay = "QRN_SCHEDULE=fibers QRN_SCHEDULE_SEED=" + shown_seed;
   for (const std::string& word : o.program) {
     replay += " " + quoted(word);
@@ -243,11 +219,8 @@ int main(int argc, char** argv) {
   const options o = parse(argc, argv);
   std::vector<qrn_tools::env_changes> runs{
       {{"QRN_SCHEDULE", "fibers"}, {"QRN_SCHEDULE_SEED", std::nullopt}}};
-  for (std::uint64_t seed = o.first_seed;; ++seed) {
+  for (const std::uint64_t seed : o.seeds.seeds()) {
     runs.push_back({{"QRN_SCHEDULE", "fibers"}, {"QRN_SCHEDULE_SEED", std::to_string(seed)}});
-    if (seed == o.last_seed) {
-      break;
-    }
   }
   std::vector<run_result> results;
   try {

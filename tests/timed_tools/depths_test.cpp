@@ -1,14 +1,17 @@
 // qrn-depths on whole programs: the bursts program (programs/bursts.cpp),
-// the fifo_depth example's deadlock, and its usage errors.
+// the fifo_depth example's deadlock, seed ranges and their JSON lines, and its
+// usage errors.
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "json_value.h"
 #include "support/run_process.h"
 
 namespace {
@@ -21,12 +24,13 @@ process_result depths(std::vector<std::string> args) {
 }
 
 // qrn-depths' output, parsed: the rows by stream name (declared, no
-// deadlock, full speed), the notes and the three cycle lines by what follows
-// "cycles ".
+// deadlock, full speed), the notes, the three cycle lines by what follows
+// "cycles " and, with --seeds, the line on the seeds.
 struct depth_table {
   std::map<std::string, std::vector<std::string>> rows;
   std::vector<std::string> notes;
   std::map<std::string, std::string> cycles;
+  std::string seeds;
 };
 
 depth_table parsed(const std::string& out) {
@@ -38,6 +42,8 @@ depth_table parsed(const std::string& out) {
     const std::size_t colon = line.find(": ");
     if (line.compare(0, 7, "cycles ") == 0 && colon != std::string::npos) {
       table.cycles[line.substr(7, colon - 7)] = line.substr(colon + 2);
+    } else if (line.compare(0, 6, "seeds ") == 0) {
+      table.seeds = line;
     } else if (line.compare(0, 2, "? ") == 0) {
       table.notes.push_back(line.substr(2, line.find(':') - 2));
     } else {
@@ -55,6 +61,87 @@ depth_table parsed(const std::string& out) {
 std::uint64_t number(const std::string& text) {
   EXPECT_EQ(text.find_first_not_of("0123456789"), std::string::npos) << text;
   return std::stoull(text);
+}
+
+// A design, in shell, whose depths depend on the seed: it writes the timed
+// report of one stream `s`, declared depth 2, that keeps the pace from depth
+// 3, 4, 2 and 3 under seeds 1 to 4 (seed % 3 + 2), and is slower only at the
+// declared depths; under seed 5 it fails.
+const std::string seeded_design = R"(need=$((QRN_SCHEDULE_SEED % 3 + 2))
+[ "$QRN_SCHEDULE_SEED" = 5 ] && exit 3
+depth=${QRN_DEPTH_OVERRIDE#s=}
+cycles=100
+[ "$QRN_DEPTH" = declared ] && [ "${depth:-2}" -lt $need ] && cycles=150
+printf '{"cycles":{"total":%s},"streams":[{"name":"s","depth":%s,"peak":%s,"cycles":{"peak":1}}]}' \
+  $cycles "${depth:-2}" $need > "$QRN_REPORT"
+echo done)";
+
+process_result seeded_depths(std::vector<std::string> options) {
+  options.insert(options.end(), {"/bin/sh", "-c", seeded_design});
+  return depths(options);
+}
+
+// The larger of two figures in the table's words: a figure that is no number
+// ("?", "none") wins; "" is no figure yet.
+std::string larger(const std::string& a, const std::string& b) {
+  const auto is_number = [](const std::string& text) {
+    return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+  };
+  if (a.empty() || !is_number(b)) {
+    return a.empty() || is_number(a) ? b : a;
+  }
+  return !is_number(a) || std::stoull(a) >= std::stoull(b) ? a : b;
+}
+
+// qrn-depths --json lines (of any runs, in any order) merged by seed, as the
+// table over a seed range reads: by stream name, the declared depth and the
+// largest depths ("?" when a seed has none), the largest cycle counts
+// ("none" when a seed has none), and the seeds (0: null) whose line, but for
+// its seed, differs from the lowest seed's.
+struct merged_lines {
+  depth_table table;
+  std::vector<std::uint64_t> differing;
+  std::vector<std::uint64_t> failed;
+};
+
+merged_lines merged(const std::string& out) {
+  std::map<std::uint64_t, std::string> by_seed;
+  for (const std::string& line : qrn_test::lines_of(out)) {
+    const std::optional<qrn_tools::json_value> value = qrn_tools::parse_json(line);
+    const qrn_tools::json_value* seed = value ? value->find("seed") : nullptr;
+    EXPECT_TRUE(seed != nullptr && value->find("streams") != nullptr) << line;
+    if (seed != nullptr && value->find("streams") != nullptr) {
+      EXPECT_TRUE(by_seed.emplace(seed->whole().value_or(0), line).second) << line;
+    }
+  }
+  merged_lines m;
+  const auto text = [](const qrn_tools::json_value* value, const std::string& none) {
+    return value != nullptr && value->whole() ? std::to_string(*value->whole()) : none;
+  };
+  const auto after_seed = [](const std::string& line) { return line.substr(line.find(',')); };
+  for (const auto& entry : by_seed) {
+    if (after_seed(entry.second) != after_seed(by_seed.begin()->second)) {
+      m.differing.push_back(entry.first);
+    }
+    const qrn_tools::json_value line = *qrn_tools::parse_json(entry.second);
+    if (line.find("status")->text == "failed") {
+      m.failed.push_back(entry.first);
+    }
+    for (const qrn_tools::json_value& stream : line.find("streams")->items) {
+      std::vector<std::string>& row = m.table.rows[stream.find("name")->text];
+      row.resize(3);
+      row[0] = row[0].empty() ? text(stream.find("declared"), "-") : row[0];
+      row[1] = larger(row[1], text(stream.find("no_deadlock"), "?"));
+      row[2] = larger(row[2], text(stream.find("full_speed"), "?"));
+    }
+    for (const auto& cycles : {std::make_pair("unbounded", "cycles_unbounded"),
+                               std::make_pair("at the declared depths", "cycles_declared"),
+                               std::make_pair("at the full-speed depths", "cycles_suggested")}) {
+      std::string& figure = m.table.cycles[cycles.first];
+      figure = larger(figure, text(line.find(cycles.second), "none"));
+    }
+  }
+  return m;
 }
 
 TEST(QrnDepths, BurstsNeedNineSlotsForFullSpeed) {
@@ -107,10 +194,87 @@ TEST(QrnDepths, DeadlockDepthsAndADeadlockAtTheDeclaredDepths) {
 #endif
 }
 
+TEST(QrnDepths, SeedRangesShardIntoJsonLinesThatMergeAsTheWholeRangesTable) {
+  const process_result whole_table = seeded_depths({"--seeds", "1-4"});
+  ASSERT_EQ(whole_table.exit_status, 0) << whole_table.err;
+  const depth_table table = parsed(whole_table.out);
+  EXPECT_EQ(table.rows.at("s"), (std::vector<std::string>{"2", "1", "4"}));
+  EXPECT_EQ(table.cycles.at("at the declared depths"), "150");
+  EXPECT_EQ(table.seeds, "seeds 1-4: 2 of 4 give depths or cycle counts other than seed 1's: 2 3");
+  const process_result whole = seeded_depths({"--json", "--seeds", "1-4"});
+  EXPECT_EQ(whole.exit_status, 0) << whole.err;
+  EXPECT_EQ(qrn_test::lines_of(whole.out).size(), 4U) << whole.out;
+  std::string shards;  // the later half first: the merge orders lines by seed
+  for (const char* range : {"3-4", "1-2"}) {
+    const process_result shard = seeded_depths({"--seeds", range, "--json"});
+    EXPECT_EQ(shard.exit_status, 0) << range << shard.err;
+    shards += shard.out;
+  }
+  const merged_lines from_whole = merged(whole.out);
+  const merged_lines from_shards = merged(shards);
+  EXPECT_EQ(from_whole.table.rows, table.rows);
+  EXPECT_EQ(from_whole.table.cycles, table.cycles);
+  EXPECT_EQ(from_whole.differing, (std::vector<std::uint64_t>{2, 3}));
+  EXPECT_EQ(from_shards.table.rows, table.rows);
+  EXPECT_EQ(from_shards.table.cycles, table.cycles);
+  EXPECT_EQ(from_shards.differing, from_whole.differing);
+  EXPECT_TRUE(from_shards.failed.empty());
+
+  // A timed program, whose seeds agree; without --seeds, one line with seed null.
+  const process_result unseeded = depths({QRN_PROGRAM_BURSTS, "with-unaddressable-streams"});
+  const process_result seeded =
+      depths({"--seeds", "1-2", QRN_PROGRAM_BURSTS, "with-unaddressable-streams"});
+  ASSERT_EQ(seeded.exit_status, 0) << seeded.err;
+  EXPECT_EQ(seeded.out, unseeded.out + "seeds 1-2: all 2 give the same depths and cycle counts\n");
+  const process_result line = depths({"--json", QRN_PROGRAM_BURSTS, "with-unaddressable-streams"});
+  EXPECT_EQ(line.exit_status, 0) << line.err;
+  EXPECT_EQ(line.out.compare(0, 14, "{\"seed\":null,\""), 0) << line.out;
+  std::string lines = line.out;
+  for (const char* range : {"2-2", "1-1"}) {
+    lines +=
+        depths({"--json", "--seeds", range, QRN_PROGRAM_BURSTS, "with-unaddressable-streams"}).out;
+  }
+  const merged_lines from_lines = merged(lines);
+  EXPECT_EQ(from_lines.table.rows, parsed(seeded.out).rows);
+  EXPECT_EQ(from_lines.table.cycles, parsed(seeded.out).cycles);
+  EXPECT_TRUE(from_lines.differing.empty());
+}
+
+TEST(QrnDepths, ASeedWhoseRunFailsGivesAFailedLineOrStopsTheTable) {
+  const std::string error = "/bin/sh exited with status 3 in a timed run with unbounded streams";
+  const process_result lines = seeded_depths({"--json", "--seeds", "4-5"});
+  EXPECT_EQ(lines.exit_status, 1) << lines.err;
+  EXPECT_EQ(lines.err, "");
+  const merged_lines m = merged(lines.out);
+  EXPECT_EQ(m.failed, (std::vector<std::uint64_t>{5}));
+  EXPECT_EQ(m.differing, (std::vector<std::uint64_t>{5}));
+  EXPECT_EQ(m.table.cycles.at("unbounded"), "none");
+  EXPECT_EQ(m.table.rows.at("s"), (std::vector<std::string>{"2", "1", "3"}));
+  EXPECT_NE(lines.out.find(R"({"seed":5,"status":"failed","error":")" + error + "\""),
+            std::string::npos)
+      << lines.out;
+  const process_result table = seeded_depths({"--seeds", "4-5"});
+  EXPECT_EQ(table.exit_status, 2);
+  EXPECT_EQ(table.err, "qrn-depths: seed 5: " + error + "\n");
+  EXPECT_EQ(table.out, "");
+}
+
 TEST(QrnDepths, UsageErrorsAndProgramsThatCannotBeMeasured) {
+  const std::string usage =
+      "usage: qrn-depths [--seeds A-B] [--json] PROGRAM [ARGS...]   (1 <= A <= B)\n";
+  const auto bad_range = [](const std::string& range) {
+    return "qrn-depths: bad --seeds " + range + ": expected A-B, whole numbers with 1 <= A <= B\n";
+  };
   const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
-      {{}, "usage: qrn-depths PROGRAM [ARGS...]\n"},
-      {{"--json", QRN_PROGRAM_BURSTS}, "usage: qrn-depths PROGRAM [ARGS...]\n"},
+      {{}, usage},
+      {{"--json"}, usage},
+      {{"--verbose", QRN_PROGRAM_BURSTS}, usage},
+      {{"--json", "--json", QRN_PROGRAM_BURSTS}, usage},
+      {{"--seeds", "1-2", "--seeds", "3-4", QRN_PROGRAM_BURSTS}, usage},
+      {{"--seeds"}, usage},
+      {{"--seeds", "5-3", QRN_PROGRAM_BURSTS}, bad_range("5-3")},
+      {{"--json", "--seeds", "0-2", QRN_PROGRAM_BURSTS}, bad_range("0-2")},
+      {{"--seeds", "2", QRN_PROGRAM_BURSTS}, bad_range("2")},
       {{"/nonexistent/program"}, "qrn-depths: cannot run /nonexistent/program\n"},
       {{"/bin/sh", "-c", "exit 3"},
        "qrn-depths: /bin/sh exited with status 3 in a timed run with unbounded streams\n"},
