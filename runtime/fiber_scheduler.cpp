@@ -215,7 +215,8 @@ class scheduler {
   }
 
   std::uint32_t next_quantum() {
-    return seeded_ ? 1 + static_cast<std::uint32_t>(draw() % default_quantum) : default_quantum;
+    return seeded_ ? 1 + static_cast<std::uint32_t>(draw() % seeded_quantum_limit)
+                   : default_quantum;
   }
 
   void run_all() {

@@ -6,7 +6,7 @@
 // same input does the same on every run; in a timed run the fiber with the
 // earliest clock runs first (see fiber_ready_queue.h). With QRN_SCHEDULE_SEED=N the next
 // fiber is drawn among the ready ones, and so is the number of moving calls
-// after which a component is switched out (1 to default_quantum), from a
+// after which a component is switched out (1 to seeded_quantum_limit), from a
 // generator seeded with N: each seed is one legal interleaving, and the same
 // seed replays it.
 //
@@ -26,8 +26,15 @@
 
 namespace qrn_runtime {
 
-// Moving calls a component makes before it is switched out, unseeded.
-constexpr std::uint32_t default_quantum = 64;
+// Moving calls a component makes before it is switched out, unseeded: a
+// component whose input holds data keeps running (its elements stay in
+// cache, and switches are rare) until it finds an input empty, an output
+// full, or this many calls have passed, so that a source that never waits
+// still lets the others run.
+constexpr std::uint32_t default_quantum = 1024;
+// Under a seed the quantum is drawn from 1 to this, for more interleavings
+// per seed.
+constexpr std::uint32_t seeded_quantum_limit = 64;
 
 // The run-all call with fibers: runs fibers until none can run, or gives up
 // after QRN_SETTLE_LIMIT seconds with a warning naming the busy components.

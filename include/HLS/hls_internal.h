@@ -166,8 +166,10 @@ class stream_abstract_base {
   unsigned int m_period_threshold = 1;  // drawn ready/valid period
 };
 
-// Thread-safe FIFO channel. The three queues always have the same length
-// outside an operation; entries at equal positions form one element.
+// Thread-safe FIFO channel. An element is its value in `q_` and its
+// sideband: (start-of-packet, end-of-packet) and the empty-symbol count.
+// Sideband is stored only from the first element written with any (see
+// `plain_head_`), so a stream that never carries it touches one queue.
 template <typename T, typename... Params>
 class stream : public stream_abstract_base {
  public:
@@ -254,22 +256,28 @@ class stream : public stream_abstract_base {
   // Takes the oldest element; an empty stream makes `read(true)` sleep until a
   // write and `read(false)` fatal. Thread-safe.
   virtual T read(bool wait = true) {
-    std::unique_lock<std::mutex> lock = lock_m();
-    await_element(lock, wait);
-    return take_front();
+    if (plain_fiber_read()) {
+      return take_plain_front();
+    }
+    return read_in_general(wait);
   }
   // Appends `arg` with sideband (false, false, 0); waits for room while the
   // stream is full. Thread-safe.
-  virtual void write(const T& arg) { append(arg, false, false, 0); }
+  virtual void write(const T& arg) {
+    if (plain_fiber_write()) {
+      append_plain(arg);
+      return;
+    }
+    append(arg, false, false, 0);
+  }
   // Takes the oldest element if there is one; otherwise sets `success` false
   // and returns T(). Never blocks. Thread-safe.
   virtual T tryRead(bool& success) {
-    std::unique_lock<std::mutex> lock = lock_m();
-    success = holds_element_for_poll();
-    if (!success) {
-      return empty_poll_result(lock);
+    if (plain_fiber_read()) {
+      success = true;
+      return take_plain_front();
     }
-    return take_front();
+    return try_read_in_general(success);
   }
   // Writes through the dispatch table and returns true; on a full stream
   // changes nothing and returns false. Never blocks. Thread-safe.
@@ -337,8 +345,7 @@ class stream : public stream_abstract_base {
     std::unique_lock<std::mutex> lock = lock_m();
     require_element();
     T elem = q_.front();
-    sop = qp_.front().first;
-    eop = qp_.front().second;
+    assign_front_flags(sop, eop);
     return elem;
   }
   T _internal_cosim_front(bool& sop, bool& eop, int& empty) {
@@ -369,8 +376,7 @@ class stream : public stream_abstract_base {
     if (!success) {
       return empty_poll_result(lock);
     }
-    sop = qp_.front().first;
-    eop = qp_.front().second;
+    assign_front_flags(sop, eop);
     return q_.front();
   }
   T tryPeek(bool& success, bool& sop, bool& eop, int& empty) {
@@ -455,7 +461,54 @@ class stream : public stream_abstract_base {
   }
 
  private:
-  // Requires `m_` held and an element present; removes it from all three queues.
+  // ---- The short path of an untimed, untraced fibers run ---------------------
+  // On the scheduling thread no lock is needed (see stream_lock_elided). A
+  // read whose head element has no stored sideband and that no writer waits
+  // on, and a plain write into a stream with room that stores no sideband and
+  // that no one waits on, only move the element and count it; every other
+  // case takes the general path.
+  static bool plain_fiber_operation() {
+    return schedule_mode_word().load(std::memory_order_relaxed) ==
+               static_cast<int>(schedule_mode::fibers) &&
+           !timed_run() && !tracing() && on_scheduling_thread();
+  }
+  bool plain_fiber_read() {
+    return plain_fiber_operation() && plain_head_ != 0 && info_.depth().writers_asleep == 0 &&
+           info_.depth().room_pollers == nullptr;
+  }
+  bool plain_fiber_write() {
+    return plain_fiber_operation() && qp_.empty() && !info_.full() && parked_pollers_ == nullptr;
+  }
+  // The plain read and tryRead when the short path does not apply.
+  __attribute__((noinline)) T read_in_general(bool wait) {
+    std::unique_lock<std::mutex> lock = lock_m();
+    await_element(lock, wait);
+    return take_front();
+  }
+  __attribute__((noinline)) T try_read_in_general(bool& success) {
+    std::unique_lock<std::mutex> lock = lock_m();
+    success = holds_element_for_poll();
+    if (!success) {
+      return empty_poll_result(lock);
+    }
+    return take_front();
+  }
+  T take_plain_front() {
+    T elem = q_.front();
+    q_.pop_front();
+    --plain_head_;
+    info_.note_read();
+    ++moved_elements();
+    return elem;
+  }
+  void append_plain(const T& arg) {
+    q_.push_back(arg);
+    ++plain_head_;
+    info_.note_written();
+    ++moved_elements();
+  }
+
+  // Requires `m_` held and an element present; removes it and its sideband.
   T take_front() {
     T elem = q_.front();
     q_.pop_front();
@@ -466,9 +519,7 @@ class stream : public stream_abstract_base {
   T take_front(bool& sop, bool& eop) {
     T elem = q_.front();
     q_.pop_front();
-    const std::pair<bool, bool> flags = qp_.front();
-    sop = flags.first;
-    eop = flags.second;
+    assign_front_flags(sop, eop);
     drop_sideband_front();
     return elem;
   }
@@ -481,8 +532,12 @@ class stream : public stream_abstract_base {
     return elem;
   }
   void drop_sideband_front() {
-    qp_.pop_front();
-    qpe_.pop_front();
+    if (plain_head_ != 0) {
+      --plain_head_;
+    } else {
+      qp_.pop_front();
+      qpe_.pop_front();
+    }
     if (timed_run()) {
       timed_ops().read(timed_ref());
     }
@@ -490,13 +545,18 @@ class stream : public stream_abstract_base {
     if (info_.depth().writers_asleep != 0 || info_.depth().room_pollers != nullptr) {
       wake_a_writer(info_.depth());
     }
-    trace_occupancy(info_, q_.size(), false);
+    trace_occupancy(
+        info_, [this] { return q_.size(); }, false);
     ++moved_elements();
   }
-  // Requires `m_` held and an element present. Assigns count, then flags.
+  // Require `m_` held and an element present. The count comes first.
   void assign_front_sideband(bool& sop, bool& eop, int& empty) {
-    const std::pair<bool, bool> flags = qp_.front();
-    empty = qpe_.front();
+    empty = plain_head_ != 0 ? 0 : qpe_.front();
+    assign_front_flags(sop, eop);
+  }
+  void assign_front_flags(bool& sop, bool& eop) {
+    const std::pair<bool, bool> flags =
+        plain_head_ != 0 ? std::pair<bool, bool>(false, false) : qp_.front();
     sop = flags.first;
     eop = flags.second;
   }
@@ -788,38 +848,30 @@ class stream : public stream_abstract_base {
   // that no earlier write has woken yet and every parked poller. The wake-ups
   // are sent before `m_` is released: once a reader can take the element
   // (and perhaps destroy the stream), the write touches nothing.
-  void append(const T& arg, bool sop, bool eop, int empty) {
+  __attribute__((noinline)) void append(const T& arg, bool sop, bool eop, int empty) {
     {
       std::unique_lock<std::mutex> lock = lock_m();
       if (timed_run() ? !admit_timed_write(lock) : info_.full() && !wait_for_room(lock)) {
         return;
       }
+      const bool sideband = sop || eop || empty != 0;
       try {
         q_.push_back(arg);
       } catch (...) {
         forget_timed_write();
         throw;
       }
-      try {
-        qp_.emplace_back(sop, eop);
-      } catch (...) {
-        q_.pop_back();
-        forget_timed_write();
-        throw;
-      }
-      try {
-        qpe_.push_back(empty);
-      } catch (...) {
-        q_.pop_back();
-        qp_.pop_back();
-        forget_timed_write();
-        throw;
+      if (qp_.empty() && !sideband) {
+        ++plain_head_;
+      } else {
+        append_sideband(sop, eop, empty);
       }
       info_.note_written();
-      if (sop || eop || empty != 0) {
+      if (sideband) {
         info_.note_sideband(sop || eop, empty != 0);
       }
-      trace_occupancy(info_, q_.size(), true);
+      trace_occupancy(
+          info_, [this] { return q_.size(); }, true);
       if (sleepers_ > woken_) {
         ++woken_;
         note_wakeup_sent();
@@ -833,6 +885,26 @@ class stream : public stream_abstract_base {
   }
 
  private:
+  // The sideband of the element just appended to `q_`, which is not a plain
+  // one in a stream without stored sideband; on failure removes that element
+  // again, leaving every queue as before the write.
+  __attribute__((noinline)) void append_sideband(bool sop, bool eop, int empty) {
+    try {
+      qp_.emplace_back(sop, eop);
+    } catch (...) {
+      q_.pop_back();
+      forget_timed_write();
+      throw;
+    }
+    try {
+      qpe_.push_back(empty);
+    } catch (...) {
+      q_.pop_back();
+      qp_.pop_back();
+      forget_timed_write();
+      throw;
+    }
+  }
   // A timed write that admit_timed_write() stamped did not append.
   void forget_timed_write() {
     if (timed_run()) {
@@ -941,9 +1013,13 @@ class stream : public stream_abstract_base {
     into.first_values = element_printer<T>::first(self.q_, shown_leftover_elements);
   }
 
-  std::deque<T> q_;                       // guarded by m_
-  std::deque<std::pair<bool, bool>> qp_;  // guarded by m_: (start-of-packet, end-of-packet)
-  std::deque<int> qpe_;                   // guarded by m_: empty-symbol count
+  std::deque<T> q_;  // guarded by m_
+  // Guarded by m_: the sideband of the newest qp_.size() == qpe_.size()
+  // elements; the `plain_head_` oldest ones, written while no stored element
+  // had any, have (false, false) and 0.
+  std::deque<std::pair<bool, bool>> qp_;  // (start-of-packet, end-of-packet)
+  std::deque<int> qpe_;                   // empty-symbol count
+  std::size_t plain_head_ = 0;
   std::mutex m_;
   std::condition_variable cv_;  // readers wait here; writers on info_.depth().room_signal
   unsigned int sleepers_ = 0;   // guarded by m_: readers sleeping on cv_

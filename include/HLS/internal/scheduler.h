@@ -210,7 +210,7 @@ class fiber_pacer {
     log_.set_pacer([](void* self) { static_cast<fiber_pacer*>(self)->idle_round(); }, this);
   }
 
-  void busy_call() {
+  __attribute__((always_inline)) void busy_call() {
     if (clock_ != nullptr) {
       timed_ops().call_ended(*clock_, true);
     }

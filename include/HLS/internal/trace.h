@@ -60,13 +60,14 @@ inline trace_hook_table& trace_hooks() {
 inline bool tracing() { return trace_hooks().on.load(std::memory_order_relaxed); }
 
 // Called by a stream operation, with the stream's mutex held, after it
-// added (`added`) or took one element; `occupancy` is what the stream holds
-// now.
-inline void trace_occupancy(const stream_info& stream, std::uint64_t occupancy, bool added) {
+// added (`added`) or took one element; `occupancy()` tells what the stream
+// holds now, and is called only while a trace is recorded.
+template <typename Occupancy>
+inline void trace_occupancy(const stream_info& stream, Occupancy occupancy, bool added) {
   if (tracing()) {
     if (void (*hook)(const stream_info&, std::uint64_t, bool) =
             trace_hooks().occupancy.load(std::memory_order_acquire)) {
-      hook(stream, occupancy, added);
+      hook(stream, occupancy(), added);
     }
   }
 }
@@ -89,7 +90,7 @@ inline void trace_thread(const stream_info* stream, trace_thread_state state) {
 }
 
 // Called by the always-run loop after each call of the component.
-inline void trace_call_returned(std::uint64_t moved) {
+__attribute__((always_inline)) inline void trace_call_returned(std::uint64_t moved) {
   if (tracing()) {
     if (void (*hook)(std::uint64_t) = trace_hooks().call_returned.load(std::memory_order_acquire)) {
       hook(moved);
