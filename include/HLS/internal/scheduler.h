@@ -241,14 +241,25 @@ class fiber_pacer {
   std::uint32_t left_;
 };
 
-// True on the main thread; after the first call on a thread, one load of a
-// constant-initialised thread-local.
-__attribute__((always_inline)) inline bool on_scheduling_thread() {
-  static thread_local std::uint8_t kind = 0;  // 0: not known yet, 1: main thread, 2: another
-  if (__builtin_expect(kind == 0, 0)) {
+// The calling thread's kind for on_scheduling_thread(): 0 not known yet, 1
+// the main thread, 2 another. Constant-initialised.
+inline std::uint8_t& scheduling_thread_kind() {
+  static thread_local std::uint8_t kind = 0;
+  return kind;
+}
+
+__attribute__((noinline)) inline bool learn_scheduling_thread() {
+  std::uint8_t& kind = scheduling_thread_kind();
+  if (kind == 0) {
     kind = on_main_thread() ? 1 : 2;
   }
   return kind == 1;
+}
+
+// True on the main thread; on it, after the first call, one load and one
+// comparison.
+__attribute__((always_inline)) inline bool on_scheduling_thread() {
+  return __builtin_expect(scheduling_thread_kind() == 1, 1) || learn_scheduling_thread();
 }
 
 // Called by each stream operation before it locks the stream: true when it
