@@ -843,11 +843,12 @@ class stream : public stream_abstract_base {
     ran_out = cv_.wait_for(lock, until_next_look) == std::cv_status::timeout && woken_ == 0;
   }
   // Waits for room while the stream is full (or returns at once, unchanged,
-  // when a tryWrite is refused); then appends one element to all three
-  // queues, or to none if an append throws, and wakes one sleeping reader
-  // that no earlier write has woken yet and every parked poller. The wake-ups
-  // are sent before `m_` is released: once a reader can take the element
-  // (and perhaps destroy the stream), the write touches nothing.
+  // when a tryWrite is refused); then appends one element (its sideband too
+  // when stored, see `plain_head_`), or nothing if an append throws, and
+  // wakes one sleeping reader that no earlier write has woken yet and every
+  // parked poller. The wake-ups are sent before `m_` is released: once a
+  // reader can take the element (and perhaps destroy the stream), the write
+  // touches nothing.
   __attribute__((noinline)) void append(const T& arg, bool sop, bool eop, int empty) {
     {
       std::unique_lock<std::mutex> lock = lock_m();
