@@ -319,7 +319,8 @@ class scheduler {
     });
   }
 
-  // In a timed run it runs at its clock, or at `cycle`.
+  // In a timed run a fiber made ready runs at its clock (make_ready), or at
+  // `cycle` (make_ready_at); untimed, in turn.
   void make_ready(fiber& ready) {
     if (qrn::internal::timed_run()) {
       make_ready_at(ready, clock_of(ready).now);

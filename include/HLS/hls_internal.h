@@ -461,23 +461,17 @@ class stream : public stream_abstract_base {
   }
 
  private:
-  // ---- The short path of an untimed, untraced fibers run ---------------------
-  // On the scheduling thread no lock is needed (see stream_lock_elided). A
-  // read whose head element has no stored sideband and that no writer waits
+  // ---- The short path (see short_stream_path) -------------------------------
+  // A read whose head element has no stored sideband and that no writer waits
   // on, and a plain write into a stream with room that stores no sideband and
   // that no one waits on, only move the element and count it; every other
   // case takes the general path.
-  static bool plain_fiber_operation() {
-    return schedule_mode_word().load(std::memory_order_relaxed) ==
-               static_cast<int>(schedule_mode::fibers) &&
-           !timed_run() && !tracing() && on_scheduling_thread();
-  }
   bool plain_fiber_read() {
-    return plain_fiber_operation() && plain_head_ != 0 && info_.depth().writers_asleep == 0 &&
+    return short_stream_path() && plain_head_ != 0 && info_.depth().writers_asleep == 0 &&
            info_.depth().room_pollers == nullptr;
   }
   bool plain_fiber_write() {
-    return plain_fiber_operation() && qp_.empty() && !info_.full() && parked_pollers_ == nullptr;
+    return short_stream_path() && qp_.empty() && !info_.full() && parked_pollers_ == nullptr;
   }
   // The plain read and tryRead when the short path does not apply.
   __attribute__((noinline)) T read_in_general(bool wait) {

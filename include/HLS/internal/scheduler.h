@@ -40,6 +40,7 @@
 #include "HLS/internal/settings.h"
 #include "HLS/internal/stream_registry.h"
 #include "HLS/internal/timed_run.h"
+#include "HLS/internal/trace.h"
 
 namespace qrn {
 namespace internal {
@@ -260,6 +261,15 @@ __attribute__((noinline)) inline bool learn_scheduling_thread() {
 // comparison.
 __attribute__((always_inline)) inline bool on_scheduling_thread() {
   return __builtin_expect(scheduling_thread_kind() == 1, 1) || learn_scheduling_thread();
+}
+
+// True on the scheduling thread of an untimed, untraced fibers run: there a
+// stream operation takes no lock, and one that wakes no one and finds no
+// sideband stored only moves and counts its element (see stream<T>).
+__attribute__((always_inline)) inline bool short_stream_path() {
+  return schedule_mode_word().load(std::memory_order_relaxed) ==
+             static_cast<int>(schedule_mode::fibers) &&
+         !timed_run() && !tracing() && on_scheduling_thread();
 }
 
 // Called by each stream operation before it locks the stream: true when it
