@@ -4,20 +4,27 @@
 // bench's stall model, repeatable counts, and traces stamped in cycles.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "support/run_process.h"
+#include "trace/trace_readers.h"
 
 namespace {
 
 const std::vector<std::string> timed = {"QRN_TIME=cycles"};
 
-std::string run_case(const std::string& which, int n, std::vector<std::string> env = timed) {
-  const qrn_test::process_result result = qrn_test::run_process(
-      {QRN_TIMED_CASES, which, std::to_string(n)}, std::chrono::seconds(60), env);
+qrn_test::process_result run(const std::string& which, int n, const std::vector<std::string>& env) {
+  return qrn_test::run_process({QRN_TIMED_CASES, which, std::to_string(n)},
+                               std::chrono::seconds(60), env);
+}
+
+std::string run_case(const std::string& which, int n, const std::vector<std::string>& env = timed) {
+  const qrn_test::process_result result = run(which, n, env);
   EXPECT_EQ(result.exit_status, 0) << result.err;
   return result.out;
 }
@@ -101,17 +108,14 @@ TEST(TimedRuns, TheSamplePrintsTheSameLinesTimed) {
 }
 
 TEST(TimedRuns, BadSettingsGetOneLineAndChangeNothingElse) {
-  const qrn_test::process_result bogus = qrn_test::run_process(
-      {QRN_TIMED_CASES, "chain", "6"}, std::chrono::seconds(30), {"QRN_TIME=bogus"});
-  const qrn_test::process_result untimed = qrn_test::run_process(
-      {QRN_TIMED_CASES, "chain", "6"}, std::chrono::seconds(30), {"QRN_TIME=off"});
+  const qrn_test::process_result bogus = run("chain", 6, {"QRN_TIME=bogus"});
+  const qrn_test::process_result untimed = run("chain", 6, {"QRN_TIME=off"});
   EXPECT_EQ(bogus.out, untimed.out);
   EXPECT_EQ(bogus.err,
             "qrn: ignoring QRN_TIME=bogus: expected cycles or off; the run is not timed\n");
   // A timed run needs fibers: QRN_SCHEDULE=threads gives way, with one line.
   const qrn_test::process_result threads =
-      qrn_test::run_process({QRN_TIMED_CASES, "chain", "6"}, std::chrono::seconds(30),
-                            {"QRN_TIME=cycles", "QRN_SCHEDULE=threads"});
+      run("chain", 6, {"QRN_TIME=cycles", "QRN_SCHEDULE=threads"});
   EXPECT_EQ(threads.out, run_case("chain", 6));
   EXPECT_EQ(threads.err, "qrn: ignoring QRN_SCHEDULE=threads: QRN_TIME=cycles runs on fibers\n");
 }
@@ -121,33 +125,18 @@ TEST(TimedRuns, TheTraceIsStampedInCycles) {
   ASSERT_NE(mkdtemp(dir), nullptr);
   const std::string file = std::string(dir) + "/chain.vcd";
   run_case("chain", 4, {"QRN_TIME=cycles", "QRN_TRACE=" + file});
-  std::ifstream in(file);
-  std::stringstream text;
-  text << in.rdbuf();
-  const std::string vcd = text.str();
-  EXPECT_NE(vcd.find("$comment cycles of a timed run (1 ns = 1 cycle)"), std::string::npos);
+  const std::string text = qrn_test::read_file(file);
+  EXPECT_NE(text.find("$comment cycles of a timed run (1 ns = 1 cycle)"), std::string::npos);
   // `out` gets its first element at cycle 13 (readable at 14), one every 3
   // cycles after, and is empty from the cycle after the bench's last read,
   // at 23.
-  const std::string::size_type declared = vcd.find(" out $end");
-  ASSERT_NE(declared, std::string::npos) << vcd;
-  const std::string::size_type code_at = vcd.rfind(' ', declared - 1) + 1;
-  const std::string code = vcd.substr(code_at, declared - code_at);
-  std::vector<std::pair<std::uint64_t, std::string>> changes;  // (cycle, value) of `out`
-  std::uint64_t now = 0;
-  std::istringstream lines(vcd.substr(vcd.find("$enddefinitions")));
-  for (std::string line; std::getline(lines, line);) {
-    if (!line.empty() && line[0] == '#') {
-      now = std::stoull(line.substr(1));
-    } else if (line.size() > code.size() + 1 && line[0] == 'b' &&
-               line.substr(line.size() - code.size() - 1) == " " + code) {
-      changes.emplace_back(now, line.substr(1, line.size() - code.size() - 2));
-    }
-  }
-  ASSERT_GE(changes.size(), 3u) << vcd;
-  EXPECT_EQ(changes[1], (std::pair<std::uint64_t, std::string>{13, "1"}));
-  EXPECT_EQ(changes.back().second, "0");
-  EXPECT_EQ(changes.back().first, 24u);
+  const qrn_test::vcd_file vcd = qrn_test::read_vcd(text);
+  const std::vector<qrn_test::vcd_change>& changes = vcd.changes_of("streams", "out");
+  ASSERT_GE(changes.size(), 3u) << text;
+  EXPECT_EQ(changes[1].time, 13u);
+  EXPECT_EQ(changes[1].value, "1");
+  EXPECT_EQ(changes.back().value, "0");
+  EXPECT_EQ(changes.back().time, 24u);
   std::remove(file.c_str());
   rmdir(dir);
 }

@@ -210,15 +210,14 @@ TEST(QrnDepths, SeedRangesShardIntoJsonLinesThatMergeAsTheWholeRangesTable) {
     EXPECT_EQ(shard.exit_status, 0) << range << shard.err;
     shards += shard.out;
   }
-  const merged_lines from_whole = merged(whole.out);
-  const merged_lines from_shards = merged(shards);
-  EXPECT_EQ(from_whole.table.rows, table.rows);
-  EXPECT_EQ(from_whole.table.cycles, table.cycles);
-  EXPECT_EQ(from_whole.differing, (std::vector<std::uint64_t>{2, 3}));
-  EXPECT_EQ(from_shards.table.rows, table.rows);
-  EXPECT_EQ(from_shards.table.cycles, table.cycles);
-  EXPECT_EQ(from_shards.differing, from_whole.differing);
-  EXPECT_TRUE(from_shards.failed.empty());
+  for (const std::string& out : {whole.out, shards}) {
+    SCOPED_TRACE(out);
+    const merged_lines merged_out = merged(out);
+    EXPECT_EQ(merged_out.table.rows, table.rows);
+    EXPECT_EQ(merged_out.table.cycles, table.cycles);
+    EXPECT_EQ(merged_out.differing, (std::vector<std::uint64_t>{2, 3}));
+    EXPECT_TRUE(merged_out.failed.empty());
+  }
 
   // A timed program, whose seeds agree; without --seeds, one line with seed null.
   const process_result unseeded = depths({QRN_PROGRAM_BURSTS, "with-unaddressable-streams"});
