@@ -252,7 +252,8 @@ bool room(const timed_stream_ref& stream) {
   const std::uint64_t issue = std::max(clock->now, t.next_write);
   const std::uint64_t enters = issue + clock->pace.latency;
   const qrn::internal::always_run_record* reader = nullptr;
-  if (!settled(stream.info.sole_reader(reader), reader, 0, enters)) {
+  const bool sole = stream.info.sole_reader(reader);  // sets `reader`: before settled() reads it
+  if (!settled(sole, reader, 0, enters)) {
     let_earlier_fibers_run(enters);
   }
   if (!stream.info.full() && room_for_write(stream.info, t).cycle <= enters) {

@@ -79,6 +79,14 @@ TEST(TimedRuns, BurstStallsFallAsTheDepthGrowsUntilABurstFits) {
   }
 }
 
+TEST(TimedRuns, ATryWriteSeesTheRoomThatTheReaderLeftEarlierInTheSameCycle) {
+  // A depth-2 FIFO read every cycle never refuses an offer made every
+  // cycle: each tryWrite waits for the reader's earlier cycles to run. The
+  // offer at cycle i enters at i + 1, is read at i + 2 and its result
+  // reaches the bench at i + 4.
+  EXPECT_EQ(run_case("offers", 100), "0 of 100 offers refused, last read at 103\n");
+}
+
 TEST(TimedRuns, TheBenchReadsAnOutputAtThePaceOfItsStallModel) {
   for (int stall : {0, 1, 3}) {
     SCOPED_TRACE("setStallCycles(" + std::to_string(stall) + ", 0)");

@@ -125,6 +125,30 @@ void bench_stalls(int stall) {
   print_output_pace(out, 20);
 }
 
+// A task offers `count` elements at one per cycle to a depth-2 FIFO that a
+// component reads every cycle; it prints how many offers were refused.
+void offer_each_cycle(qrn::stream<int>& link, qrn::stream<int>& refusals, int count) {
+  int refused = 0;
+  for (int i = 0; i < count; ++i) {
+    if (!link.tryWrite(i)) {
+      ++refused;
+    }
+  }
+  refusals.write(refused);
+}
+void offers(int count) {
+  static depth_2 link("link");
+  static qrn::stream<int> out("out"), refusals("refusals");
+  qrn::launch_always_run<add_one>(qrn::named("reader"), link, out);
+  qrn::launch_task<offer_each_cycle>(qrn::named("producer"), link, refusals, count);
+  const int refused = refusals.read();
+  for (int i = refused; i < count; ++i) {
+    out.read();
+  }
+  std::printf("%d of %d offers refused, last read at %llu\n", refused, count,
+              static_cast<unsigned long long>(qrn::cycle()));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -142,8 +166,11 @@ int main(int argc, char** argv) {
     bursts(n);
   } else if (which == "bench_stalls") {
     bench_stalls(n);
+  } else if (which == "offers") {
+    offers(n);
   } else {
-    std::fprintf(stderr, "usage: timed_cases chain|depth1|depth2|depth16|bursts|bench_stalls N\n");
+    std::fprintf(stderr,
+                 "usage: timed_cases chain|depth1|depth2|depth16|bursts|bench_stalls|offers N\n");
     return 2;
   }
   return 0;
