@@ -14,11 +14,11 @@ namespace qrn_runtime {
 // characters escaped.
 std::string json_string(const std::string& text);
 
-// {"streams": [...], "components": [...]}; see docs/api.md for the fields.
+// {"streams": [...], "components": [...]}; see docs/diagnostics.md for the fields.
 void write_json(std::ostream& out, const qrn::run_report& report);
 
 // One header line, then one line per stream and per component; see
-// docs/api.md for the columns.
+// docs/diagnostics.md for the columns.
 void write_csv(std::ostream& out, const qrn::run_report& report);
 
 // One warning line for each stream that holds elements.

@@ -1,5 +1,5 @@
 // The trace file formats: a Value Change Dump for GTKWave and Chrome
-// trace-event JSON for Perfetto and chrome://tracing. See docs/api.md
+// trace-event JSON for Perfetto and chrome://tracing. See docs/diagnostics.md
 // ("Tracing") for what each one shows.
 #ifndef QRN_RUNTIME_TRACE_FILES_H
 #define QRN_RUNTIME_TRACE_FILES_H

@@ -43,7 +43,7 @@ else
   need pkg-config pkg-config
   need binutils nm
   need git git
-  # jq: the README's merge of qrn-explore's JSON lines, which the fibers tests run.
+  # jq: the documented merge of qrn-explore's JSON lines, which the fibers tests run.
   need jq jq
   need libgtest-dev /usr/include/gtest/gtest.h
   need libbenchmark-dev /usr/include/benchmark/benchmark.h

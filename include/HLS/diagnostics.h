@@ -12,7 +12,8 @@
 // - beside a fatal error, the stream and the thread that made the call;
 // - with QRN_TRACE=PATH.vcd|PATH.json (or trace_to), a trace of the stream
 //   traffic, written when the process ends.
-// See docs/api.md ("Diagnostics", "Tracing") for the settings and formats.
+// See docs/diagnostics.md for the reports and traces, docs/settings.md for the
+// settings.
 #ifndef QRN_HLS_DIAGNOSTICS_H
 #define QRN_HLS_DIAGNOSTICS_H
 

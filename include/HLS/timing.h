@@ -1,7 +1,7 @@
 // Timing annotations for timed runs (QRN_TIME=cycles): how each component's
 // loop is pipelined, and the cycles a component or the test bench spends.
-// Without QRN_TIME these cost one test and change nothing. See docs/api.md
-// ("Timed runs") for the rules.
+// Without QRN_TIME these cost one test and change nothing. See docs/timed.md
+// for the rules.
 //
 //   qrn::launch_always_run<stage>(qrn::timing{2, 5}, in, out);  // ii 2, latency 5
 //   qrn::cycles(3);                                              // spend 3 cycles

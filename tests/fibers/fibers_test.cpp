@@ -43,16 +43,16 @@ process_result run_on_file(const std::string& lines, const std::string& command)
   return result;
 }
 
-// The README's jq command that merges the JSON lines of qrn-explore's shards.
-std::string readme_merge() {
-  std::ifstream readme(QRN_README);
+// The documented jq command that merges the JSON lines of qrn-explore's shards.
+std::string documented_merge() {
+  std::ifstream page(QRN_RUNS_PAGE);
   const std::string prompt = "$ jq -rs '";
-  for (std::string line; std::getline(readme, line);) {
+  for (std::string line; std::getline(page, line);) {
     if (line.compare(0, prompt.size(), prompt) == 0) {
       return line.substr(2, line.rfind(' ') - 2) + " FILE";
     }
   }
-  ADD_FAILURE() << "README.md shows no jq merge";
+  ADD_FAILURE() << "docs/runs.md shows no jq merge";
   return "false FILE";
 }
 
@@ -177,7 +177,7 @@ TEST(Explorer, AgreesOnATimingIndependentResult) {
 
 TEST(Explorer, ShardsMergedByTheReadmeCommandGiveTheVerdictOfTheWholeRange) {
   const qrn_test::short_tsan_exit_watch short_watch;
-  const std::string merge = readme_merge();
+  const std::string merge = documented_merge();
   const std::pair<const char*, int> scenarios[] = {{"merge", 1}, {"chain", 0}};
   for (const std::pair<const char*, int>& run : scenarios) {
     const char* const scenario = run.first;

@@ -160,11 +160,11 @@ TEST(QrnDepths, BurstsNeedNineSlotsForFullSpeed) {
   EXPECT_LE(best, 1300U);
   EXPECT_GT(number(table.cycles.at("at the declared depths")), best * 101 / 100);
   EXPECT_LE(number(table.cycles.at("at the full-speed depths")) * 100, best * 101);
-  // The README shows this output.
-  std::ifstream readme_file(QRN_README);
-  std::stringstream readme;
-  readme << readme_file.rdbuf();
-  EXPECT_NE(readme.str().find("$ build/tools/qrn-depths build/tests/timed_tools/timed_bursts\n" +
+  // docs/timed.md shows this output.
+  std::ifstream page_file(QRN_SIZING_PAGE);
+  std::stringstream page;
+  page << page_file.rdbuf();
+  EXPECT_NE(page.str().find("$ build/tools/qrn-depths build/tests/timed_tools/timed_bursts\n" +
                               result.out + "```"),
             std::string::npos);
 }

@@ -6,7 +6,7 @@
 // caller's clock, the element's arrival, room in a FIFO of its depth, one
 // transfer per cycle at each end); the difference holds the caller back and
 // is counted as a stall. The rules, with their hardware reasons, are in
-// docs/api.md ("Timed runs").
+// docs/timed.md.
 //
 // This header holds the mode, the per-component clock and the hooks the
 // streams call; the emulation runtime keeps each stream's timestamps and
