@@ -175,7 +175,7 @@ TEST(Explorer, AgreesOnATimingIndependentResult) {
             "qrn-explore: all 40 seeds agree with the fixed order (same output, exit status 0)\n");
 }
 
-TEST(Explorer, ShardsMergedByTheReadmeCommandGiveTheVerdictOfTheWholeRange) {
+TEST(Explorer, ShardsMergedByTheDocumentedCommandGiveTheVerdictOfTheWholeRange) {
   const qrn_test::short_tsan_exit_watch short_watch;
   const std::string merge = documented_merge();
   const std::pair<const char*, int> scenarios[] = {{"merge", 1}, {"chain", 0}};

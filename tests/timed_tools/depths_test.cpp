@@ -165,7 +165,7 @@ TEST(QrnDepths, BurstsNeedNineSlotsForFullSpeed) {
   std::stringstream page;
   page << page_file.rdbuf();
   EXPECT_NE(page.str().find("$ build/tools/qrn-depths build/tests/timed_tools/timed_bursts\n" +
-                              result.out + "```"),
+                            result.out + "```"),
             std::string::npos);
 }
 
