@@ -36,6 +36,7 @@ bool install_diagnostics() {
   hooks.find_stream_name.store(
       [](qrn::internal::stream_info& stream) { (void)qrn_runtime::stream_name(stream); });
   hooks.stream_destroyed.store(&qrn_runtime::note_stream_destroyed);
+  hooks.status_for_stuck_tasks.store(&qrn_runtime::status_for_stuck_tasks);
   hooks.end_of_run.store(&end_of_run);
   return true;
 }

@@ -25,6 +25,7 @@
 #include "hang_watch.h"
 #include "run_snapshot.h"
 #include "seconds_setting.h"
+#include "spin_watch.h"
 #include "trace_recorder.h"
 
 namespace qrn_runtime {
@@ -234,6 +235,34 @@ class scheduler {
         return;
       }
     }
+    check_tasks_after_run_all();
+  }
+
+  // The spin watch names the component of the running fiber.
+  void entered_component(const always_run_record& record) {
+    progress_.running.store(&record, std::memory_order_release);
+  }
+
+  // On a fiber the others run until the task has ended; on the test bench
+  // the fibers run, and none that can run while it has not is a deadlock.
+  void await_task(const always_run_record& task) {
+    if (current_ != nullptr) {
+      while (!task.ended.load()) {
+        switch_out();
+      }
+      return;
+    }
+    qrn::internal::note_bench_waits_for_task(&task);
+    wake_dormant();
+    while (!task.ended.load()) {
+      fiber* next = next_ready_or_idle();
+      if (next != nullptr) {
+        resume(*next);
+      } else if (depth_mode_setting() != qrn::internal::depth_mode::grow || !grow_a_held_stream()) {
+        report_deadlock(any_polling());
+      }
+    }
+    qrn::internal::note_bench_waits_for_task(nullptr);
   }
 
  private:
@@ -351,7 +380,9 @@ class scheduler {
     current_ = &next;
     current_clock_ = nullptr;
     const std::uint64_t moved_before = next.locals.moved;
+    publish_progress(next.locals.record);
     next.context.enter();
+    progress_.running.store(nullptr, std::memory_order_relaxed);
     current_ = nullptr;
     current_clock_ = nullptr;
     next.locals.save();
@@ -363,6 +394,18 @@ class scheduler {
       }
       delete &next;
     }
+  }
+
+  // For the spin watch, started with the first resume (the runtime's
+  // settings are read by then).
+  void publish_progress(const always_run_record* running) {
+    if (!progress_watched_) {
+      progress_watched_ = true;
+      watch_fiber_progress(progress_);
+    }
+    progress_.running.store(running, std::memory_order_relaxed);
+    progress_.switches.store(progress_.switches.load(std::memory_order_relaxed) + 1,
+                             std::memory_order_release);
   }
 
   void wake_dormant() {
@@ -427,6 +470,8 @@ class scheduler {
   qrn::internal::component_clock* current_clock_ = nullptr;  // see running_clock()
   context_locals bench_locals_;
   bool bench_woken_ = false;
+  fiber_progress progress_;
+  bool progress_watched_ = false;
 };
 
 }  // namespace
@@ -457,6 +502,10 @@ qrn_fiber_scheduler() {
       [] { return scheduler::the().next_quantum(); },
       &qrn_runtime::run_all_fibers,
       [] { scheduler::the().halt(); },
+      [](const qrn::internal::always_run_record& task) { scheduler::the().await_task(task); },
+      [](const qrn::internal::always_run_record& record) {
+        scheduler::the().entered_component(record);
+      },
   };
   return &ops;
 }

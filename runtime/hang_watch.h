@@ -5,6 +5,7 @@
 
 #include <chrono>
 
+#include "HLS/internal/activity.h"
 #include "HLS/internal/diagnostic_hooks.h"
 #include "HLS/internal/stream_registry.h"
 
@@ -29,6 +30,23 @@ std::chrono::nanoseconds::rep look_for_hang(const qrn::internal::hang_watch& wat
 // some of them only poll streams that stay empty. Writes the hang report at
 // once and ends the process with status 1.
 [[noreturn]] void report_deadlock(bool livelock);
+
+// QRN_HANG_AFTER as configured; zero while hang checks are off.
+std::chrono::steady_clock::duration hang_after_setting();
+
+// With fibers: the component of `record` has run for `seconds` without
+// giving control back. Writes the report; with QRN_ON_HANG=exit it then ends
+// the process with status 1. Called by the watch thread (see spin_watch.h).
+void report_spinning_fiber(const qrn::internal::always_run_record& record, double seconds);
+
+// Tasks that can never end because they wait on each other (a cycle of
+// waits whose threads are all tasks): the report, once per process, then,
+// with QRN_ON_HANG=exit, the process ends with status 1.
+// After run-all has returned to the test bench:
+void check_tasks_after_run_all();
+// As the process ends with invocations outstanding (an exit handler): the
+// status to end with.
+int status_for_stuck_tasks(int status);
 
 // One line on standard error naming the stream of a fatal misuse and the
 // thread that made the call.

@@ -29,6 +29,7 @@
 #include "HLS/internal/scheduler.h"
 #include "HLS/internal/stream_registry.h"
 #include "fiber_scheduler.h"
+#include "hang_watch.h"
 #include "run_snapshot.h"
 #include "seconds_setting.h"
 
@@ -214,17 +215,12 @@ void warn_gave_up(const qrn_runtime::seconds_setting& limit,
                limit.text().c_str(), busy.c_str(), streams.empty() ? "none" : streams.c_str());
 }
 
-}  // namespace
-
-extern "C" void __qrn_hls_component_run_all(void (*)()) {
-  if (qrn::internal::fiber_scheduling()) {
-    qrn_runtime::run_all_fibers();
-    return;
-  }
+// Waits for the components on threads; false when it gave up.
+bool settle_threads() {
   const std::atomic<always_run_record*>& components = activity().always_run_head;
   const always_run_record* head = components.load(std::memory_order_acquire);
   if (head == nullptr) {
-    return;
+    return true;
   }
   static const bool exit_handler_installed = qrn::internal::install_exit_handler();
   (void)exit_handler_installed;
@@ -248,12 +244,53 @@ extern "C" void __qrn_hls_component_run_all(void (*)()) {
     };
     while (!all_quiet(snapshot)) {
       if (give_up()) {
-        return;
+        return false;
       }
       pause_briefly(started);
     }
-    if ((!any_moved(snapshot) && components.load(std::memory_order_acquire) == head) || give_up()) {
-      return;
+    if (!any_moved(snapshot) && components.load(std::memory_order_acquire) == head) {
+      return true;
     }
+    if (give_up()) {
+      return false;
+    }
+  }
+}
+
+// Marks the test bench's main thread as inside run-all for the hang
+// diagnosis while it lives.
+class bench_in_run_all {
+ public:
+  bench_in_run_all() : bench_(qrn::internal::on_main_thread()) {
+    if (bench_) {
+      activity().bench_in_run_all.store(true);
+    }
+  }
+  ~bench_in_run_all() {
+    if (bench_) {
+      activity().bench_in_run_all.store(false);
+    }
+  }
+  bench_in_run_all(const bench_in_run_all&) = delete;
+  bench_in_run_all& operator=(const bench_in_run_all&) = delete;
+
+ private:
+  const bool bench_;
+};
+
+}  // namespace
+
+extern "C" void __qrn_hls_component_run_all(void (*)()) {
+  if (qrn::internal::fiber_scheduling()) {
+    qrn_runtime::run_all_fibers();
+    return;
+  }
+  bool settled = false;
+  {
+    const bench_in_run_all mark;
+    settled = settle_threads();
+  }
+  if (settled) {
+    qrn_runtime::check_tasks_after_run_all();
   }
 }

@@ -37,14 +37,14 @@ std::size_t waited_for(const std::vector<waiting_thread>& waiting, std::size_t i
 
 }  // namespace
 
-std::vector<std::string> wait_cycles(
+std::vector<wait_cycle> wait_cycles(
     const std::vector<waiting_thread>& waiting,
     const std::map<std::string, const qrn::stream_report*>& streams) {
   std::vector<std::size_t> next(waiting.size());
   for (std::size_t i = 0; i < waiting.size(); ++i) {
     next[i] = waited_for(waiting, i, streams);
   }
-  std::vector<std::string> cycles;
+  std::vector<wait_cycle> cycles;
   for (std::size_t start = 0; start < waiting.size(); ++start) {
     // Follows the waits from `start`. A cycle is printed once, from its
     // first writer held by a full stream, else from its first thread.
@@ -61,10 +61,11 @@ std::vector<std::string> wait_cycles(
     if (at != start || start != (first_writer != none ? first_writer : first)) {
       continue;
     }
-    std::string cycle = short_name(waiting[start].who);
+    wait_cycle cycle{short_name(waiting[start].who), {}};
     at = start;
     do {
-      cycle += " -> " + waiting[at].stream + " -> " + short_name(waiting[next[at]].who);
+      cycle.text += " -> " + waiting[at].stream + " -> " + short_name(waiting[next[at]].who);
+      cycle.threads.push_back(at);
       at = next[at];
     } while (at != start);
     cycles.push_back(cycle);

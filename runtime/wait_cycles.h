@@ -4,6 +4,7 @@
 #ifndef QRN_RUNTIME_WAIT_CYCLES_H
 #define QRN_RUNTIME_WAIT_CYCLES_H
 
+#include <cstddef>
 #include <map>
 #include <string>
 #include <vector>
@@ -21,10 +22,18 @@ struct waiting_thread {
   bool writing;
 };
 
+// A cycle of waits: as `splitter -> wide -> joiner -> narrow -> splitter`,
+// and the indices of its threads in the list given to wait_cycles (one: a
+// thread that waits on a stream only it writes, or only it reads).
+struct wait_cycle {
+  std::string text;
+  std::vector<std::size_t> threads;
+};
+
 // Each cycle the waits form through streams whose one reader and one writer
-// the run has seen, once, as `splitter -> wide -> joiner -> narrow ->
-// splitter`. `streams` gives each stream's report by display name.
-std::vector<std::string> wait_cycles(
+// the run has seen, once. `streams` gives each stream's report by display
+// name.
+std::vector<wait_cycle> wait_cycles(
     const std::vector<waiting_thread>& waiting,
     const std::map<std::string, const qrn::stream_report*>& streams);
 

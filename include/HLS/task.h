@@ -33,6 +33,7 @@
 #include "HLS/timing.h"
 #if __cplusplus >= 201703L
 #include "HLS/internal/component_instances.h"
+#include "HLS/internal/task_handle.h"
 #endif
 
 namespace qrn {
@@ -158,21 +159,25 @@ void launch_always_run(A&& first, Args&&... args) {
                                 std::forward<Args>(args)...);
 }
 
+// Starts one run of the task `f`; its handle waits for it to end.
 template <auto& f>
-void launch_task() {
-  internal::launch_task_run<f>(internal::launch_options());
+task_handle launch_task() {
+  return task_handle(internal::launch_task_run<f>(internal::launch_options()));
 }
 
 // Starts one run of the task `f` with the arguments `args`, after an
-// optional qrn::named and qrn::timing (either order).
+// optional qrn::named and qrn::timing (either order); its handle waits for
+// it to end.
 template <auto& f, typename A, typename... Args>
-void launch_task(A&& first, Args&&... args) {
+task_handle launch_task(A&& first, Args&&... args) {
   internal::launch_options options;
-  auto launch = [](internal::launch_options& chosen, auto&&... rest) {
-    internal::launch_task_run<f>(chosen, std::forward<decltype(rest)>(rest)...);
+  const internal::always_run_record* launched = nullptr;
+  auto launch = [&launched](internal::launch_options& chosen, auto&&... rest) {
+    launched = &internal::launch_task_run<f>(chosen, std::forward<decltype(rest)>(rest)...);
   };
   internal::with_launch_options(options, launch, std::forward<A>(first),
                                 std::forward<Args>(args)...);
+  return task_handle(*launched);
 }
 #endif
 

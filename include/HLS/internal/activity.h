@@ -26,8 +26,10 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "HLS/internal/timed_run.h"
 
@@ -78,6 +80,11 @@ struct always_run_record {
   // Its clock in a timed run (see timed_run.h); its pace is set before
   // publication, the rest belongs to its fiber.
   component_clock clock;
+  // A component launched with arguments: the streams among them (each as
+  // its stream_abstract_base's address); set before publication, null for
+  // every other component. The hang report takes a component given a stream
+  // as its writer (or reader) while no other one has been seen.
+  const std::vector<const void*>* stream_arguments = nullptr;
 };
 
 struct activity_state {
@@ -90,11 +97,26 @@ struct activity_state {
   // The full stream the test bench's main thread waits to write to, if any
   // (bench_asleep_since_ns tells since when); written by that thread.
   std::atomic<const stream_info*> bench_waiting_to_write{nullptr};
+  // The test bench's main thread is inside run-all, or waits for the task
+  // with this record to end (bench_asleep_since_ns tells since when); written
+  // by that thread. While the bench runs its own code instead (it is in none
+  // of these waits nor in a blocking stream operation) the run is not stuck.
+  std::atomic<bool> bench_in_run_all{false};
+  std::atomic<const always_run_record*> bench_waiting_for_task{nullptr};
 };
 
 inline activity_state& activity() {
   static activity_state state;  // constant-initialised: no guard, no destructor
   return state;
+}
+
+// True while the test bench's main thread waits inside the library: in a
+// blocking stream operation, run-all or a wait for a task.
+inline bool bench_waits() {
+  const activity_state& state = activity();
+  return state.bench_waiting_on.load() != nullptr ||
+         state.bench_waiting_to_write.load() != nullptr || state.bench_in_run_all.load() ||
+         state.bench_waiting_for_task.load() != nullptr;
 }
 
 // Elements moved (read or written) by the calling thread since it started.
@@ -123,6 +145,18 @@ inline void publish_always_run_record(always_run_record& record) {
 inline bool on_main_thread() {
   static thread_local const bool main = ::syscall(SYS_gettid) == ::getpid();
   return main;
+}
+
+// Called on the test bench's main thread as it starts waiting for the task
+// with `task` to end, and with null once it has.
+inline void note_bench_waits_for_task(const always_run_record* task) {
+  if (task != nullptr) {
+    activity().bench_asleep_since_ns.store(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                               std::chrono::steady_clock::now().time_since_epoch())
+                                               .count(),
+                                           std::memory_order_relaxed);
+  }
+  activity().bench_waiting_for_task.store(task);
 }
 
 // What a sleeping thread waits for: an element of an empty stream (a

@@ -58,7 +58,7 @@ template <typename Pacer, typename Call>
 // whose parking state (and poll log) is `idle`.
 template <typename Call>
 [[noreturn]] void run_always(always_run_record& record, idle_worker& idle, Call call) {
-  current_always_run_record() = &record;
+  enter_component(record);
   current_poll_log() = &idle.log();
   if (fiber_scheduling()) {
     fiber_pacer pacer(idle.log(), &record.clock);

@@ -27,6 +27,7 @@
 #include <type_traits>
 #include <typeinfo>
 #include <utility>
+#include <vector>
 
 #include "HLS/hls_internal.h"
 #include "HLS/internal/names.h"
@@ -150,6 +151,17 @@ inline std::string registered_stream_name(const stream_abstract_base& stream) {
     }
   }
   return {};
+}
+
+// Adds the address of the kept argument for parameter `P` to `streams` when
+// it is a stream given by reference (see always_run_record::stream_arguments).
+template <typename P>
+void add_stream_argument(const kept_argument_t<P>& kept, std::vector<const void*>& streams) {
+  using object = std::remove_cv_t<std::remove_reference_t<P>>;
+  if constexpr (std::is_lvalue_reference<P>::value &&
+                std::is_base_of<stream_abstract_base, object>::value) {
+    streams.push_back(static_cast<const stream_abstract_base*>(kept));
+  }
 }
 
 template <typename T, typename = void>

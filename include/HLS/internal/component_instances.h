@@ -79,6 +79,14 @@ struct component_function {
                                      arguments, indices);
   }
 
+  // The addresses of the streams given by reference among `arguments`.
+  template <std::size_t... I>
+  static std::vector<const void*> streams_among(const kept& arguments, std::index_sequence<I...>) {
+    std::vector<const void*> streams;
+    (add_stream_argument<std::tuple_element_t<I, parameters>>(std::get<I>(arguments), streams),
+     ...);
+    return streams;
+  }
   template <std::size_t... I>
   static void call_again(kept& arguments, std::index_sequence<I...>) {
     f(argument_for_repeated_call<std::tuple_element_t<I, parameters>>(std::get<I>(arguments))...);
@@ -98,8 +106,10 @@ class component_instance {
   component_instance& operator=(const component_instance&) = delete;
 
  protected:
-  component_instance(std::string label, bool task, timing pace) : label_(std::move(label)) {
+  component_instance(std::string label, bool task, timing pace, std::vector<const void*> streams)
+      : label_(std::move(label)), stream_arguments_(std::move(streams)) {
     record_.label = &label_;
+    record_.stream_arguments = &stream_arguments_;
     record_.task = task;
     record_.clock.task = task;
     record_.clock.pace = pace;
@@ -130,6 +140,7 @@ class component_instance {
 
   always_run_record record_;
   const std::string label_;
+  const std::vector<const void*> stream_arguments_;
 };
 
 // An always-running instance of `f`.
@@ -139,7 +150,8 @@ class always_run_instance final : public component_instance {
   using function = component_function<f>;
 
   always_run_instance(std::string given, timing pace, typename function::kept arguments)
-      : component_instance(function::label(given, arguments), false, pace),
+      : component_instance(function::label(given, arguments), false, pace,
+                           function::streams_among(arguments, function::indices)),
         given_(std::move(given)),
         arguments_(std::move(arguments)) {
     record_.parker = &idle_.parker();
@@ -212,18 +224,20 @@ class task_run final : public component_instance {
   using function = component_function<f>;
 
   task_run(const launch_options& options, typename function::kept arguments)
-      : component_instance(function::label(options.name, arguments), true, options.pace),
+      : component_instance(function::label(options.name, arguments), true, options.pace,
+                           function::streams_among(arguments, function::indices)),
         arguments_(std::move(arguments)) {
     record_.parker = &idle_.parker();
   }
 
   void start() { component_instance::start(&task_run::run); }
+  const always_run_record& record() const { return record_; }
 
  private:
   // A task that polls in a loop is paced like an always-running component
   // between calls: by its idle worker, or with fibers by a fiber pacer.
   void run() {
-    current_always_run_record() = &record_;
+    enter_component(record_);
     current_poll_log() = &idle_.log();
     try {
       if (fiber_scheduling()) {
@@ -251,14 +265,15 @@ class task_run final : public component_instance {
 };
 
 // Starts one run of the task `f`, named `options.name` (or by its
-// arguments, when empty). Thread-safe; a launch that threw started nothing.
+// arguments, when empty), and returns its record. Thread-safe; a launch that
+// threw started nothing.
 template <auto& f, typename... Args>
-void launch_task_run(const launch_options& options, Args&&... args) {
+const always_run_record& launch_task_run(const launch_options& options, Args&&... args) {
   using run = task_run<f>;
   std::unique_ptr<run> fresh(new run(
       options, keep_arguments<typename run::function::parameters>(std::forward<Args>(args)...)));
   fresh->start();
-  fresh.release();  // lives for the rest of the process: its record is published
+  return fresh.release()->record();  // lives for the rest of the process: its record is published
 }
 
 }  // namespace internal

@@ -47,6 +47,9 @@ struct diagnostic_hook_table {
   // One line on standard error naming a stream destroyed while a thread
   // still waited on it and the components it stopped (see component_stop.h).
   std::atomic<void (*)(stream_info&, const stopped_users&)> stream_destroyed_while_waited{nullptr};
+  // As the process ends while invocations are outstanding: reports tasks
+  // that wait on each other and returns the status to end with.
+  std::atomic<int (*)(int status)> status_for_stuck_tasks{nullptr};
 };
 
 inline diagnostic_hook_table& diagnostic_hooks() {

@@ -129,6 +129,9 @@ inline bool invocations_outstanding() { return process_exit().outstanding_invoca
 inline void end_process_if_workers_busy(int status, void*) {
   claim_process_ending();
   if (invocations_outstanding()) {
+    if (int (*stuck_tasks)(int) = diagnostic_hooks().status_for_stuck_tasks.load()) {
+      status = stuck_tasks(status);
+    }
     end_process_now(status);
   }
   report_end_of_run(status);

@@ -76,6 +76,12 @@ struct fiber_scheduler_ops {
   void (*run_all)();
   // The calling component's fiber is stopped: it is never resumed.
   void (*halt)();
+  // The test bench waits for the task with `record` to end: runs fibers
+  // until it has. Ends the process with the hang report when none can run
+  // while it has not.
+  void (*await_task)(const always_run_record& record);
+  // The running fiber runs the component with `record` from now on.
+  void (*entered_component)(const always_run_record& record);
 };
 
 }  // namespace internal
@@ -173,6 +179,15 @@ __attribute__((always_inline)) inline bool fiber_scheduling() {
 }
 
 inline const fiber_scheduler_ops& fiber_scheduler() { return *qrn_fiber_scheduler(); }
+
+// Makes the component with `record` the calling thread's (or fiber's), as
+// its run starts.
+inline void enter_component(always_run_record& record) {
+  current_always_run_record() = &record;
+  if (fiber_scheduling()) {
+    fiber_scheduler().entered_component(record);
+  }
+}
 
 // Fatal: a stream used from a thread other than the main one with fibers.
 [[noreturn]] __attribute__((noinline)) inline void fail_off_thread_use(const stream_info& stream) {
