@@ -12,8 +12,10 @@
 namespace qrn_runtime {
 
 // Grows, by one element, the full stream of least capacity that a writer
-// sleeps on; false when no writer sleeps on a full stream. Called by the hang
-// watch when the run is stuck; the streams' mutexes are only tried.
+// sleeps on, preferring those whose reader is not itself asleep on another
+// full stream; false when no writer sleeps on a full stream. Once growing has
+// gone on for a second, says how far it has got, once a second. Called by
+// the hang watch when the run is stuck; the streams' mutexes are only tried.
 bool grow_a_held_stream();
 
 // The end-of-run lines about depths: each stream that had to grow (its depth

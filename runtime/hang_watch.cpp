@@ -360,7 +360,26 @@ bool write_waits(std::ostringstream& text, const run_waits& waits,
   return task_cycle;
 }
 
-void write_hang_report(double stuck_seconds, bool exit_after,
+// The report's first line for a run stuck for `stuck_seconds`.
+std::string stuck_for(double stuck_seconds) {
+  return "qrn: hang: no stream element has moved for " + seconds_text(stuck_seconds) +
+         " s, and no thread can move one\n";
+}
+
+// The report's first line for a timed run in which no component can run:
+// the cycle every clock has stopped at (the latest component clock).
+std::string stopped_clocks() {
+  std::uint64_t cycle = 0;
+  for (const always_run_record* record =
+           qrn::internal::activity().always_run_head.load(std::memory_order_acquire);
+       record != nullptr; record = record->next) {
+    cycle = std::max(cycle, record->clock.now);
+  }
+  return "qrn: hang: every clock stopped at cycle " + std::to_string(cycle) +
+         ", and no component can run\n";
+}
+
+void write_hang_report(const std::string& headline, bool exit_after,
                        const std::vector<const always_run_record*>& spinning_records) {
   const run_waits waits = collect_waits();
   std::vector<std::string> spinning;
@@ -368,9 +387,7 @@ void write_hang_report(double stuck_seconds, bool exit_after,
     spinning.push_back("component " + component_name(*record));
   }
   std::ostringstream text;
-  text << "qrn: hang: no stream element has moved for " << seconds_text(stuck_seconds)
-       << " s, and no thread can move one\n"
-       << deadlock_kind(waits.sleepers, waits.pollers.size(), spinning.size());
+  text << headline << deadlock_kind(waits.sleepers, waits.pollers.size(), spinning.size());
   write_waits(text, waits, spinning);
   text << "qrn: run report\n";
   qrn::print_run_table(text, waits.report);
@@ -432,22 +449,28 @@ std::chrono::nanoseconds::rep look_for_hang(const qrn::internal::hang_watch& wat
   } else {
     s.last_look = now;
     const steady::duration stuck = now - s.since;
-    if (quiet && !s.reported && stuck >= s.hang_after) {
-      if (depth_mode_setting() == qrn::internal::depth_mode::grow && grow_a_held_stream()) {
+    // A growth needs a shorter stillness than a report: a writer held by a
+    // full stream while nothing moves anywhere is what it is for.
+    const bool growing = depth_mode_setting() == qrn::internal::depth_mode::grow;
+    const steady::duration verdict_after = growing ? s.hang_after / 4 : s.hang_after;
+    if (quiet && !s.reported && stuck >= verdict_after) {
+      if (growing && grow_a_held_stream()) {
         s.seen = false;  // the run goes on; a new stuck state is timed afresh
         stream_held_by_this_thread() = nullptr;
         return std::chrono::duration_cast<std::chrono::nanoseconds>(s.soon).count();
       }
+    }
+    if (quiet && !s.reported && stuck >= s.hang_after) {
       s.reported = true;
-      write_hang_report(std::chrono::duration<double>(now - s.moved_after).count(), s.exit_on_hang,
-                        spinning);
+      write_hang_report(stuck_for(std::chrono::duration<double>(now - s.moved_after).count()),
+                        s.exit_on_hang, spinning);
       if (s.exit_on_hang) {
         qrn::internal::claim_process_ending();
         std::cerr << "qrn: ending the process with status 1 (QRN_ON_HANG=exit)\n" << std::flush;
         qrn::internal::end_process_now(1);
       }
     }
-    until_next_look = s.reported ? s.hang_after : std::max(s.soon, s.since + s.hang_after - now);
+    until_next_look = s.reported ? s.hang_after : std::max(s.soon, s.since + verdict_after - now);
   }
   stream_held_by_this_thread() = nullptr;
   return std::chrono::duration_cast<std::chrono::nanoseconds>(until_next_look).count();
@@ -455,8 +478,10 @@ std::chrono::nanoseconds::rep look_for_hang(const qrn::internal::hang_watch& wat
 
 void report_deadlock(bool livelock) {
   qrn::internal::claim_process_ending();
-  write_hang_report(0, true, {});
-  std::cerr << "qrn: ending the process with status 1 (QRN_SCHEDULE=fibers: "
+  const bool timed = qrn::internal::timed_run();
+  write_hang_report(timed ? stopped_clocks() : stuck_for(0), true, {});
+  std::cerr << "qrn: ending the process with status 1 ("
+            << (timed ? "QRN_TIME=cycles: " : "QRN_SCHEDULE=fibers: ")
             << (livelock ? "every component that can run only polls streams that stay empty"
                          : "no component can run")
             << ")\n"

@@ -1,7 +1,8 @@
 // Runs that look stuck or are, seen whole (programs/stuck_run.cpp): a bench
 // that computes is no hang; tasks that wait on each other are a deadlock
 // whether the bench waits with run-all, for a task's end or not at all; a
-// stream a task both writes and reads; a spin that uses no stream.
+// stream a task both writes and reads; a spin that uses no stream; growing
+// the stream that holds the run up, not the one behind it.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -88,10 +89,22 @@ TEST(Hangs, WaitingForATaskEndsWhenItEndsAndReportsOneThatNeverDoes) {
   EXPECT_EQ(stuck.exit_status, 1) << stuck.err;
   EXPECT_EQ(stuck.out, "");
   qrn_test::expect_contains_all(
-      stuck.err, {"qrn: hang: no stream element has moved for ",
-                  "qrn:   the test bench waits for task ping to end for ",
+      stuck.err, {"qrn:   the test bench waits for task ping to end for ",
                   "qrn:   a deadlock on data: every waiting thread waits for an element\n"});
   expect_ring_cycle(stuck.err);
+  // A timed run tells its mode and the cycle its clocks stopped at, not seconds.
+  const bool timed = std::getenv("QRN_TIME") != nullptr;
+  EXPECT_EQ(
+      count(stuck.err, "qrn: hang: every clock stopped at cycle 0, and no component can run\n"),
+      timed ? 1u : 0u)
+      << stuck.err;
+  EXPECT_EQ(count(stuck.err, "qrn: hang: no stream element has moved for "), timed ? 0u : 1u)
+      << stuck.err;
+  EXPECT_EQ(count(stuck.err, "(QRN_TIME=cycles: no component can run)"), timed ? 1u : 0u)
+      << stuck.err;
+  EXPECT_EQ(count(stuck.err, "(QRN_SCHEDULE=fibers: no component can run)"),
+            on_fibers() && !timed ? 1u : 0u)
+      << stuck.err;
 }
 
 TEST(Hangs, AStreamATaskBothWritesAndReadsIsNamedAsSuch) {
@@ -122,6 +135,20 @@ TEST(Hangs, ASpinThatUsesNoStreamIsReported) {
   EXPECT_NE(result.err.find("qrn: ending the process with status 1 (QRN_ON_HANG=exit)\n"),
             std::string::npos)
       << result.err;
+}
+
+TEST(Hangs, GrowGrowsTheStreamThatHoldsTheRunUpNotTheOneBehindIt) {
+  // `raw` fills first, but its reader waits for room in `rows`: growing `raw`
+  // would only let the bench write one element more each time.
+  const process_result result = run("line_buffer", {"QRN_DEPTH=grow", "QRN_ON_HANG=exit"});
+  EXPECT_EQ(result.exit_status, 0) << result.err;
+  EXPECT_EQ(result.out, "total 368\n");
+  EXPECT_EQ(count(result.err,
+                  "qrn: stream rows (qrn::stream<int, qrn::buffer<7> >) had to grow: "
+                  "depth 7, needed 8\n"),
+            1u)
+      << result.err;
+  EXPECT_EQ(count(result.err, "had to grow"), 1u) << result.err;
 }
 
 }  // namespace

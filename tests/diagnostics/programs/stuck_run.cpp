@@ -10,6 +10,8 @@
 //   self_loop       a task that reads back more of a stream than it wrote
 //   spin            a task spins on a flag that nothing sets while the bench
 //                   waits for its output
+//   line_buffer     a line buffer one element short of a row behind a
+//                   shallow input stream
 #include <atomic>
 #include <chrono>
 #include <iostream>
@@ -53,6 +55,33 @@ void wait_for_start(qrn::stream_out<int>& result) {
   while (!start.load()) {
   }
   result.write(1);
+}
+
+constexpr int row = 8;
+qrn::stream<int, qrn::buffer<2>> raw;
+qrn::stream<int, qrn::buffer<row - 1>> rows;  // needs a whole row
+qrn::stream<int> sums;
+
+// Adds each pixel to the one a row above it, kept in `rows`.
+void line_buffer() {
+  static int pixels = 0;
+  const int pixel = raw.read();
+  if (++pixels > row) {
+    sums.write(rows.read() + pixel);
+  }
+  rows.write(pixel);
+}
+
+void run_line_buffer() {
+  qrn::launch_always_run<line_buffer>();
+  for (int pixel = 0; pixel < 3 * row; ++pixel) {
+    raw.write(pixel);
+  }
+  int total = 0;
+  for (int i = 0; i < 2 * row; ++i) {
+    total += sums.read();
+  }
+  std::cout << "total " << total << std::endl;
 }
 
 void run_bench_computes() {
@@ -115,6 +144,8 @@ int main(int argc, char** argv) {
     run_pipeline_wait();
   } else if (mode == "self_loop") {
     qrn::launch_task<echo>(echoes).wait();
+  } else if (mode == "line_buffer") {
+    run_line_buffer();
   } else if (mode == "spin") {
     qrn::launch_task<wait_for_start>(qrn::named("spinner"), out);
     const int result = out.read();
