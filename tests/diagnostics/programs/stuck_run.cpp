@@ -49,13 +49,7 @@ void echo(qrn::stream<int>& loop) {
   }
 }
 
-std::atomic<bool> start{false};
-
-void wait_for_start(qrn::stream_out<int>& result) {
-  while (!start.load()) {
-  }
-  result.write(1);
-}
+void wait_for_start(qrn::stream_out<int>& result);
 
 constexpr int row = 8;
 qrn::stream<int, qrn::buffer<2>> raw;
@@ -130,6 +124,20 @@ void run_pipeline_wait() {
     std::cout << " " << echoes.read();
   }
   std::cout << std::endl;
+}
+
+}  // namespace
+
+// Nothing sets it. (Visible outside this file, so that no compiler may take
+// it for a constant and drop the spin.)
+std::atomic<bool> start_flag{false};
+
+namespace {
+
+void wait_for_start(qrn::stream_out<int>& result) {
+  while (!start_flag.load()) {
+  }
+  result.write(1);
 }
 
 }  // namespace
