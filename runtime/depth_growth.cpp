@@ -1,5 +1,6 @@
 #include "depth_growth.h"
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <iostream>
@@ -83,9 +84,11 @@ bool grow_a_held_stream() {
   // The smallest held stream, first among those whose reader is not itself
   // held by another full stream: growing a stream whose reader cannot go on
   // frees nothing but one more element of its writer.
-  stream_info* smallest[2] = {nullptr, nullptr};  // [0]: reader free or unknown, [1]: any
-  std::size_t smallest_capacity[2] = {qrn::internal::unbounded_capacity,
-                                      qrn::internal::unbounded_capacity};
+  struct candidate {
+    stream_info* stream = nullptr;
+    std::size_t capacity = qrn::internal::unbounded_capacity;
+  };
+  std::array<candidate, 2> smallest;  // [0]: its reader free or unknown, [1]: any
   for (stream_info* stream = registry.head; stream != nullptr; stream = stream->next()) {
     const stream_access access(*stream, stream_access::attempt::briefly);
     if (!access.granted()) {
@@ -100,14 +103,13 @@ bool grow_a_held_stream() {
     const bool known = stream->sole_reader(reader);
     const auto reader_held = known ? held.find(reader) : held.end();
     const bool behind = reader_held != held.end() && reader_held->second != stream;
-    for (int kind = behind ? 1 : 0; kind < 2; ++kind) {
-      if (depth.capacity < smallest_capacity[kind]) {
-        smallest[kind] = stream;
-        smallest_capacity[kind] = depth.capacity;
+    for (std::size_t kind = behind ? 1 : 0; kind < smallest.size(); ++kind) {
+      if (depth.capacity < smallest[kind].capacity) {
+        smallest[kind] = {stream, depth.capacity};
       }
     }
   }
-  stream_info* chosen = smallest[0] != nullptr ? smallest[0] : smallest[1];
+  stream_info* chosen = smallest[0].stream != nullptr ? smallest[0].stream : smallest[1].stream;
   if (chosen == nullptr) {
     return false;
   }

@@ -383,6 +383,7 @@ void write_hang_report(const std::string& headline, bool exit_after,
                        const std::vector<const always_run_record*>& spinning_records) {
   const run_waits waits = collect_waits();
   std::vector<std::string> spinning;
+  spinning.reserve(spinning_records.size());
   for (const always_run_record* record : spinning_records) {
     spinning.push_back("component " + component_name(*record));
   }
