@@ -8,6 +8,7 @@
 #include "run_snapshot.h"
 #include "settings.h"
 #include "stream_teardown.h"
+#include "timed_graph.h"
 #include "trace_recorder.h"
 
 extern "C" {
@@ -17,9 +18,11 @@ __attribute__((visibility("default"))) int qrn_runtime_diagnostics_anchor = 0;
 
 namespace {
 
-// The one ending of the process (see report_end_of_run): the report, then
-// the trace file.
+// The one ending of the process (see report_end_of_run): the event graph
+// (before the report, whose look at the cycles is not the program's), the
+// report, then the trace file.
 void end_of_run(int status) {
+  qrn_runtime::write_timed_graph();
   qrn_runtime::write_end_of_run_report(status);
   qrn_runtime::finish_trace();
 }
@@ -29,6 +32,7 @@ bool install_diagnostics() {
   qrn_runtime::configure_end_of_run_report();
   qrn_runtime::configure_hang_watch();
   qrn_runtime::configure_trace();
+  qrn_runtime::configure_timed_graph();
   qrn_runtime::configure_depths();
   qrn::internal::diagnostic_hook_table& hooks = qrn::internal::diagnostic_hooks();
   hooks.describe_fatal_use.store(&qrn_runtime::describe_fatal_use);

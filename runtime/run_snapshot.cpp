@@ -18,6 +18,7 @@
 #include "HLS/internal/diagnostic_hooks.h"
 #include "declaration_names.h"
 #include "symbol_names.h"
+#include "timed_graph.h"
 #include "timed_report.h"
 #include "timed_run.h"
 
@@ -254,6 +255,9 @@ std::string this_thread_description() {
 namespace qrn {
 
 run_report snapshot_run() {
+  if (qrn_runtime::graph_recording()) {
+    qrn_runtime::graph_clock_read();  // it shows cycle counts
+  }
   run_report report;
   {
     internal::stream_registry_state& registry = internal::stream_registry();

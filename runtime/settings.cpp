@@ -22,7 +22,7 @@ constexpr std::initializer_list<const char*> library_settings = {
     "QRN_DEPTH",      "QRN_DEPTH_DEFAULT", "QRN_DEPTH_OVERRIDE", "QRN_FIBER_STACK",
     "QRN_HANG_AFTER", "QRN_ON_HANG",       "QRN_PARK_LIMIT_US",  "QRN_REPORT",
     "QRN_SCHEDULE",   "QRN_SCHEDULE_SEED", "QRN_SETTLE_LIMIT",   "QRN_TIME",
-    "QRN_TRACE",      "QRN_TRACE_LIMIT",
+    "QRN_TIME_GRAPH", "QRN_TRACE",         "QRN_TRACE_LIMIT",
 };
 
 // Read by the project's scripts and test programs (tests/run_all.sh,

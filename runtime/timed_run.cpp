@@ -9,6 +9,7 @@
 #include "HLS/internal/stream_registry.h"
 #include "HLS/internal/timed_run.h"
 #include "fiber_scheduler.h"
+#include "timed_graph.h"
 #include "timed_occupancy.h"
 
 namespace qrn_runtime {
@@ -133,6 +134,7 @@ void admit_write(const timed_stream_ref& stream) {
   const stamp room = room_for_write(stream.info, t);
   stamp entering;
   if (component_clock* clock = running_fiber_clock()) {
+    const std::uint64_t before = clock->now;
     std::uint64_t issue = own_pace(*clock, t.next_write);
     if (room.cycle > issue + clock->pace.latency) {
       stream.info.cycle_stats().writer_stalls += room.cycle - clock->pace.latency - issue;
@@ -142,10 +144,16 @@ void admit_write(const timed_stream_ref& stream) {
     clock->now = issue;
     t.next_write = issue + spacing(*clock);
     entering = {issue + clock->pace.latency, cause_of(*clock)};
+    if (graph_recording()) {
+      graph_write(stream.info, *clock, before, spacing(*clock), entering.cycle);
+    }
   } else {
     const stamp paced{t.next_write, bench_cause(stream.info)};
     entering = bench_transfer(stream, room.cycle > paced.cycle ? room : paced);
     t.next_write = entering.cycle + 1;
+    if (graph_recording()) {
+      graph_bench_write(stream.info, entering.cycle);
+    }
   }
   t.ready_at.push_back({entering.cycle + 1, entering.why});
   t.occupancy.entered(entering.cycle, stream.info, depth_of(stream.info));
@@ -156,6 +164,9 @@ void unwrite(stream_info& info) {
   stream_timing& t = timing_of(info);
   t.ready_at.pop_back();
   t.occupancy.unenter();
+  if (graph_recording()) {
+    graph_unwrite(info);
+  }
 }
 
 void read(const timed_stream_ref& stream) {
@@ -166,6 +177,7 @@ void read(const timed_stream_ref& stream) {
   stamp done;            // the read, with the cause of the room it frees
   cause transfer_cause;  // what decided its cycle
   if (component_clock* clock = running_fiber_clock()) {
+    const std::uint64_t before = clock->now;
     std::uint64_t cycle = own_pace(*clock, t.next_read);
     // A read that waited for this stream's element frees room that its
     // writer may wait for in turn: both ends wait on the FIFO, too shallow.
@@ -179,6 +191,9 @@ void read(const timed_stream_ref& stream) {
     clock->now = cycle;
     t.next_read = cycle + spacing(*clock);
     transfer_cause = cause_of(*clock);
+    if (graph_recording()) {
+      graph_read(stream.info, *clock, before, spacing(*clock), cycle);
+    }
   } else {
     const stamp paced{t.next_read, bench_cause(stream.info)};
     done = bench_transfer(stream, readable.cycle > paced.cycle ? readable : paced);
@@ -187,6 +202,9 @@ void read(const timed_stream_ref& stream) {
       done.why = stream_cause(stream.info);
     }
     t.next_read = done.cycle + 1;
+    if (graph_recording()) {
+      graph_bench_read(stream.info, done.cycle);
+    }
     if (stats.bench_reads++ == 0) {
       stats.first_bench_read = done.cycle + 1;
       if (totals.first_bench_read == 0 || done.cycle + 1 < totals.first_bench_read) {
@@ -227,15 +245,23 @@ bool readable(const timed_stream_ref& stream) {
   stream_timing& t = timing_of(stream.info);  // ready_at holds a stamp per element held
   component_clock* clock = running_fiber_clock();
   if (clock == nullptr) {
+    if (graph_recording()) {
+      graph_bench_poll();
+    }
     return !t.ready_at.empty();  // the bench drains at its own pace
   }
+  const std::uint64_t before = clock->now;
   const std::uint64_t at = std::max(clock->now, t.next_read);
   const qrn::internal::always_run_record* writer = nullptr;
   const bool sole = stream.info.sole_writer(writer);
   if (!settled(sole, writer, writer != nullptr ? writer->clock.pace.latency : 0, at)) {
     let_earlier_fibers_run(at);
   }
-  if (!t.ready_at.empty() && t.ready_at.front().cycle <= at) {
+  const bool found = !t.ready_at.empty() && t.ready_at.front().cycle <= at;
+  if (graph_recording()) {
+    graph_poll(stream.info, *clock, before, true, found, spacing(*clock), at);
+  }
+  if (found) {
     return true;
   }
   clock->now = at;  // the attempt used the read end for this cycle
@@ -246,9 +272,13 @@ bool readable(const timed_stream_ref& stream) {
 bool room(const timed_stream_ref& stream) {
   component_clock* clock = running_fiber_clock();
   if (clock == nullptr) {
+    if (graph_recording()) {
+      graph_bench_poll();
+    }
     return !stream.info.full();
   }
   stream_timing& t = timing_of(stream.info);
+  const std::uint64_t before = clock->now;
   const std::uint64_t issue = std::max(clock->now, t.next_write);
   const std::uint64_t enters = issue + clock->pace.latency;
   const qrn::internal::always_run_record* reader = nullptr;
@@ -256,7 +286,11 @@ bool room(const timed_stream_ref& stream) {
   if (!settled(sole, reader, 0, enters)) {
     let_earlier_fibers_run(enters);
   }
-  if (!stream.info.full() && room_for_write(stream.info, t).cycle <= enters) {
+  const bool found = !stream.info.full() && room_for_write(stream.info, t).cycle <= enters;
+  if (graph_recording()) {
+    graph_poll(stream.info, *clock, before, false, found, spacing(*clock), issue);
+  }
+  if (found) {
     return true;
   }
   clock->now = issue;  // the attempt used the write end for this cycle
@@ -265,6 +299,9 @@ bool room(const timed_stream_ref& stream) {
 }
 
 void call_ended(component_clock& clock, bool moved) {
+  if (graph_recording()) {
+    graph_clock_spent(clock, clock.now, clock.pace.ii);
+  }
   clock.now += clock.pace.ii;
   clock.held_by = own_cause(clock);
   if (moved) {
@@ -274,17 +311,39 @@ void call_ended(component_clock& clock, bool moved) {
 
 void spend(std::uint64_t cycles) {
   if (component_clock* clock = running_fiber_clock()) {
+    if (graph_recording()) {
+      graph_clock_spent(*clock, clock->now, cycles);
+    }
     clock->now += cycles;
     clock->busy += cycles;
     clock->held_by = own_cause(*clock);
   } else {
     bench.hold = std::max(bench.hold, bench.latest) + cycles;
+    if (graph_recording()) {
+      graph_bench_spent(bench.hold);
+    }
   }
 }
 
 std::uint64_t cycle() {
   const component_clock* clock = running_fiber_clock();
   return clock != nullptr ? clock->now : bench.latest;
+}
+
+void launched(component_clock& clock, bool by_component) {
+  component_clock* launcher = by_component ? running_fiber_clock() : nullptr;
+  clock.now = launcher != nullptr ? launcher->now : 0;
+  if (graph_recording()) {
+    graph_launched(clock, launcher);
+  }
+}
+
+// qrn::cycle().
+std::uint64_t program_cycle() {
+  if (graph_recording()) {
+    graph_clock_read();
+  }
+  return cycle();
 }
 
 void release(stream_info& info) {
@@ -351,9 +410,10 @@ const design_cycles& design_totals() { return totals; }
 extern "C" __attribute__((visibility("default"))) const qrn::internal::timed_run_ops*
 qrn_timed_run() {
   static const qrn::internal::timed_run_ops ops = {
-      &qrn_runtime::admit_write, &qrn_runtime::unwrite, &qrn_runtime::read,
-      &qrn_runtime::readable,    &qrn_runtime::room,    &qrn_runtime::call_ended,
-      &qrn_runtime::spend,       &qrn_runtime::cycle,   &qrn_runtime::release,
+      &qrn_runtime::admit_write, &qrn_runtime::unwrite,       &qrn_runtime::read,
+      &qrn_runtime::readable,    &qrn_runtime::room,          &qrn_runtime::call_ended,
+      &qrn_runtime::spend,       &qrn_runtime::program_cycle, &qrn_runtime::release,
+      &qrn_runtime::launched,
   };
   return &ops;
 }

@@ -50,21 +50,25 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cinttypes>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <utility>
 #include <vector>
 
+#include "event_graph.h"
 #include "json_string.h"
 #include "json_value.h"
 #include "program_runs.h"
@@ -73,6 +77,8 @@
 namespace {
 
 using qrn_tools::env_changes;
+using qrn_tools::evaluation;
+using qrn_tools::event_graph;
 using qrn_tools::json_value;
 using qrn_tools::run_result;
 
@@ -95,6 +101,7 @@ struct outcome {
   bool reported = false;  // it wrote a timed run report
   std::uint64_t total = 0;
   std::vector<stream_entry> streams;
+  std::shared_ptr<const event_graph> graph;  // its event graph, when it recorded one
 };
 
 // The streams and total of a timed run's JSON report; false when `text` is none.
@@ -131,16 +138,156 @@ struct depth_setup {
   std::string mode;
   std::map<std::string, std::uint64_t> overrides;
   std::optional<std::uint64_t> seed;
+  bool record_graph = false;          // the run records its event graph
+  const outcome* answered = nullptr;  // a recorded run whose graph may answer instead
+};
+
+// The depth of every stream of `graph` under `setup`.
+std::vector<std::uint64_t> depths_of(const event_graph& graph, const depth_setup& setup) {
+  std::vector<std::uint64_t> depths;
+  for (const qrn_tools::graph_stream& stream : graph.streams()) {
+    const auto set = setup.overrides.find(stream.name);
+    depths.push_back(set != setup.overrides.end() ? set->second
+                     : setup.mode == "unbounded"  ? 0
+                                                  : stream.configured);
+  }
+  return depths;
+}
+
+std::string stream_list(const event_graph& graph, const std::vector<std::size_t>& streams) {
+  std::string text;
+  for (const std::size_t s : streams) {
+    text += (text.empty() ? "" : ", ") + graph.streams()[s].name;
+  }
+  return text;
+}
+
+// Calls `work(i)` for every i < count, on one thread per processor.
+template <typename Work>
+void in_parallel(std::size_t count, Work work) {
+  std::atomic<std::size_t> next{0};
+  const auto drain = [&] {
+    for (std::size_t i = next++; i < count; i = next++) {
+      work(i);
+    }
+  };
+  std::vector<std::thread> threads(std::min(count, qrn_tools::processors()) - (count != 0));
+  for (std::thread& thread : threads) {
+    thread = std::thread(drain);
+  }
+  drain();
+  for (std::thread& thread : threads) {
+    thread.join();
+  }
+}
+
+// What the event graphs answered, for the line on standard error.
+struct graph_counts {
+  std::uint64_t answered = 0;  // candidates the graphs valued
+  std::uint64_t rerun = 0;     // candidates a graph could not value: real runs
+  std::string why;             // the first reason
+  std::uint64_t verified = 0;  // --verify: answers rerun
+  std::uint64_t differing = 0;
 };
 
 // Runs PROGRAM timed, each run's report in a file of its own.
 class timed_runner {
  public:
-  explicit timed_runner(std::vector<std::string> program) : program_(std::move(program)) {}
+  timed_runner(std::vector<std::string> program, bool verify)
+      : program_(std::move(program)), verify_(verify) {}
+
+  // The outcomes of `setups`: from their recorded run's event graph where it
+  // can tell (with --verify also from a real run, compared), else from real
+  // runs side by side.
+  std::vector<outcome> run(const std::vector<depth_setup>& setups) const {
+    std::vector<std::optional<evaluation>> valued(setups.size());
+    in_parallel(setups.size(), [&](std::size_t i) {
+      const outcome* recorded = setups[i].answered;
+      if (recorded != nullptr && recorded->graph != nullptr) {
+        valued[i] = recorded->graph->evaluate(depths_of(*recorded->graph, setups[i]));
+      }
+    });
+    std::vector<outcome> outcomes(setups.size());
+    std::vector<bool> graph_answered(setups.size(), false);
+    std::vector<depth_setup> real;
+    std::vector<std::size_t> real_index;
+    for (std::size_t i = 0; i < setups.size(); ++i) {
+      if (!valued[i]) {
+        real.push_back(setups[i]);
+        real_index.push_back(i);
+        continue;
+      }
+      const outcome& recorded = *setups[i].answered;
+      const evaluation& e = *valued[i];
+      const bool answers =
+          e.verdict != evaluation::kind::needs_run && !recorded.graph->reads_clock();
+      if (!answers) {
+        ++counts_.rerun;
+        if (counts_.why.empty()) {
+          counts_.why = e.verdict == evaluation::kind::needs_run
+                            ? e.why
+                            : "the program reads cycle counts: qrn::cycle(), qrn::snapshot_run()";
+        }
+      } else {
+        ++counts_.answered;
+        graph_answered[i] = true;
+        outcomes[i].result = recorded.result;
+        outcomes[i].reported = true;
+        outcomes[i].total = e.cycles;
+        if (e.verdict == evaluation::kind::deadlock) {
+          outcomes[i].result.status = -1;  // never an exit status: not as the recorded run
+          outcomes[i].reported = false;
+        }
+      }
+      if (!answers || verify_) {
+        real.push_back(setups[i]);
+        real_index.push_back(i);
+      }
+    }
+    const std::vector<outcome> runs = run_programs_for(real);
+    for (std::size_t k = 0; k < runs.size(); ++k) {
+      const std::size_t i = real_index[k];
+      if (graph_answered[i]) {
+        compare(setups[i], outcomes[i], runs[k]);
+      }
+      outcomes[i] = runs[k];
+    }
+    return outcomes;
+  }
+
+  const graph_counts& counts() const { return counts_; }
+
+ private:
+  // --verify: the graph's answer `valued` against the real run's.
+  void compare(const depth_setup& setup, const outcome& valued, const outcome& run) const {
+    ++counts_.verified;
+    const outcome& recorded = *setup.answered;
+    const bool run_exits = run.result.status == recorded.result.status &&
+                           run.result.out == recorded.result.out && run.reported;
+    const bool graph_exits = valued.reported;
+    if (run_exits == graph_exits && (!run_exits || run.total == valued.total)) {
+      return;
+    }
+    ++counts_.differing;
+    std::string depths;
+    for (const std::uint64_t depth : depths_of(*recorded.graph, setup)) {
+      depths += (depths.empty() ? "" : ",") + std::to_string(depth);
+    }
+    std::fprintf(stderr, "qrn-depths: --verify: at depths %s the graph gives %s, a run %s\n",
+                 depths.c_str(),
+                 graph_exits ? (std::to_string(valued.total) + " cycles").c_str() : "a deadlock",
+                 run_exits ? (std::to_string(run.total) + " cycles").c_str()
+                 : run.result.status == recorded.result.status
+                     ? "other output"
+                     : ("exit status " + std::to_string(run.result.status)).c_str());
+  }
 
   // The runs of `setups`, side by side; their reports go in a directory that
   // lives as long as the call.
-  std::vector<outcome> run(const std::vector<depth_setup>& setups) const {
+  std::vector<outcome> run_programs_for(const std::vector<depth_setup>& setups) const {
+    if (setups.empty()) {
+      return {};
+    }
     const char* tmp = std::getenv("TMPDIR");
     std::string dir =
         std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/qrn-depths.XXXXXX";
@@ -161,6 +308,9 @@ class timed_runner {
                       {"QRN_REPORT", paths.back()},
                       {"QRN_DEPTH_OVERRIDE",
                        overrides.empty() ? std::nullopt : std::optional<std::string>(overrides)}});
+      runs.back().push_back({"QRN_TIME_GRAPH", setup.record_graph ? std::optional<std::string>(
+                                                                        paths.back() + ".graph")
+                                                                  : std::nullopt});
       if (setup.seed) {
         runs.back().push_back({"QRN_SCHEDULE_SEED", std::to_string(*setup.seed)});
       }
@@ -180,6 +330,14 @@ class timed_runner {
       std::remove(paths[i].c_str());
       outcomes[i].result = std::move(results[i]);
       outcomes[i].reported = read_report(text.str(), outcomes[i]);
+      if (setups[i].record_graph) {
+        std::string error;
+        std::optional<event_graph> graph = event_graph::load(paths[i] + ".graph", error);
+        std::remove((paths[i] + ".graph").c_str());
+        if (graph) {
+          outcomes[i].graph = std::make_shared<const event_graph>(std::move(*graph));
+        }
+      }
     }
     ::rmdir(dir.c_str());
     return outcomes;
@@ -187,6 +345,8 @@ class timed_runner {
 
  private:
   std::vector<std::string> program_;
+  bool verify_;
+  mutable graph_counts counts_;
 };
 
 // One stream's row and searches.
@@ -315,6 +475,7 @@ void search(const timed_runner& runner, std::vector<depth_search>& searches) {
       const depth_search& s = searches[std::get<0>(p)];
       setups.push_back(s.base);
       setups.back().overrides[s.streams[std::get<1>(p)].reference.name] = std::get<2>(p);
+      setups.back().answered = &s.best;
     }
     const std::vector<outcome> runs = runner.run(setups);
     std::size_t k = 0;
@@ -344,7 +505,7 @@ void run_unbounded(const timed_runner& runner, const std::string& program,
   run_each(
       runner, searches,
       [](const depth_search& s) {
-        return std::vector<depth_setup>{{"unbounded", {}, s.seed}};
+        return std::vector<depth_setup>{{"unbounded", {}, s.seed, true, nullptr}};
       },
       [&](depth_search& s, const std::vector<outcome>& runs) {
         s.best = runs.front();
@@ -528,12 +689,15 @@ std::string json_result(const depth_search& s) {
 struct options {
   std::optional<qrn_tools::seed_range> seeds;
   bool json = false;
+  bool verify = false;  // reruns what the event graph answered, and compares
+  bool rerun = false;   // searches by real runs alone
   std::vector<std::string> program;
 };
 
 [[noreturn]] void usage() {
   std::fprintf(stderr,
-               "usage: qrn-depths [--seeds A-B] [--json] PROGRAM [ARGS...]   (1 <= A <= B)\n");
+               "usage: qrn-depths [--seeds A-B] [--json] [--verify] [--rerun] PROGRAM [ARGS...]   "
+               "(1 <= A <= B)\n");
   std::exit(2);
 }
 
@@ -544,6 +708,10 @@ options parse(int argc, char** argv) {
     const std::string word = argv[at];
     if (word == "--json" && !o.json) {
       o.json = true;
+    } else if (word == "--verify" && !o.verify) {
+      o.verify = true;
+    } else if (word == "--rerun" && !o.rerun) {
+      o.rerun = true;
     } else if (word == "--seeds" && !o.seeds && at + 1 < argc) {
       const std::string value = argv[++at];
       o.seeds = qrn_tools::parse_seed_range(word, value);
@@ -605,11 +773,47 @@ void print_seeds_table(const qrn_tools::seed_range& range,
   }
 }
 
+// On standard error: where a search's declared depths deadlock in its graph,
+// the streams on the cycle; how many candidates the graphs valued; --verify's
+// result. False when --verify found a difference.
+bool report_graphs(const timed_runner& runner, const std::vector<depth_search>& searches,
+                   const options& o) {
+  for (const depth_search& s : searches) {
+    if (s.best.graph == nullptr || !s.error.empty()) {
+      continue;
+    }
+    const evaluation declared =
+        s.best.graph->evaluate(depths_of(*s.best.graph, {"declared", {}, s.seed}));
+    if (declared.verdict == evaluation::kind::deadlock) {
+      std::fprintf(stderr,
+                   "qrn-depths: %sat the declared depths the design deadlocks: a dependency "
+                   "cycle through streams %s\n",
+                   s.seed ? ("seed " + std::to_string(*s.seed) + ": ").c_str() : "",
+                   stream_list(*s.best.graph, declared.cycle_streams).c_str());
+    }
+  }
+  const graph_counts& counts = runner.counts();
+  if (counts.answered + counts.rerun != 0) {
+    std::fprintf(stderr,
+                 "qrn-depths: the event graph valued %" PRIu64 " of %" PRIu64
+                 " candidates; %" PRIu64 " needed a real run%s%s%s\n",
+                 counts.answered, counts.answered + counts.rerun, counts.rerun,
+                 counts.why.empty() ? "" : " (", counts.why.c_str(), counts.why.empty() ? "" : ")");
+  }
+  if (o.verify) {
+    std::fprintf(stderr,
+                 "qrn-depths: --verify: %" PRIu64 " answers of the graph rerun, %" PRIu64
+                 " differ\n",
+                 counts.verified, counts.differing);
+  }
+  return counts.differing == 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const options o = parse(argc, argv);
-  const timed_runner runner(o.program);
+  const timed_runner runner(o.program, o.verify);
   std::vector<depth_search> searches(1);
   if (o.seeds) {
     searches.clear();
@@ -619,6 +823,11 @@ int main(int argc, char** argv) {
     }
   }
   run_unbounded(runner, o.program.front(), searches);
+  if (o.rerun) {
+    for (depth_search& s : searches) {
+      s.best.graph = nullptr;
+    }
+  }
   if (!o.json) {
     fail_on_error(searches);
   }
@@ -628,13 +837,15 @@ int main(int argc, char** argv) {
   }
   search(runner, searches);
   run_results(runner, searches);
+  const bool agreed = report_graphs(runner, searches, o);
   if (o.json) {
-    return print_json(searches);
+    const int status = print_json(searches);
+    return status != 0 ? status : agreed ? 0 : 1;
   }
   if (o.seeds) {
     print_seeds_table(*o.seeds, searches);
   } else {
     print_table(table_of(searches.front()));
   }
-  return 0;
+  return agreed ? 0 : 1;
 }

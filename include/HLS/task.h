@@ -96,7 +96,7 @@ class launch_always_run_helper {
     record.function = &f;
     if (fiber_scheduling()) {
       record.clock.pace = default_component_timing();
-      record.clock.now = launch_cycle(current_always_run_record() != nullptr);
+      start_clock(record.clock, current_always_run_record() != nullptr);
     }
     task<VoidFuncTy, launch_at_startup<f>, true>::template launch<0>();
     publish_always_run_record(record);

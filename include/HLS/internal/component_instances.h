@@ -125,7 +125,7 @@ class component_instance {
     try {
       auto* self = static_cast<Instance*>(this);
       if (fiber_scheduling()) {
-        record_.clock.now = launch_cycle(current_always_run_record() != nullptr);
+        start_clock(record_.clock, current_always_run_record() != nullptr);
         fiber_scheduler().start(std::unique_ptr<std::function<void()>>(
             new std::function<void()>([self, run] { (self->*run)(); })));
       } else {

@@ -45,6 +45,8 @@ struct component_clock {
   // What decided `now`: 0 for its own pace, else the cause of a stall (see
   // runtime/timed_run.cpp), followed back to the first cause.
   std::uintptr_t held_by = 0;
+  // Its entry in a recorded event graph, + 1; 0: none yet (runtime/timed_graph.h).
+  std::uint32_t graph_slot = 0;
 };
 
 // A stream's cycle statistics, kept by the runtime; in the stream's
@@ -96,6 +98,9 @@ struct timed_run_ops {
   std::uint64_t (*cycle)();
   // The stream is being destroyed: its timestamps go, its statistics stay.
   void (*release)(stream_info& stream);
+  // A component or task is launched: its clock starts at the launching
+  // component's clock, or at 0 when the test bench launches it.
+  void (*launched)(component_clock& clock, bool by_component);
 };
 
 }  // namespace internal
@@ -129,11 +134,15 @@ inline timing& default_component_timing() {
   return pace;
 }
 
-// Where the clock of a component starts: at the clock of the component that
-// launches it, or at 0 when the test bench does (the harness feeds the
-// interfaces from cycle 0 whatever the order of the bench's code).
-inline std::uint64_t launch_cycle(bool by_component) {
-  return timed_run() && by_component ? timed_ops().cycle() : 0;
+// Starts the clock of a component being launched: at the clock of the
+// component that launches it, or at 0 when the test bench does (the harness
+// feeds the interfaces from cycle 0 whatever the order of the bench's code).
+inline void start_clock(component_clock& clock, bool by_component) {
+  if (timed_run()) {
+    timed_ops().launched(clock, by_component);
+  } else {
+    clock.now = 0;
+  }
 }
 
 }  // namespace internal

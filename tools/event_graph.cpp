@@ -1,0 +1,322 @@
+#include "event_graph.h"
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <map>
+
+namespace qrn_tools {
+
+namespace format = qrn_graph_format;
+
+namespace {
+
+// Reads the file's parts in order; false once it runs short.
+class reader {
+ public:
+  explicit reader(std::string bytes) : bytes_(std::move(bytes)) {}
+
+  template <typename T>
+  bool take(T* into, std::size_t count) {
+    const std::size_t size = sizeof(T) * count;
+    if (bytes_.size() - at_ < size) {
+      return false;
+    }
+    if (size != 0) {
+      std::memcpy(static_cast<void*>(into), bytes_.data() + at_, size);
+    }
+    at_ += size;
+    return true;
+  }
+  template <typename T>
+  bool take(std::vector<T>& into, std::uint64_t count) {
+    if (count > (bytes_.size() - at_) / sizeof(T)) {
+      return false;
+    }
+    into.resize(count);
+    return take(into.data(), into.size());
+  }
+  bool done() const { return at_ == bytes_.size(); }
+
+ private:
+  std::string bytes_;
+  std::size_t at_ = 0;
+};
+
+constexpr std::uint32_t never = UINT32_MAX - 1;  // a room input the recorded run never made
+
+}  // namespace
+
+std::optional<event_graph> event_graph::load(const std::string& path, std::string& error) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) {
+    error = "cannot read the event graph " + path;
+    return std::nullopt;
+  }
+  reader in{std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>())};
+  event_graph g;
+  error = "the event graph " + path + " is damaged";
+  if (!in.take(&g.header_, 1) ||
+      std::memcmp(g.header_.magic, format::magic, sizeof(format::magic)) != 0 ||
+      !in.take(g.nodes_, g.header_.nodes) || !in.take(g.edges_, g.header_.edges) ||
+      !in.take(g.bench_made_, g.header_.nodes) || g.nodes_.empty()) {
+    return std::nullopt;
+  }
+  for (std::uint64_t i = 0; i < g.header_.streams; ++i) {
+    format::graph_stream_header header;
+    graph_stream s;
+    if (!in.take(&header, 1)) {
+      return std::nullopt;
+    }
+    s.name.resize(header.name_bytes);
+    if (!in.take(&s.name[0], s.name.size()) || !in.take(s.writes, header.writes) ||
+        !in.take(s.reads, header.reads)) {
+      return std::nullopt;
+    }
+    s.depth = header.depth;
+    s.configured = header.configured;
+    g.streams_.push_back(std::move(s));
+  }
+  if (!in.take(g.polls_, g.header_.polls) || !in.done()) {
+    return std::nullopt;
+  }
+  const std::size_t n = g.nodes_.size();
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::uint32_t end = i + 1 < n ? g.nodes_[i + 1].first_edge : g.edges_.size();
+    if (g.nodes_[i].first_edge > end || end > g.edges_.size()) {
+      return std::nullopt;
+    }
+    for (std::uint32_t e = g.nodes_[i].first_edge; e < end; ++e) {
+      if (g.edges_[e].from >= i) {
+        return std::nullopt;  // static edges come from earlier nodes
+      }
+    }
+  }
+  g.roles_.resize(n);
+  for (std::uint32_t s = 0; s < g.streams_.size(); ++s) {
+    for (const bool write : {true, false}) {
+      const std::vector<std::uint32_t>& nodes = write ? g.streams_[s].writes : g.streams_[s].reads;
+      for (std::uint32_t k = 0; k < nodes.size(); ++k) {
+        if (nodes[k] == 0 || nodes[k] >= n) {
+          return std::nullopt;
+        }
+        g.roles_[nodes[k]] = {s, k, write};
+      }
+    }
+  }
+  for (const format::graph_poll& poll : g.polls_) {
+    if (poll.stream >= g.streams_.size() || poll.node >= n) {
+      return std::nullopt;
+    }
+  }
+  g.out_first_.assign(n + 1, 0);
+  for (const format::graph_edge& edge : g.edges_) {
+    ++g.out_first_[edge.from + 1];
+  }
+  for (std::size_t i = 0; i < n; ++i) {
+    g.out_first_[i + 1] += g.out_first_[i];
+  }
+  g.out_.resize(g.edges_.size());
+  std::vector<std::uint32_t> next(g.out_first_.begin(), g.out_first_.end() - 1);
+  for (std::uint32_t i = 0; i < n; ++i) {
+    const std::uint32_t end = i + 1 < n ? g.nodes_[i + 1].first_edge : g.edges_.size();
+    for (std::uint32_t e = g.nodes_[i].first_edge; e < end; ++e) {
+      g.out_[next[g.edges_[e].from]++] = i;
+    }
+  }
+  error.clear();
+  return g;
+}
+
+std::vector<std::uint64_t> event_graph::recorded_depths() const {
+  std::vector<std::uint64_t> depths;
+  for (const graph_stream& s : streams_) {
+    depths.push_back(s.depth);
+  }
+  return depths;
+}
+
+std::size_t event_graph::bytes() const {
+  std::size_t total = nodes_.size() * (sizeof(format::graph_node) + 1 + sizeof(role)) +
+                      edges_.size() * sizeof(format::graph_edge) +
+                      (out_first_.size() + out_.size()) * sizeof(std::uint32_t) +
+                      polls_.size() * sizeof(format::graph_poll);
+  for (const graph_stream& s : streams_) {
+    total += (s.writes.size() + s.reads.size()) * sizeof(std::uint32_t);
+  }
+  return total;
+}
+
+// The read a write node waits for at `depths`: none, `never`, or its node.
+std::uint32_t event_graph::room_input(std::uint32_t node,
+                                      const std::vector<std::uint64_t>& depths) const {
+  const role& r = roles_[node];
+  if (r.stream == none || !r.write) {
+    return none;
+  }
+  const std::uint64_t depth = depths[r.stream];
+  if (depth == 0 || r.index < depth) {
+    return none;
+  }
+  const std::vector<std::uint32_t>& reads = streams_[r.stream].reads;
+  return r.index - depth < reads.size() ? reads[r.index - depth] : never;
+}
+
+evaluation event_graph::evaluate(const std::vector<std::uint64_t>& depths) const {
+  evaluation result;
+  const bool recorded = depths == recorded_depths();
+  if (header_.opaque != 0) {
+    result.cycles = header_.cycles;
+    if (!recorded) {
+      result.verdict = evaluation::kind::needs_run;
+      result.why =
+          "the graph cannot follow the recorded run: polling, a shared stream or a clock move";
+    }
+    return result;
+  }
+  const std::size_t n = nodes_.size();
+  std::vector<std::uint32_t> waiting(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::uint32_t end = i + 1 < n ? nodes_[i + 1].first_edge : edges_.size();
+    waiting[i] = end - nodes_[i].first_edge;
+  }
+  for (std::size_t s = 0; s < streams_.size(); ++s) {
+    const std::vector<std::uint32_t>& writes = streams_[s].writes;
+    for (std::uint64_t k = depths[s]; depths[s] != 0 && k < writes.size(); ++k) {
+      ++waiting[writes[k]];
+    }
+  }
+  std::vector<std::int64_t> cycle(n, 0);
+  std::vector<std::uint8_t> ran(n, 0);
+  std::vector<std::uint32_t> ready;
+  for (std::uint32_t i = 0; i < n; ++i) {
+    if (waiting[i] == 0) {
+      ready.push_back(i);
+    }
+  }
+  const auto release = [&](std::uint32_t node) {
+    if (--waiting[node] == 0) {
+      ready.push_back(node);
+    }
+  };
+  std::size_t done = 0;
+  while (!ready.empty()) {
+    const std::uint32_t v = ready.back();
+    ready.pop_back();
+    std::int64_t latest = 0;
+    const std::uint32_t end = v + 1 < n ? nodes_[v + 1].first_edge : edges_.size();
+    for (std::uint32_t e = nodes_[v].first_edge; e < end; ++e) {
+      if (edges_[e].weight != format::order_only) {
+        latest = std::max(latest, cycle[edges_[e].from] + edges_[e].weight);
+      }
+    }
+    const std::uint32_t room = room_input(v, depths);
+    if (room != none) {
+      latest = std::max(latest, cycle[room] + 1);
+    }
+    cycle[v] = latest + nodes_[v].post;
+    ran[v] = 1;
+    ++done;
+    for (std::uint32_t o = out_first_[v]; o < out_first_[v + 1]; ++o) {
+      release(out_[o]);
+    }
+    const role& r = roles_[v];
+    if (r.stream != none && !r.write && depths[r.stream] != 0 &&
+        r.index + depths[r.stream] < streams_[r.stream].writes.size()) {
+      release(streams_[r.stream].writes[r.index + depths[r.stream]]);
+    }
+  }
+  if (done < n) {
+    bool bench_stuck = false;
+    for (std::size_t i = 0; i < n && !bench_stuck; ++i) {
+      bench_stuck = ran[i] == 0 && bench_made_[i] != 0;
+    }
+    if (bench_stuck) {
+      result.cycle_streams = deadlock_cycle(ran, depths);
+    }
+    if (!result.cycle_streams.empty()) {
+      result.verdict = evaluation::kind::deadlock;
+    } else {
+      result.verdict = evaluation::kind::needs_run;
+      result.why = "components stop early";
+    }
+    return result;
+  }
+  for (const format::graph_poll& poll : polls_) {
+    const graph_stream& s = streams_[poll.stream];
+    bool answer = false;
+    if (poll.readable != 0) {
+      answer = poll.index < s.writes.size() && cycle[s.writes[poll.index]] + 1 <= cycle[poll.node];
+    } else {
+      const std::uint64_t depth = depths[poll.stream];
+      answer = depth == 0 || poll.index < depth ||
+               (poll.index - depth < s.reads.size() &&
+                cycle[s.reads[poll.index - depth]] + 1 <= cycle[poll.node] + poll.offset);
+    }
+    if (answer != (poll.answer != 0)) {
+      result.verdict = evaluation::kind::needs_run;
+      result.why = "a non-blocking operation on " + s.name + " would answer otherwise";
+      return result;
+    }
+  }
+  std::int64_t last = -1;
+  for (const graph_stream& s : streams_) {
+    for (const std::vector<std::uint32_t>* nodes : {&s.writes, &s.reads}) {
+      for (const std::uint32_t node : *nodes) {
+        last = std::max(last, cycle[node]);
+      }
+    }
+  }
+  result.cycles = static_cast<std::uint64_t>(last + 1);
+  return result;
+}
+
+// The streams on a dependency cycle through a node of the bench that did not
+// run, found by walking back through inputs that did not run either; empty
+// when the walk ends at a read the recorded run never made.
+std::vector<std::size_t> event_graph::deadlock_cycle(
+    const std::vector<std::uint8_t>& ran, const std::vector<std::uint64_t>& depths) const {
+  std::uint32_t v = 0;
+  while (ran[v] != 0 || bench_made_[v] == 0) {
+    ++v;
+  }
+  std::map<std::uint32_t, std::size_t> seen;  // node -> its place on the walk
+  std::vector<std::uint32_t> walk;
+  while (seen.emplace(v, walk.size()).second) {
+    walk.push_back(v);
+    std::uint32_t next = room_input(v, depths);
+    if (next == never) {
+      return {};
+    }
+    if (next == none || ran[next] != 0) {
+      next = none;
+      const std::uint32_t end = v + 1 < nodes_.size() ? nodes_[v + 1].first_edge : edges_.size();
+      for (std::uint32_t e = nodes_[v].first_edge; e < end && next == none; ++e) {
+        if (ran[edges_[e].from] == 0) {
+          next = edges_[e].from;
+        }
+      }
+    }
+    if (next == none) {
+      return {};
+    }
+    v = next;
+  }
+  std::vector<std::size_t> streams;
+  const std::size_t start = seen[v];
+  for (std::size_t i = start; i < walk.size(); ++i) {
+    const std::uint32_t to = walk[i];  // waits for walk[i + 1] (or walk[start])
+    const std::uint32_t from = i + 1 < walk.size() ? walk[i + 1] : walk[start];
+    const role& r = roles_[to];
+    const bool on_stream =
+        r.stream != none &&
+        (r.write ? room_input(to, depths) == from : streams_[r.stream].writes[r.index] == from);
+    if (on_stream && std::find(streams.begin(), streams.end(), r.stream) == streams.end()) {
+      streams.push_back(r.stream);
+    }
+  }
+  return streams;
+}
+
+}  // namespace qrn_tools
