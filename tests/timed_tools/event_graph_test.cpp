@@ -1,0 +1,223 @@
+// The event graph of a timed run (QRN_TIME_GRAPH) against real timed runs:
+// re-evaluated cycle counts and deadlocks equal those of runs at the same
+// depths on blocking designs, many depth vectors each; a deadlock names the
+// streams on its cycle; a polling design's flipped answers go to real runs;
+// qrn-depths --verify agrees.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <optional>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "event_graph.h"
+#include "json_value.h"
+#include "program_runs.h"
+#include "support/run_process.h"
+
+namespace {
+
+using qrn_test::process_result;
+using qrn_tools::evaluation;
+using qrn_tools::event_graph;
+
+struct timed_result {
+  qrn_tools::run_result run;
+  std::optional<std::uint64_t> cycles;  // from its report
+};
+
+std::string scratch(const std::string& name) {
+  return ::testing::TempDir() + "/event_graph_" + name;
+}
+
+// One timed run of `program`: unbounded and recording its graph to
+// `graph_path`, or (no path) at the declared depths with `overrides`.
+timed_result timed_run(const std::vector<std::string>& program, const std::string& overrides,
+                       const std::string& graph_path = "") {
+  const std::string report = scratch("report.json");
+  qrn_tools::env_changes env = {
+      {"QRN_TIME", "cycles"},
+      {"QRN_DEPTH", graph_path.empty() ? "declared" : "unbounded"},
+      {"QRN_REPORT", report},
+      {"QRN_DEPTH_OVERRIDE", overrides.empty() ? std::nullopt : std::optional(overrides)},
+      {"QRN_TIME_GRAPH", graph_path.empty() ? std::nullopt : std::optional(graph_path)},
+      {"QRN_SCHEDULE_SEED", std::nullopt}};
+  timed_result result;
+  result.run = qrn_tools::run_programs(program, {env}, 1).front();
+  std::ifstream file(report);
+  std::stringstream text;
+  text << file.rdbuf();
+  const std::optional<qrn_tools::json_value> json = qrn_tools::parse_json(text.str());
+  const qrn_tools::json_value* cycles = json ? json->find("cycles") : nullptr;
+  const qrn_tools::json_value* total = cycles != nullptr ? cycles->find("total") : nullptr;
+  if (total != nullptr) {
+    result.cycles = total->whole();
+  }
+  std::remove(report.c_str());
+  return result;
+}
+
+std::optional<event_graph> recorded(const std::vector<std::string>& program, timed_result& run) {
+  const std::string path = scratch("run.graph");
+  run = timed_run(program, "", path);
+  std::string error;
+  std::optional<event_graph> graph = event_graph::load(path, error);
+  std::remove(path.c_str());
+  EXPECT_TRUE(graph) << error;
+  return graph;
+}
+
+std::string overrides_of(const event_graph& graph, const std::vector<std::uint64_t>& depths) {
+  std::string text;
+  for (std::size_t s = 0; s < depths.size(); ++s) {
+    text += (text.empty() ? "" : ",") + graph.streams()[s].name + "=" + std::to_string(depths[s]);
+  }
+  return text;
+}
+
+// Records `program` once, then compares the graph with a real run at the
+// declared depths, at depth 1 everywhere and at `vectors` random depth
+// vectors (1 to 12 per stream). Returns how many of them deadlocked.
+int expect_graph_equals_runs(const std::vector<std::string>& program, int vectors,
+                             std::uint32_t seed) {
+  timed_result reference;
+  const std::optional<event_graph> loaded = recorded(program, reference);
+  if (!loaded) {
+    return 0;
+  }
+  const event_graph& graph = *loaded;
+  EXPECT_EQ(reference.run.status, 0);
+  EXPECT_EQ(graph.evaluate(graph.recorded_depths()).cycles, reference.cycles.value_or(0));
+  std::vector<std::vector<std::uint64_t>> candidates;
+  std::vector<std::uint64_t> declared;
+  for (const qrn_tools::graph_stream& s : graph.streams()) {
+    declared.push_back(s.configured);
+  }
+  candidates.push_back(declared);
+  candidates.emplace_back(graph.streams().size(), 1);
+  std::mt19937 random(seed);
+  for (int i = 0; i < vectors; ++i) {
+    candidates.emplace_back();
+    for (std::size_t s = 0; s < graph.streams().size(); ++s) {
+      candidates.back().push_back(1 + random() % 12);
+    }
+  }
+  int deadlocks = 0;
+  for (const std::vector<std::uint64_t>& depths : candidates) {
+    const evaluation valued = graph.evaluate(depths);
+    const timed_result run = timed_run(program, overrides_of(graph, depths));
+    const std::string where = overrides_of(graph, depths);
+    EXPECT_NE(valued.verdict, evaluation::kind::needs_run) << where << ": " << valued.why;
+    const bool runs_through = run.run.status == 0 && run.run.out == reference.run.out;
+    EXPECT_EQ(valued.verdict == evaluation::kind::cycles, runs_through) << where;
+    if (runs_through) {
+      EXPECT_EQ(valued.cycles, run.cycles.value_or(0)) << where;
+    } else {
+      EXPECT_FALSE(valued.cycle_streams.empty()) << where;
+      ++deadlocks;
+    }
+  }
+  return deadlocks;
+}
+
+TEST(EventGraph, ReEvaluatedCyclesEqualRealRunsOnBlockingDesigns) {
+  // Bursts into a slow task: depth decides the cycles, never a deadlock.
+  EXPECT_EQ(expect_graph_equals_runs({QRN_PROGRAM_BURSTS}, 12, 1), 0);
+  // Split and merge with workers at several paces; `in` shallower than the
+  // bench's writes deadlocks (the components are launched after them).
+  int deadlocks = 0;
+  for (const char* ii_a : {"1", "3", "5"}) {
+    deadlocks += expect_graph_equals_runs({QRN_PROGRAM_SPLIT_MERGE, ii_a, "2"}, 10, 2);
+  }
+  EXPECT_GT(deadlocks, 0);
+#ifdef QRN_EXAMPLE_FIFO_DEPTH
+  EXPECT_GT(expect_graph_equals_runs({QRN_EXAMPLE_FIFO_DEPTH}, 12, 3), 0);
+#endif
+#ifdef QRN_EXAMPLE_TIMED_PIPELINE
+  expect_graph_equals_runs({QRN_EXAMPLE_TIMED_PIPELINE}, 12, 4);
+#endif
+}
+
+TEST(EventGraph, ADeadlockNamesTheStreamsOnItsCycle) {
+  timed_result reference;
+  const std::optional<event_graph> loaded =
+      recorded({QRN_PROGRAM_SPLIT_MERGE, "1", "1"}, reference);
+  ASSERT_TRUE(loaded);
+  const event_graph& graph = *loaded;
+  std::vector<std::uint64_t> depths = graph.recorded_depths();  // all unbounded
+  std::vector<std::string> names;
+  for (const qrn_tools::graph_stream& s : graph.streams()) {
+    names.push_back(s.name);
+  }
+  // Only `in`, written by the bench before it launches its reader, too shallow.
+  const std::size_t in = std::find(names.begin(), names.end(), "in") - names.begin();
+  ASSERT_LT(in, names.size());
+  depths[in] = 100;
+  evaluation valued = graph.evaluate(depths);
+  ASSERT_EQ(valued.verdict, evaluation::kind::deadlock);
+  ASSERT_EQ(valued.cycle_streams, std::vector<std::size_t>{in});
+  // All shallow but `in`: the run goes through, slower than unbounded.
+  depths.assign(depths.size(), 1);
+  depths[in] = 0;
+  valued = graph.evaluate(depths);
+  ASSERT_EQ(valued.verdict, evaluation::kind::cycles);
+  EXPECT_GT(valued.cycles, graph.recorded_cycles());
+}
+
+process_result depths_tool(std::vector<std::string> args) {
+  args.insert(args.begin(), QRN_PROGRAM_DEPTHS);
+  return qrn_test::run_process(args, std::chrono::seconds(300));
+}
+
+// The line qrn-depths writes on how many candidates the graph valued.
+std::string valued_line(const std::string& err) {
+  for (const std::string& line : qrn_test::lines_of(err)) {
+    if (line.find("the event graph valued") != std::string::npos) {
+      return line;
+    }
+  }
+  return "";
+}
+
+TEST(EventGraph, DepthSearchOnTheGraphAnswersAsRerunsDo) {
+  // Blocking: every candidate valued on the graph, each confirmed by a run.
+  const std::vector<std::string> design = {QRN_PROGRAM_SPLIT_MERGE, "3", "1"};
+  std::vector<std::string> args = {"--verify"};
+  args.insert(args.end(), design.begin(), design.end());
+  const qrn_test::process_result graph = depths_tool(args);
+  args[0] = "--rerun";
+  const qrn_test::process_result rerun = depths_tool(args);
+  EXPECT_EQ(graph.exit_status, 0) << graph.err;
+  EXPECT_EQ(graph.out, rerun.out);
+  EXPECT_NE(graph.err.find(", 0 differ"), std::string::npos) << graph.err;
+  EXPECT_NE(valued_line(graph.err).find("; 0 needed a real run"), std::string::npos) << graph.err;
+  // Polling: candidates whose tryRead answers would flip go to real runs.
+  args = {"--verify", QRN_PROGRAM_SPLIT_MERGE, "3", "1", "poll"};
+  const qrn_test::process_result polled = depths_tool(args);
+  args[0] = "--rerun";
+  const qrn_test::process_result polled_rerun = depths_tool(args);
+  EXPECT_EQ(polled.exit_status, 0) << polled.err;
+  EXPECT_EQ(polled.out, polled_rerun.out);
+  EXPECT_NE(polled.err.find(", 0 differ"), std::string::npos) << polled.err;
+  const std::string line = valued_line(polled.err);
+  EXPECT_NE(line.find("a non-blocking operation on from_"), std::string::npos) << polled.err;
+  EXPECT_EQ(line.find("; 0 needed"), std::string::npos) << polled.err;
+}
+
+#ifdef QRN_EXAMPLE_FIFO_DEPTH
+TEST(EventGraph, DeclaredDepthsThatDeadlockAreReportedWithTheirCycle) {
+  const qrn_test::process_result result = depths_tool({QRN_EXAMPLE_FIFO_DEPTH});
+  EXPECT_EQ(result.exit_status, 0);
+  EXPECT_NE(result.err.find("at the declared depths the design deadlocks: a dependency cycle "
+                            "through streams narrow, wide\n"),
+            std::string::npos)
+      << result.err;
+}
+#endif
+
+}  // namespace
