@@ -40,6 +40,7 @@ struct graph_stream {
   std::uint64_t configured = 0;
   std::vector<std::uint32_t> writes;
   std::vector<std::uint32_t> reads;
+  std::uint64_t element_bits = 0;
   ref next_write;  // the earliest cycle of the next use of each end
   ref next_read;
   // Who uses each end: a clock's graph_slot, bench_user, or 0 before the first.
@@ -100,6 +101,12 @@ graph_stream& stream_of(stream_info& info) {
   const std::size_t capacity = info.depth().capacity;
   s.depth = capacity == qrn::internal::unbounded_capacity ? 0 : capacity;
   s.configured = info.depth().configured;
+  return s;
+}
+
+graph_stream& written_stream(const qrn::internal::timed_stream_ref& stream) {
+  graph_stream& s = stream_of(stream.info);
+  s.element_bits = stream.element_bits;
   return s;
 }
 
@@ -280,6 +287,7 @@ void write_timed_graph() {
     const std::string text = name != names.end() ? name->second : std::string();
     format::graph_stream_header stream;
     stream.name_bytes = static_cast<std::uint32_t>(text.size());
+    stream.element_bits = static_cast<std::uint32_t>(s.element_bits);
     stream.depth = s.depth;
     stream.configured = s.configured;
     stream.writes = s.writes.size();
@@ -295,9 +303,9 @@ void write_timed_graph() {
   }
 }
 
-void graph_write(stream_info& stream, component_clock& clock, std::uint64_t before,
-                 std::uint64_t spacing, std::uint64_t entering) {
-  graph_stream& s = stream_of(stream);
+void graph_write(const qrn::internal::timed_stream_ref& stream, component_clock& clock,
+                 std::uint64_t before, std::uint64_t spacing, std::uint64_t entering) {
+  graph_stream& s = written_stream(stream);
   std::uint32_t order = 0;
   ref& now = clock_of(clock, before, order);
   const std::int64_t latency = clock.pace.latency;
@@ -322,9 +330,9 @@ void graph_read(stream_info& stream, component_clock& clock, std::uint64_t befor
   s.next_read = {node, signed_cycles(spacing)};
 }
 
-void graph_bench_write(stream_info& stream, std::uint64_t entering) {
+void graph_bench_write(const qrn::internal::timed_stream_ref& stream, std::uint64_t entering) {
   recorder& g = graph();
-  graph_stream& s = stream_of(stream);
+  graph_stream& s = written_stream(stream);
   const std::uint32_t node = add_node({s.next_write, g.bench_hold}, room_of(s), true, entering);
   s.writes.push_back(node);
   note_user(s.writer, bench_user);

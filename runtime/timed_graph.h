@@ -33,11 +33,12 @@ void write_timed_graph();
 // ---- The transfers, after the rule decided their cycle. `before`: the
 // caller's clock before the operation; `spacing`: cycles until the caller's
 // next use of the same end.
-void graph_write(qrn::internal::stream_info& stream, qrn::internal::component_clock& clock,
-                 std::uint64_t before, std::uint64_t spacing, std::uint64_t entering);
+void graph_write(const qrn::internal::timed_stream_ref& stream,
+                 qrn::internal::component_clock& clock, std::uint64_t before, std::uint64_t spacing,
+                 std::uint64_t entering);
 void graph_read(qrn::internal::stream_info& stream, qrn::internal::component_clock& clock,
                 std::uint64_t before, std::uint64_t spacing, std::uint64_t cycle);
-void graph_bench_write(qrn::internal::stream_info& stream, std::uint64_t entering);
+void graph_bench_write(const qrn::internal::timed_stream_ref& stream, std::uint64_t entering);
 void graph_bench_read(qrn::internal::stream_info& stream, std::uint64_t cycle);
 // The last write threw: its element never entered.
 void graph_unwrite(qrn::internal::stream_info& stream);

@@ -61,7 +61,7 @@ constexpr std::int32_t order_only = INT32_MIN;
 
 struct graph_stream_header {
   std::uint32_t name_bytes = 0;
-  std::uint32_t element_bits = 0;  // 0: not known
+  std::uint32_t element_bits = 0;  // its element's width; 0: never written
   std::uint64_t depth = 0;         // in force in the recorded run; 0: unbounded
   std::uint64_t configured = 0;    // declared, defaulted or overridden; 0: none
   std::uint64_t writes = 0;

@@ -145,14 +145,14 @@ void admit_write(const timed_stream_ref& stream) {
     t.next_write = issue + spacing(*clock);
     entering = {issue + clock->pace.latency, cause_of(*clock)};
     if (graph_recording()) {
-      graph_write(stream.info, *clock, before, spacing(*clock), entering.cycle);
+      graph_write(stream, *clock, before, spacing(*clock), entering.cycle);
     }
   } else {
     const stamp paced{t.next_write, bench_cause(stream.info)};
     entering = bench_transfer(stream, room.cycle > paced.cycle ? room : paced);
     t.next_write = entering.cycle + 1;
     if (graph_recording()) {
-      graph_bench_write(stream.info, entering.cycle);
+      graph_bench_write(stream, entering.cycle);
     }
   }
   t.ready_at.push_back({entering.cycle + 1, entering.why});

@@ -76,6 +76,7 @@ std::optional<event_graph> event_graph::load(const std::string& path, std::strin
     }
     s.depth = header.depth;
     s.configured = header.configured;
+    s.element_bits = header.element_bits;
     g.streams_.push_back(std::move(s));
   }
   if (!in.take(g.polls_, g.header_.polls) || !in.done()) {

@@ -23,8 +23,9 @@ namespace qrn_tools {
 
 struct graph_stream {
   std::string name;
-  std::uint64_t depth = 0;       // in force in the recorded run; 0: unbounded
-  std::uint64_t configured = 0;  // declared (or defaulted); 0: none
+  std::uint64_t depth = 0;         // in force in the recorded run; 0: unbounded
+  std::uint64_t configured = 0;    // declared (or defaulted); 0: none
+  std::uint64_t element_bits = 0;  // 0: never written
   std::vector<std::uint32_t> writes;
   std::vector<std::uint32_t> reads;
 };

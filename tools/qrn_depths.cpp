@@ -50,7 +50,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cinttypes>
 #include <cstdint>
 #include <cstdio>
@@ -63,14 +62,15 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
-#include <thread>
 #include <tuple>
 #include <utility>
 #include <vector>
 
 #include "event_graph.h"
+#include "joint_depths.h"
 #include "json_string.h"
 #include "json_value.h"
+#include "parallel_for.h"
 #include "program_runs.h"
 #include "seed_range.h"
 
@@ -162,25 +162,6 @@ std::string stream_list(const event_graph& graph, const std::vector<std::size_t>
   return text;
 }
 
-// Calls `work(i)` for every i < count, on one thread per processor.
-template <typename Work>
-void in_parallel(std::size_t count, Work work) {
-  std::atomic<std::size_t> next{0};
-  const auto drain = [&] {
-    for (std::size_t i = next++; i < count; i = next++) {
-      work(i);
-    }
-  };
-  std::vector<std::thread> threads(std::min(count, qrn_tools::processors()) - (count != 0));
-  for (std::thread& thread : threads) {
-    thread = std::thread(drain);
-  }
-  drain();
-  for (std::thread& thread : threads) {
-    thread.join();
-  }
-}
-
 // What the event graphs answered, for the line on standard error.
 struct graph_counts {
   std::uint64_t answered = 0;  // candidates the graphs valued
@@ -201,7 +182,7 @@ class timed_runner {
   // runs side by side.
   std::vector<outcome> run(const std::vector<depth_setup>& setups) const {
     std::vector<std::optional<evaluation>> valued(setups.size());
-    in_parallel(setups.size(), [&](std::size_t i) {
+    qrn_tools::parallel_for(setups.size(), [&](std::size_t i) {
       const outcome* recorded = setups[i].answered;
       if (recorded != nullptr && recorded->graph != nullptr) {
         valued[i] = recorded->graph->evaluate(depths_of(*recorded->graph, setups[i]));
@@ -368,6 +349,11 @@ struct depth_search {
   std::vector<stream_search> streams;
   outcome declared;   // the run at the declared depths
   outcome suggested;  // the run at the full-speed depths
+  // --joint: on the unbounded run's event graph, the least storage within
+  // the slack, and the trade-off curve; `joint_error` when the graph cannot.
+  std::optional<qrn_tools::joint_vector> joint;
+  std::vector<qrn_tools::joint_vector> curve;
+  std::string joint_error;
 };
 
 void stop(depth_search& search, const std::string& error) {
@@ -686,9 +672,134 @@ std::string json_result(const depth_search& s) {
          streams + "]}";
 }
 
+// The joint search of every search that went on, on its unbounded run's
+// graph: the streams it searched range up to their ceilings, the others keep
+// their depths of the ceiling run.
+void search_jointly(std::vector<depth_search>& searches, double slack) {
+  for (depth_search& s : searches) {
+    if (!s.error.empty()) {
+      continue;
+    }
+    const event_graph* graph = s.best.graph.get();
+    if (graph == nullptr) {
+      s.joint_error = "the run recorded no event graph";
+      continue;
+    }
+    qrn_tools::joint_limits limits;
+    limits.fixed = depths_of(*graph, s.base);
+    for (const qrn_tools::graph_stream& stream : graph->streams()) {
+      std::uint64_t ceiling = 0;
+      for (const stream_search& searched : s.streams) {
+        if (searched.searched && searched.reference.name == stream.name) {
+          ceiling = searched.ceiling;
+        }
+      }
+      limits.ceiling.push_back(ceiling);
+    }
+    const evaluation base = graph->evaluate(limits.fixed);
+    if (base.verdict == evaluation::kind::needs_run || graph->reads_clock()) {
+      s.joint_error = base.verdict == evaluation::kind::needs_run
+                          ? base.why
+                          : "the program reads cycle counts: qrn::cycle(), qrn::snapshot_run()";
+      continue;
+    }
+    s.joint = qrn_tools::least_storage(*graph, limits, s.best.total, slack);
+    s.curve = qrn_tools::trade_off(*graph, limits, s.best.total, slack);
+  }
+}
+
+std::string percent(double fraction) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f %%", fraction * 100);
+  return text;
+}
+
+// The graph's streams in the order of the run report (of creation).
+std::vector<std::size_t> report_order(const depth_search& s) {
+  const event_graph& graph = *s.best.graph;
+  std::vector<std::size_t> order(graph.streams().size());
+  std::vector<std::size_t> place(order.size(), s.best.streams.size());
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    order[i] = i;
+    for (std::size_t k = 0; k < s.best.streams.size(); ++k) {
+      if (s.best.streams[k].name == graph.streams()[i].name) {
+        place[i] = std::min(place[i], k);
+      }
+    }
+  }
+  std::stable_sort(order.begin(), order.end(),
+                   [&place](std::size_t a, std::size_t b) { return place[a] < place[b]; });
+  return order;
+}
+
+std::string named_depths(const depth_search& s, const std::vector<std::uint64_t>& depths) {
+  const event_graph& graph = *s.best.graph;
+  std::string text;
+  for (const std::size_t i : report_order(s)) {
+    text += (text.empty() ? "" : " ") + graph.streams()[i].name + "=" +
+            (depths[i] == 0 ? std::string("-") : std::to_string(depths[i]));
+  }
+  return text;
+}
+
+void print_joint(const depth_search& s, double slack) {
+  const std::string seed = s.seed ? "seed " + std::to_string(*s.seed) + ": " : "";
+  if (!s.joint) {
+    std::printf("%sjoint depths: not searched: %s\n", seed.c_str(), s.joint_error.c_str());
+    return;
+  }
+  const qrn_tools::joint_vector& joint = *s.joint;
+  if (joint.found) {
+    std::printf("%sjoint depths, the least storage within %s of unbounded: %s\n", seed.c_str(),
+                percent(slack).c_str(), named_depths(s, joint.depths).c_str());
+  } else {
+    std::printf(
+        "%sjoint depths: none within %s of unbounded up to the ceilings; the best found: %s\n",
+        seed.c_str(), percent(slack).c_str(), named_depths(s, joint.depths).c_str());
+  }
+  std::printf("%sjoint storage: %" PRIu64 " bits; cycles: %" PRIu64 " (unbounded: %" PRIu64 ")\n",
+              seed.c_str(), joint.bits, joint.cycles, s.best.total);
+  std::printf("%strade-off (least storage for each cycle count):\n%s%10s  %12s  %8s\n",
+              seed.c_str(), seed.c_str(), "cycles", "bits", "slower");
+  for (const qrn_tools::joint_vector& point : s.curve) {
+    const double slower = static_cast<double>(point.cycles - s.best.total) /
+                          static_cast<double>(std::max<std::uint64_t>(s.best.total, 1));
+    std::printf("%s%10" PRIu64 "  %12" PRIu64 "  %8s\n", seed.c_str(), point.cycles, point.bits,
+                percent(slower).c_str());
+  }
+}
+
+std::string joint_json(const depth_search& s, double slack) {
+  if (!s.joint) {
+    return R"(,"joint":{"error":)" + qrn_tools::json_string(s.joint_error) + "}";
+  }
+  std::string depths;
+  const event_graph& graph = *s.best.graph;
+  for (const std::size_t i : report_order(s)) {
+    depths += (depths.empty() ? "" : ",") + std::string("{\"name\":") +
+              qrn_tools::json_string(graph.streams()[i].name) + ",\"depth\":" +
+              (s.joint->depths[i] == 0 ? "null" : std::to_string(s.joint->depths[i])) + "}";
+  }
+  std::string curve;
+  for (const qrn_tools::joint_vector& point : s.curve) {
+    curve += (curve.empty() ? "" : ",") + std::string("{\"cycles\":") +
+             std::to_string(point.cycles) + ",\"bits\":" + std::to_string(point.bits) + "}";
+  }
+  std::ostringstream slack_text;
+  slack_text << slack * 100;
+  return R"(,"joint":{"slack_percent":)" + slack_text.str() +
+         ",\"found\":" + (s.joint->found ? "true" : "false") +
+         ",\"cycles\":" + std::to_string(s.joint->cycles) +
+         ",\"bits\":" + std::to_string(s.joint->bits) + ",\"depths\":[" + depths + "],\"curve\":[" +
+         curve + "]}";
+}
+
 struct options {
   std::optional<qrn_tools::seed_range> seeds;
   bool json = false;
+  bool joint = false;   // the joint search (also with --slack or --plot)
+  double slack = 0.01;  // --slack, as a fraction
+  std::string plot;     // --plot: the trade-off curve's SVG file
   bool verify = false;  // reruns what the event graph answered, and compares
   bool rerun = false;   // searches by real runs alone
   std::vector<std::string> program;
@@ -696,8 +807,8 @@ struct options {
 
 [[noreturn]] void usage() {
   std::fprintf(stderr,
-               "usage: qrn-depths [--seeds A-B] [--json] [--verify] [--rerun] PROGRAM [ARGS...]   "
-               "(1 <= A <= B)\n");
+               "usage: qrn-depths [--seeds A-B] [--json] [--verify] [--rerun] [--joint] [--slack "
+               "P%%] [--plot FILE.svg] PROGRAM [ARGS...]   (1 <= A <= B)\n");
   std::exit(2);
 }
 
@@ -712,6 +823,21 @@ options parse(int argc, char** argv) {
       o.verify = true;
     } else if (word == "--rerun" && !o.rerun) {
       o.rerun = true;
+    } else if (word == "--joint") {
+      o.joint = true;
+    } else if (word == "--slack" && at + 1 < argc) {
+      const std::string value = argv[++at];
+      char* end = nullptr;
+      const double percent = std::strtod(value.c_str(), &end);
+      if (end == value.c_str() || (*end != '\0' && std::string(end) != "%") || !(percent >= 0) ||
+          percent > 1e6) {
+        fail("--slack " + value + ": expected a percentage such as 1%");
+      }
+      o.slack = percent / 100;
+      o.joint = true;
+    } else if (word == "--plot" && at + 1 < argc) {
+      o.plot = argv[++at];
+      o.joint = true;
     } else if (word == "--seeds" && !o.seeds && at + 1 < argc) {
       const std::string value = argv[++at];
       o.seeds = qrn_tools::parse_seed_range(word, value);
@@ -738,11 +864,15 @@ void fail_on_error(const std::vector<depth_search>& searches) {
   }
 }
 
-int print_json(const std::vector<depth_search>& searches) {
+int print_json(const std::vector<depth_search>& searches, const options& o) {
   bool all_ok = true;
   for (const depth_search& s : searches) {
     all_ok = all_ok && s.error.empty();
-    std::printf("{\"seed\":%s,%s\n", json_number(s.seed).c_str(), json_result(s).c_str());
+    std::string result = json_result(s);
+    if (o.joint && s.error.empty()) {
+      result.insert(result.size() - 1, joint_json(s, o.slack));
+    }
+    std::printf("{\"seed\":%s,%s\n", json_number(s.seed).c_str(), result.c_str());
   }
   return all_ok ? 0 : 1;
 }
@@ -770,6 +900,38 @@ void print_seeds_table(const qrn_tools::seed_range& range,
     std::printf("%s%" PRIu64 " of %" PRIu64 " give depths or cycle counts other than seed %" PRIu64
                 "'s:%s\n",
                 seeds.c_str(), count, range.count(), range.first, differing.c_str());
+  }
+}
+
+// The trade-off curve of `s` as an SVG picture in `path`; one line on
+// standard error when it cannot be written.
+void write_plot(const std::string& path, const depth_search& s) {
+  std::ofstream file(path, std::ios::trunc);
+  file << qrn_tools::trade_off_svg(s.curve, s.best.total);
+  file.close();
+  if (!file) {
+    std::fprintf(stderr, "qrn-depths: cannot write the plot to %s\n", path.c_str());
+  }
+}
+
+// The per-stream full-speed depths are each found with the other streams at
+// their ceilings; set together they may be slower than unbounded, or than
+// the declared depths. Says so, rather than let the table call them full
+// speed.
+void note_slow_suggestion(const depth_search& s) {
+  const cycle_figure best = figure(s.best, s.best);
+  const cycle_figure declared = figure(s.declared, s.best);
+  const cycle_figure suggested = figure(s.suggested, s.best);
+  if (!s.error.empty() || !best.cycles || !suggested.cycles) {
+    return;
+  }
+  const bool slower_than_declared = declared.cycles && *suggested.cycles > *declared.cycles;
+  if (*suggested.cycles * 100 > *best.cycles * 101 || slower_than_declared) {
+    std::printf("%snote: set together, the full-speed depths take %" PRIu64
+                " cycles, %s; the joint search (--joint) sizes the streams together\n",
+                s.seed ? ("seed " + std::to_string(*s.seed) + ": ").c_str() : "", *suggested.cycles,
+                slower_than_declared ? "more than at the declared depths"
+                                     : "more than 1 % above unbounded");
   }
 }
 
@@ -837,15 +999,29 @@ int main(int argc, char** argv) {
   }
   search(runner, searches);
   run_results(runner, searches);
+  if (o.joint) {
+    search_jointly(searches, o.slack);
+  }
   const bool agreed = report_graphs(runner, searches, o);
+  if (!o.plot.empty()) {
+    write_plot(o.plot, searches.front());
+  }
   if (o.json) {
-    const int status = print_json(searches);
+    const int status = print_json(searches, o);
     return status != 0 ? status : agreed ? 0 : 1;
   }
   if (o.seeds) {
     print_seeds_table(*o.seeds, searches);
   } else {
     print_table(table_of(searches.front()));
+  }
+  for (const depth_search& s : searches) {
+    note_slow_suggestion(s);
+  }
+  if (o.joint) {
+    for (const depth_search& s : searches) {
+      print_joint(s, o.slack);
+    }
   }
   return agreed ? 0 : 1;
 }

@@ -572,7 +572,7 @@ class stream : public stream_abstract_base {
     return timed_run() ? timed_ops().readable(timed_ref()) : held;
   }
   // This stream as the runtime of a timed run sees it.
-  timed_stream_ref timed_ref() { return {info_, this, &stall_of}; }
+  timed_stream_ref timed_ref() { return {info_, this, &stall_of, sizeof(T) * 8}; }
   static bool stall_of(void* self) { return static_cast<stream*>(self)->stall(); }
   // Reports a read of this empty stream that cannot wait.
   [[noreturn]] void fail_empty_read() {

@@ -262,8 +262,8 @@ TEST(QrnDepths, ASeedWhoseRunFailsGivesAFailedLineOrStopsTheTable) {
 
 TEST(QrnDepths, UsageErrorsAndProgramsThatCannotBeMeasured) {
   const std::string usage =
-      "usage: qrn-depths [--seeds A-B] [--json] [--verify] [--rerun] PROGRAM [ARGS...]   "
-      "(1 <= A <= B)\n";
+      "usage: qrn-depths [--seeds A-B] [--json] [--verify] [--rerun] [--joint] [--slack P%] "
+      "[--plot FILE.svg] PROGRAM [ARGS...]   (1 <= A <= B)\n";
   const auto bad_range = [](const std::string& range) {
     return "qrn-depths: bad --seeds " + range + ": expected A-B, whole numbers with 1 <= A <= B\n";
   };
@@ -277,6 +277,10 @@ TEST(QrnDepths, UsageErrorsAndProgramsThatCannotBeMeasured) {
       {{"--seeds", "5-3", QRN_PROGRAM_BURSTS}, bad_range("5-3")},
       {{"--json", "--seeds", "0-2", QRN_PROGRAM_BURSTS}, bad_range("0-2")},
       {{"--seeds", "2", QRN_PROGRAM_BURSTS}, bad_range("2")},
+      {{"--slack", "fast", QRN_PROGRAM_BURSTS},
+       "qrn-depths: --slack fast: expected a percentage such as 1%\n"},
+      {{"--slack", "-1%", QRN_PROGRAM_BURSTS},
+       "qrn-depths: --slack -1%: expected a percentage such as 1%\n"},
       {{"/nonexistent/program"}, "qrn-depths: cannot run /nonexistent/program\n"},
       {{"/bin/sh", "-c", "exit 3"},
        "qrn-depths: /bin/sh exited with status 3 in a timed run with unbounded streams\n"},

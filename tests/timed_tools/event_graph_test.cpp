@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
+#include <map>
 #include <optional>
 #include <random>
 #include <sstream>
@@ -197,7 +198,7 @@ TEST(EventGraph, DepthSearchOnTheGraphAnswersAsRerunsDo) {
   EXPECT_NE(graph.err.find(", 0 differ"), std::string::npos) << graph.err;
   EXPECT_NE(valued_line(graph.err).find("; 0 needed a real run"), std::string::npos) << graph.err;
   // Polling: candidates whose tryRead answers would flip go to real runs.
-  args = {"--verify", QRN_PROGRAM_SPLIT_MERGE, "3", "1", "poll"};
+  args = {"--verify", QRN_PROGRAM_SPLIT_MERGE, "3", "1", "4", "poll"};
   const qrn_test::process_result polled = depths_tool(args);
   args[0] = "--rerun";
   const qrn_test::process_result polled_rerun = depths_tool(args);
@@ -219,5 +220,67 @@ TEST(EventGraph, DeclaredDepthsThatDeadlockAreReportedWithTheirCycle) {
       << result.err;
 }
 #endif
+
+}  // namespace
+
+namespace {
+
+// A depth of the joint line ("... within 1.0 % of unbounded: a=1 b=2").
+std::map<std::string, std::uint64_t> joint_depths(const std::string& out) {
+  std::map<std::string, std::uint64_t> depths;
+  for (const std::string& line : qrn_test::lines_of(out)) {
+    if (line.compare(0, 13, "joint depths,") == 0) {
+      std::istringstream words(line.substr(line.find(": ") + 2));
+      std::string word;
+      while (words >> word) {
+        depths[word.substr(0, word.find('='))] = std::stoull(word.substr(word.find('=') + 1));
+      }
+    }
+  }
+  return depths;
+}
+
+TEST(EventGraph, TheJointSearchFindsWhatPerStreamSearchesMiss) {
+  // worker_a's 40 cycles of latency hold samples that must wait in lap or in
+  // lap2: each alone may be shallow while the other is at its ceiling, so
+  // the per-stream depths, set together, are slow.
+  const qrn_test::process_result result =
+      depths_tool({"--joint", QRN_PROGRAM_SPLIT_MERGE, "1", "1", "40"});
+  ASSERT_EQ(result.exit_status, 0) << result.err;
+  EXPECT_NE(result.out.find("note: set together, the full-speed depths take"), std::string::npos)
+      << result.out;
+  const std::map<std::string, std::uint64_t> joint = joint_depths(result.out);
+  ASSERT_EQ(joint.size(), 8U) << result.out;
+  EXPECT_GE(joint.at("lap") + joint.at("lap2"), 30U) << result.out;
+  // A real run at the joint depths keeps within 1 % of unbounded.
+  std::string overrides;
+  for (const auto& entry : joint) {
+    overrides += (overrides.empty() ? "" : ",") + entry.first + "=" + std::to_string(entry.second);
+  }
+  const timed_result unbounded =
+      timed_run({QRN_PROGRAM_SPLIT_MERGE, "1", "1", "40"}, "", scratch("g"));
+  const timed_result at_joint = timed_run({QRN_PROGRAM_SPLIT_MERGE, "1", "1", "40"}, overrides);
+  ASSERT_TRUE(unbounded.cycles && at_joint.cycles);
+  EXPECT_LE(*at_joint.cycles * 100, *unbounded.cycles * 101);
+  EXPECT_EQ(at_joint.run.out, unbounded.run.out);
+  // Smaller storage than the per-stream answers' ceilings would need, and
+  // each point of the curve slower and smaller than the one before.
+  const std::vector<std::string> lines = qrn_test::lines_of(result.out);
+  const auto curve =
+      std::find(lines.begin(), lines.end(), "trade-off (least storage for each cycle count):");
+  ASSERT_NE(curve, lines.end());
+  std::uint64_t last_cycles = 0;
+  std::uint64_t last_bits = UINT64_MAX;
+  for (auto line = curve + 2; line != lines.end(); ++line) {
+    std::istringstream words(*line);
+    std::uint64_t cycles = 0, bits = 0;
+    words >> cycles >> bits;
+    EXPECT_GT(cycles, last_cycles) << *line;
+    EXPECT_LT(bits, last_bits) << *line;
+    last_cycles = cycles;
+    last_bits = bits;
+  }
+  std::remove(scratch("g").c_str());
+}
 
 }  // namespace

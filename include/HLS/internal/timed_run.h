@@ -65,12 +65,13 @@ struct stream_cycle_stats {
   std::uint64_t bench_reads = 0;       // elements the test bench read
 };
 
-// What a stream hands the runtime: itself and its stall model (which paces
-// the test bench's side of it).
+// What a stream hands the runtime: itself, its stall model (which paces the
+// test bench's side of it) and its element's width.
 struct timed_stream_ref {
   stream_info& info;
   void* stream;
   bool (*stall)(void* stream);
+  std::size_t element_bits;  // the FIFO's width
 };
 
 // The runtime's side of a timed run. All on the main thread.
