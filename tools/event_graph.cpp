@@ -111,6 +111,11 @@ std::optional<event_graph> event_graph::load(const std::string& path, std::strin
       return std::nullopt;
     }
   }
+  g.inputs_.resize(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::uint32_t end = i + 1 < n ? g.nodes_[i + 1].first_edge : g.edges_.size();
+    g.inputs_[i] = end - g.nodes_[i].first_edge;
+  }
   g.out_first_.assign(n + 1, 0);
   for (const format::graph_edge& edge : g.edges_) {
     ++g.out_first_[edge.from + 1];
@@ -141,7 +146,7 @@ std::vector<std::uint64_t> event_graph::recorded_depths() const {
 std::size_t event_graph::bytes() const {
   std::size_t total = nodes_.size() * (sizeof(format::graph_node) + 1 + sizeof(role)) +
                       edges_.size() * sizeof(format::graph_edge) +
-                      (out_first_.size() + out_.size()) * sizeof(std::uint32_t) +
+                      (inputs_.size() + out_first_.size() + out_.size()) * sizeof(std::uint32_t) +
                       polls_.size() * sizeof(format::graph_poll);
   for (const graph_stream& s : streams_) {
     total += (s.writes.size() + s.reads.size()) * sizeof(std::uint32_t);
@@ -177,11 +182,7 @@ evaluation event_graph::evaluate(const std::vector<std::uint64_t>& depths) const
     return result;
   }
   const std::size_t n = nodes_.size();
-  std::vector<std::uint32_t> waiting(n);
-  for (std::size_t i = 0; i < n; ++i) {
-    const std::uint32_t end = i + 1 < n ? nodes_[i + 1].first_edge : edges_.size();
-    waiting[i] = end - nodes_[i].first_edge;
-  }
+  std::vector<std::uint32_t> waiting = inputs_;
   for (std::size_t s = 0; s < streams_.size(); ++s) {
     const std::vector<std::uint32_t>& writes = streams_[s].writes;
     for (std::uint64_t k = depths[s]; depths[s] != 0 && k < writes.size(); ++k) {
@@ -191,6 +192,7 @@ evaluation event_graph::evaluate(const std::vector<std::uint64_t>& depths) const
   std::vector<std::int64_t> cycle(n, 0);
   std::vector<std::uint8_t> ran(n, 0);
   std::vector<std::uint32_t> ready;
+  ready.reserve(n);
   for (std::uint32_t i = 0; i < n; ++i) {
     if (waiting[i] == 0) {
       ready.push_back(i);
