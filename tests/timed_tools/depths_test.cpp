@@ -147,9 +147,9 @@ merged_lines merged(const std::string& out) {
 TEST(QrnDepths, BurstsNeedNineSlotsForFullSpeed) {
   const process_result result = depths({QRN_PROGRAM_BURSTS});
   ASSERT_EQ(result.exit_status, 0) << result.err;
-  // Every binary-search probe valued on the recorded run's event graph.
+  // Every binary-search probe, and the declared and full-speed depths, valued on the graph.
   EXPECT_EQ(result.err,
-            "qrn-depths: the event graph valued 18 of 18 candidates; 0 needed a real run\n");
+            "qrn-depths: the event graph valued 20 of 20 candidates; 0 needed a real run\n");
   EXPECT_EQ(qrn_test::lines_of(result.out).front(), "stream   declared  no deadlock  full speed");
   const depth_table table = parsed(result.out);
   EXPECT_EQ(table.rows.at("samples"), (std::vector<std::string>{"2", "1", "9"}));

@@ -284,3 +284,38 @@ TEST(EventGraph, TheJointSearchFindsWhatPerStreamSearchesMiss) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(EventGraph, BadGraphSettingsGetOneLineAndChangeNothingElse) {
+  const std::vector<std::string> design = {QRN_PROGRAM_SPLIT_MERGE, "3", "1"};
+  const auto run = [&design](const std::string& time, const std::string& graph) {
+    return qrn_tools::run_programs(
+               design, {{{"QRN_TIME", time}, {"QRN_TIME_GRAPH", graph}, {"QRN_REPORT", "off"}}}, 1)
+        .front();
+  };
+  const qrn_tools::run_result plain = run("off", "");
+  const std::string path = scratch("untimed.graph");
+  const qrn_test::process_result untimed =
+      qrn_test::run_process({"/usr/bin/env", "QRN_TIME_GRAPH=" + path, "QRN_REPORT=off",
+                             QRN_PROGRAM_SPLIT_MERGE, "3", "1"},
+                            std::chrono::seconds(60));
+  EXPECT_EQ(untimed.exit_status, 0);
+  EXPECT_EQ(untimed.out, plain.out);
+  EXPECT_EQ(untimed.err, "qrn: no event graph written to " + path +
+                             " (QRN_TIME_GRAPH): the run is not timed (QRN_TIME=cycles)\n");
+  EXPECT_FALSE(std::ifstream(path).good());
+  const qrn_test::process_result unwritable = qrn_test::run_process(
+      {"/usr/bin/env", "QRN_TIME=cycles", "QRN_TIME_GRAPH=/nonexistent/dir/run.graph",
+       "QRN_REPORT=off", QRN_PROGRAM_SPLIT_MERGE, "3", "1"},
+      std::chrono::seconds(60));
+  EXPECT_EQ(unwritable.exit_status, 0);
+  EXPECT_EQ(unwritable.out, plain.out);
+  EXPECT_EQ(unwritable.err.find("qrn: cannot write the event graph to /nonexistent/dir/run.graph "
+                                "(QRN_TIME_GRAPH): "),
+            0U)
+      << unwritable.err;
+  EXPECT_NE(unwritable.err.find("; not recording\n"), std::string::npos) << unwritable.err;
+}
+
+}  // namespace
