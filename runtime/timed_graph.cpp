@@ -270,7 +270,7 @@ void write_timed_graph() {
     return;
   }
   format::graph_header header;
-  std::copy(std::begin(format::magic), std::end(format::magic), header.magic);
+  header.magic = format::magic;
   header.nodes = g.nodes.size();
   header.edges = g.edges.size();
   header.streams = g.streams.size();

@@ -19,14 +19,15 @@
 #ifndef QRN_RUNTIME_TIMED_GRAPH_FORMAT_H
 #define QRN_RUNTIME_TIMED_GRAPH_FORMAT_H
 
+#include <array>
 #include <cstdint>
 
 namespace qrn_graph_format {
 
-constexpr char magic[8] = {'Q', 'R', 'N', 'G', 'R', 'P', 'H', '1'};
+constexpr std::array<char, 8> magic = {'Q', 'R', 'N', 'G', 'R', 'P', 'H', '1'};
 
 struct graph_header {
-  char magic[8];
+  std::array<char, 8> magic{};
   std::uint64_t nodes = 0;
   std::uint64_t edges = 0;
   std::uint64_t streams = 0;
@@ -79,7 +80,7 @@ struct graph_poll {
   std::int32_t offset = 0;
   std::uint8_t readable = 0;
   std::uint8_t answer = 0;
-  std::uint8_t unused[2] = {0, 0};
+  std::array<std::uint8_t, 2> unused{};
 };
 
 }  // namespace qrn_graph_format

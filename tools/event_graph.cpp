@@ -57,8 +57,7 @@ std::optional<event_graph> event_graph::load(const std::string& path, std::strin
   reader in{std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>())};
   event_graph g;
   error = "the event graph " + path + " is damaged";
-  if (!in.take(&g.header_, 1) ||
-      std::memcmp(g.header_.magic, format::magic, sizeof(format::magic)) != 0 ||
+  if (!in.take(&g.header_, 1) || g.header_.magic != format::magic ||
       !in.take(g.nodes_, g.header_.nodes) || !in.take(g.edges_, g.header_.edges) ||
       !in.take(g.bench_made_, g.header_.nodes) || g.nodes_.empty()) {
     return std::nullopt;
