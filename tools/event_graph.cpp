@@ -59,7 +59,8 @@ std::optional<event_graph> event_graph::load(const std::string& path, std::strin
   error = "the event graph " + path + " is damaged";
   if (!in.take(&g.header_, 1) || g.header_.magic != format::magic ||
       !in.take(g.nodes_, g.header_.nodes) || !in.take(g.edges_, g.header_.edges) ||
-      !in.take(g.bench_made_, g.header_.nodes) || g.nodes_.empty()) {
+      !in.take(g.bench_made_, g.header_.nodes) || g.nodes_.empty() ||
+      g.nodes_.front().first_edge != 0) {
     return std::nullopt;
   }
   for (std::uint64_t i = 0; i < g.header_.streams; ++i) {
@@ -68,11 +69,12 @@ std::optional<event_graph> event_graph::load(const std::string& path, std::strin
     if (!in.take(&header, 1)) {
       return std::nullopt;
     }
-    s.name.resize(header.name_bytes);
-    if (!in.take(&s.name[0], s.name.size()) || !in.take(s.writes, header.writes) ||
+    std::vector<char> name;
+    if (!in.take(name, header.name_bytes) || !in.take(s.writes, header.writes) ||
         !in.take(s.reads, header.reads)) {
       return std::nullopt;
     }
+    s.name.assign(name.begin(), name.end());
     s.depth = header.depth;
     s.configured = header.configured;
     s.element_bits = header.element_bits;

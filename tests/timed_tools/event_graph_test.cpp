@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <optional>
 #include <random>
@@ -316,6 +317,29 @@ TEST(EventGraph, BadGraphSettingsGetOneLineAndChangeNothingElse) {
             0U)
       << unwritable.err;
   EXPECT_NE(unwritable.err.find("; not recording\n"), std::string::npos) << unwritable.err;
+}
+
+}  // namespace
+
+namespace {
+
+TEST(EventGraph, ATruncatedOrForeignFileIsRefused) {
+  const std::string path = scratch("whole.graph");
+  timed_run({QRN_PROGRAM_SPLIT_MERGE, "3", "1"}, "", path);
+  std::ifstream whole_file(path, std::ios::binary);
+  const std::string whole((std::istreambuf_iterator<char>(whole_file)),
+                          std::istreambuf_iterator<char>());
+  std::string error;
+  ASSERT_TRUE(event_graph::load(path, error)) << error;
+  for (const std::string& bytes : {whole.substr(0, whole.size() / 2), whole + "x",
+                                   "QRNGRPH2" + whole.substr(8), std::string()}) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+    EXPECT_FALSE(event_graph::load(path, error));
+    EXPECT_EQ(error, "the event graph " + path + " is damaged");
+  }
+  std::remove(path.c_str());
+  EXPECT_FALSE(event_graph::load(path, error));
+  EXPECT_EQ(error, "cannot read the event graph " + path);
 }
 
 }  // namespace
