@@ -290,6 +290,17 @@ TEST(EventGraph, TheJointSearchFindsWhatPerStreamSearchesMiss) {
     last_bits = bits;
   }
   std::remove(scratch("g").c_str());
+  // --json: the joint result after the streams.
+  const qrn_test::process_result json =
+      depths_tool({"--json", "--slack", "1%", QRN_PROGRAM_SPLIT_MERGE, "1", "1", "40"});
+  ASSERT_EQ(json.exit_status, 0) << json.err;
+  const std::optional<qrn_tools::json_value> line = qrn_tools::parse_json(json.out);
+  ASSERT_TRUE(line && line->find("joint") != nullptr) << json.out;
+  const qrn_tools::json_value& found = *line->find("joint");
+  EXPECT_TRUE(found.find("found")->boolean);
+  EXPECT_EQ(found.find("cycles")->whole(), at_joint.cycles);
+  EXPECT_EQ(found.find("depths")->items.size(), 8U);
+  EXPECT_EQ(found.find("curve")->items.size(), static_cast<std::size_t>(lines.end() - curve - 2));
 }
 
 }  // namespace
