@@ -14,8 +14,10 @@
 #define QRN_HLS_INTERNAL_STREAM_RING_H
 
 #include <cstddef>
+#include <cstring>
 #include <memory>
 #include <new>
+#include <type_traits>
 #include <utility>
 
 namespace qrn {
@@ -49,29 +51,35 @@ class stream_ring {
   // The i-th oldest element; requires i < size().
   const T& operator[](std::size_t i) const { return slot(i).value; }
   // Require a nonempty ring.
-  const T& front() const { return slot(0).value; }
-  const packet_sideband& front_sideband() const { return slot(0).band; }
+  const T& front() const { return head_->value; }
+  const packet_sideband& front_sideband() const { return head_->band; }
 
   // ---- Changes ----------------------------------------------------------------
   // Appends a copy of `value` with `band`; when the ring is full it first
   // grows, to at most `bound` entries (but always to room for this one).
-  void push_back(const T& value, const packet_sideband& band, std::size_t bound) {
+  __attribute__((always_inline)) void push_back(const T& value, const packet_sideband& band,
+                                                std::size_t bound) {
     if (size_ == capacity_) {
       grow(bound);
     }
-    ::new (static_cast<void*>(slots_ + index(size_))) entry{value, band};
+    ::new (static_cast<void*>(tail_)) entry{value, band};
+    if (++tail_ == end_) {
+      tail_ = slots_;
+    }
     ++size_;
   }
   // Removes the oldest element and returns it; requires a nonempty ring.
-  T pop_front() {
-    T value(std::move_if_noexcept(slots_[head_].value));
+  __attribute__((always_inline)) T pop_front() {
+    T value(std::move_if_noexcept(head_->value));
     drop_front();
     return value;
   }
   // Removes the oldest element; requires a nonempty ring.
-  void drop_front() {
-    slots_[head_].~entry();
-    head_ = head_ + 1 == capacity_ ? 0 : head_ + 1;
+  __attribute__((always_inline)) void drop_front() {
+    head_->~entry();
+    if (++head_ == end_) {
+      head_ = slots_;
+    }
     --size_;
   }
 
@@ -82,14 +90,13 @@ class stream_ring {
   };
   static constexpr std::size_t first_capacity = 16;
 
-  // The slot of the i-th oldest entry; i <= size() < capacity() or i < size().
-  std::size_t index(std::size_t i) const {
-    const std::size_t at = head_ + i;
-    return at >= capacity_ ? at - capacity_ : at;
+  // The i-th oldest entry; requires i < size().
+  const entry& slot(std::size_t i) const {
+    const std::size_t before_end = static_cast<std::size_t>(end_ - head_);
+    return i < before_end ? head_[i] : slots_[i - before_end];
   }
-  const entry& slot(std::size_t i) const { return slots_[index(i)]; }
 
-  // Moves the entries into a larger array, oldest at slot 0.
+  // Moves the entries into a larger array, oldest first.
   __attribute__((noinline)) void grow(std::size_t bound) {
     std::size_t larger = capacity_ == 0 ? first_capacity : 2 * capacity_;
     if (larger > bound) {
@@ -99,10 +106,30 @@ class stream_ring {
       larger = size_ + 1;
     }
     entry* fresh = std::allocator<entry>().allocate(larger);
+    relocate(fresh, larger);
+    release(slots_, capacity_);
+    slots_ = fresh;
+    end_ = fresh + larger;
+    capacity_ = larger;
+    head_ = fresh;
+    tail_ = fresh + size_;
+  }
+  // Copies the entries, oldest first, into `fresh` (of `count` slots) and
+  // ends the old ones; on failure ends the copies, frees `fresh` and rethrows.
+  void relocate(entry* fresh, std::size_t count) {
+    if (std::is_trivially_copyable<entry>::value) {
+      const std::size_t before_end = size_ == 0 ? 0 : static_cast<std::size_t>(end_ - head_);
+      const std::size_t first = before_end < size_ ? before_end : size_;
+      if (first != 0) {
+        std::memcpy(static_cast<void*>(fresh), head_, first * sizeof(entry));
+        std::memcpy(static_cast<void*>(fresh + first), slots_, (size_ - first) * sizeof(entry));
+      }
+      return;
+    }
     std::size_t moved = 0;
     try {
       for (; moved != size_; ++moved) {
-        entry& from = slots_[index(moved)];
+        entry& from = const_cast<entry&>(slot(moved));
         ::new (static_cast<void*>(fresh + moved))
             entry{std::move_if_noexcept(from.value), from.band};
       }
@@ -110,16 +137,12 @@ class stream_ring {
       while (moved != 0) {
         fresh[--moved].~entry();
       }
-      release(fresh, larger);
+      release(fresh, count);
       throw;
     }
     for (std::size_t i = 0; i != size_; ++i) {
-      slots_[index(i)].~entry();
+      const_cast<entry&>(slot(i)).~entry();
     }
-    release(slots_, capacity_);
-    slots_ = fresh;
-    capacity_ = larger;
-    head_ = 0;
   }
   static void release(entry* slots, std::size_t count) {
     if (slots != nullptr) {
@@ -127,9 +150,11 @@ class stream_ring {
     }
   }
 
-  entry* slots_ = nullptr;  // capacity_ slots; size_ live entries from head_, wrapping around
+  entry* slots_ = nullptr;  // capacity_ slots, to end_; size_ live entries from head_, wrapping
+  entry* end_ = nullptr;
+  entry* head_ = nullptr;  // the oldest entry
+  entry* tail_ = nullptr;  // the slot after the newest entry
   std::size_t capacity_ = 0;
-  std::size_t head_ = 0;  // the oldest entry's slot
   std::size_t size_ = 0;
 };
 

@@ -20,20 +20,23 @@ namespace internal {
 // Whether a plain read of the stream whose storage is `ring` may take the
 // short path.
 template <typename T>
-bool short_read_applies(const stream_ring<T>& ring, stream_info& info) {
+__attribute__((always_inline)) inline bool short_read_applies(const stream_ring<T>& ring,
+                                                              stream_info& info) {
   return short_stream_path() && !ring.empty() && info.depth().writers_asleep == 0 &&
          info.depth().room_pollers == nullptr;
 }
 
 // Whether a plain write to the stream may take the short path; `parked` is
 // its list of components parked until a write.
-inline bool short_write_applies(const stream_info& info, const poll_site* parked) {
+__attribute__((always_inline)) inline bool short_write_applies(const stream_info& info,
+                                                               const poll_site* parked) {
   return short_stream_path() && !info.full() && parked == nullptr;
 }
 
 // The short path's read: takes the oldest element of `ring`.
 template <typename T>
-T take_on_short_path(stream_ring<T>& ring, stream_info& info) {
+__attribute__((always_inline)) inline T take_on_short_path(stream_ring<T>& ring,
+                                                           stream_info& info) {
   T elem = ring.pop_front();
   info.note_read();
   ++moved_elements();
@@ -42,7 +45,8 @@ T take_on_short_path(stream_ring<T>& ring, stream_info& info) {
 
 // The short path's write: appends `value` with no sideband.
 template <typename T>
-void append_on_short_path(stream_ring<T>& ring, const T& value, stream_info& info) {
+__attribute__((always_inline)) inline void append_on_short_path(stream_ring<T>& ring,
+                                                                const T& value, stream_info& info) {
   ring.push_back(value, packet_sideband(), info.depth().capacity);
   info.note_written();
   ++moved_elements();
