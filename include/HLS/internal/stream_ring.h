@@ -91,8 +91,8 @@ class stream_ring {
   static constexpr std::size_t first_capacity = 16;
 
   // The i-th oldest entry; requires i < size().
-  const entry& slot(std::size_t i) const {
-    const std::size_t before_end = static_cast<std::size_t>(end_ - head_);
+  entry& slot(std::size_t i) const {
+    const auto before_end = static_cast<std::size_t>(end_ - head_);
     return i < before_end ? head_[i] : slots_[i - before_end];
   }
 
@@ -106,7 +106,7 @@ class stream_ring {
       larger = size_ + 1;
     }
     entry* fresh = std::allocator<entry>().allocate(larger);
-    relocate(fresh, larger);
+    relocate(fresh, larger, std::is_trivially_copyable<entry>());
     release(slots_, capacity_);
     slots_ = fresh;
     end_ = fresh + larger;
@@ -116,20 +116,20 @@ class stream_ring {
   }
   // Copies the entries, oldest first, into `fresh` (of `count` slots) and
   // ends the old ones; on failure ends the copies, frees `fresh` and rethrows.
-  void relocate(entry* fresh, std::size_t count) {
-    if (std::is_trivially_copyable<entry>::value) {
-      const std::size_t before_end = size_ == 0 ? 0 : static_cast<std::size_t>(end_ - head_);
-      const std::size_t first = before_end < size_ ? before_end : size_;
-      if (first != 0) {
-        std::memcpy(static_cast<void*>(fresh), head_, first * sizeof(entry));
-        std::memcpy(static_cast<void*>(fresh + first), slots_, (size_ - first) * sizeof(entry));
-      }
-      return;
+  // Trivially copyable entries are copied as bytes.
+  void relocate(entry* fresh, std::size_t /*count*/, std::true_type /*trivial*/) {
+    const std::size_t before_end = size_ == 0 ? 0 : static_cast<std::size_t>(end_ - head_);
+    const std::size_t first = before_end < size_ ? before_end : size_;
+    if (first != 0) {
+      std::memcpy(static_cast<void*>(fresh), head_, first * sizeof(entry));
+      std::memcpy(static_cast<void*>(fresh + first), slots_, (size_ - first) * sizeof(entry));
     }
+  }
+  void relocate(entry* fresh, std::size_t count, std::false_type /*trivial*/) {
     std::size_t moved = 0;
     try {
       for (; moved != size_; ++moved) {
-        entry& from = const_cast<entry&>(slot(moved));
+        entry& from = slot(moved);
         ::new (static_cast<void*>(fresh + moved))
             entry{std::move_if_noexcept(from.value), from.band};
       }
@@ -141,7 +141,7 @@ class stream_ring {
       throw;
     }
     for (std::size_t i = 0; i != size_; ++i) {
-      const_cast<entry&>(slot(i)).~entry();
+      slot(i).~entry();
     }
   }
   static void release(entry* slots, std::size_t count) {
