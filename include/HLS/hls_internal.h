@@ -35,7 +35,9 @@
 // - With QRN_SCHEDULE=fibers (see HLS/internal/scheduler.h) only the main
 //   thread uses streams and no operation takes `m_`; where a thread would
 //   wait (a blocking read of an empty stream) or the test bench finds a
-//   stream empty, the operation asks the fiber scheduler to run components.
+//   stream empty, the operation asks the fiber scheduler to run components;
+//   a plain read or write that wakes no one takes the short path (see
+//   HLS/internal/stream_short_path.h).
 // - With QRN_TIME=cycles (see HLS/internal/timed_run.h), reads, writes and
 //   the non-blocking tests also tell the runtime, which stamps each element
 //   with the cycle it becomes readable; a non-blocking operation then sees
@@ -57,7 +59,6 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
-#include <deque>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -73,6 +74,8 @@
 #include "HLS/internal/scheduler.h"
 #include "HLS/internal/spin.h"
 #include "HLS/internal/stream_registry.h"
+#include "HLS/internal/stream_ring.h"
+#include "HLS/internal/stream_short_path.h"
 #include "HLS/internal/timed_run.h"
 #include "HLS/internal/trace.h"
 
@@ -166,10 +169,10 @@ class stream_abstract_base {
   unsigned int m_period_threshold = 1;  // drawn ready/valid period
 };
 
-// Thread-safe FIFO channel. An element is its value in `q_` and its
-// sideband: (start-of-packet, end-of-packet) and the empty-symbol count.
-// Sideband is stored only from the first element written with any (see
-// `plain_head_`), so a stream that never carries it touches one queue.
+// Thread-safe FIFO channel. Its elements, each with its sideband
+// (start-of-packet, end-of-packet, empty-symbol count), are stored in one
+// ring (see stream_ring.h), which a bounded stream's never grows past its
+// depth.
 template <typename T, typename... Params>
 class stream : public stream_abstract_base {
  public:
@@ -205,8 +208,8 @@ class stream : public stream_abstract_base {
   }
 
   // ---- Co-simulation queries (no lock) --------------------------------------
-  bool _internal_cosim_empty() override { return q_.empty(); }
-  std::size_t get_size() override { return q_.size(); }
+  bool _internal_cosim_empty() override { return ring_.empty(); }
+  std::size_t get_size() override { return ring_.size(); }
 
   // ---- Co-simulation by-pointer access (no lock of their own) ---------------
   // `data` points at one T, `sop`/`eop` at one bool each, `empty` at one int.
@@ -256,16 +259,16 @@ class stream : public stream_abstract_base {
   // Takes the oldest element; an empty stream makes `read(true)` sleep until a
   // write and `read(false)` fatal. Thread-safe.
   virtual T read(bool wait = true) {
-    if (plain_fiber_read()) {
-      return take_plain_front();
+    if (short_read_applies(ring_, info_)) {
+      return take_on_short_path(ring_, info_);
     }
     return read_in_general(wait);
   }
   // Appends `arg` with sideband (false, false, 0); waits for room while the
   // stream is full. Thread-safe.
   virtual void write(const T& arg) {
-    if (plain_fiber_write()) {
-      append_plain(arg);
+    if (short_write_applies(info_, parked_pollers_)) {
+      append_on_short_path(ring_, arg, info_);
       return;
     }
     append(arg, false, false, 0);
@@ -273,9 +276,9 @@ class stream : public stream_abstract_base {
   // Takes the oldest element if there is one; otherwise sets `success` false
   // and returns T(). Never blocks. Thread-safe.
   virtual T tryRead(bool& success) {
-    if (plain_fiber_read()) {
+    if (short_read_applies(ring_, info_)) {
       success = true;
-      return take_plain_front();
+      return take_on_short_path(ring_, info_);
     }
     return try_read_in_general(success);
   }
@@ -339,19 +342,19 @@ class stream : public stream_abstract_base {
   T _internal_cosim_front() {
     std::unique_lock<std::mutex> lock = lock_m();
     require_element();
-    return q_.front();
+    return ring_.front();
   }
   T _internal_cosim_front(bool& sop, bool& eop) {
     std::unique_lock<std::mutex> lock = lock_m();
     require_element();
-    T elem = q_.front();
+    T elem = ring_.front();
     assign_front_flags(sop, eop);
     return elem;
   }
   T _internal_cosim_front(bool& sop, bool& eop, int& empty) {
     std::unique_lock<std::mutex> lock = lock_m();
     require_element();
-    T elem = q_.front();
+    T elem = ring_.front();
     assign_front_sideband(sop, eop, empty);
     return elem;
   }
@@ -368,7 +371,7 @@ class stream : public stream_abstract_base {
     if (!success) {
       return empty_poll_result(lock);
     }
-    return q_.front();
+    return ring_.front();
   }
   T tryPeek(bool& success, bool& sop, bool& eop) {
     std::unique_lock<std::mutex> lock = lock_m();
@@ -377,7 +380,7 @@ class stream : public stream_abstract_base {
       return empty_poll_result(lock);
     }
     assign_front_flags(sop, eop);
-    return q_.front();
+    return ring_.front();
   }
   T tryPeek(bool& success, bool& sop, bool& eop, int& empty) {
     std::unique_lock<std::mutex> lock = lock_m();
@@ -386,7 +389,7 @@ class stream : public stream_abstract_base {
       return empty_poll_result(lock);
     }
     assign_front_sideband(sop, eop, empty);
-    return q_.front();
+    return ring_.front();
   }
 
   // ---- Non-blocking tests: whether a read or a write would wait ----------
@@ -461,18 +464,6 @@ class stream : public stream_abstract_base {
   }
 
  private:
-  // ---- The short path (see short_stream_path) -------------------------------
-  // A read whose head element has no stored sideband and that no writer waits
-  // on, and a plain write into a stream with room that stores no sideband and
-  // that no one waits on, only move the element and count it; every other
-  // case takes the general path.
-  bool plain_fiber_read() {
-    return short_stream_path() && plain_head_ != 0 && info_.depth().writers_asleep == 0 &&
-           info_.depth().room_pollers == nullptr;
-  }
-  bool plain_fiber_write() {
-    return short_stream_path() && qp_.empty() && !info_.full() && parked_pollers_ == nullptr;
-  }
   // The plain read and tryRead when the short path does not apply.
   __attribute__((noinline)) T read_in_general(bool wait) {
     std::unique_lock<std::mutex> lock = lock_m();
@@ -487,51 +478,36 @@ class stream : public stream_abstract_base {
     }
     return take_front();
   }
-  T take_plain_front() {
-    T elem = q_.front();
-    q_.pop_front();
-    --plain_head_;
-    info_.note_read();
-    ++moved_elements();
-    return elem;
-  }
-  void append_plain(const T& arg) {
-    q_.push_back(arg);
-    ++plain_head_;
-    info_.note_written();
-    ++moved_elements();
-  }
-
-  // Requires `m_` held and an element present; removes it and its sideband.
+  // Requires `m_` held and an element present; removes it with its sideband.
+  // A throwing copy of the element leaves the stream and the arguments as
+  // they were.
   T take_front() {
-    T elem = q_.front();
-    q_.pop_front();
-    drop_sideband_front();
+    T elem = ring_.pop_front();
+    note_taken();
     return elem;
   }
   // As take_front(), also handing out the element's flags.
   T take_front(bool& sop, bool& eop) {
-    T elem = q_.front();
-    q_.pop_front();
-    assign_front_flags(sop, eop);
-    drop_sideband_front();
+    const packet_sideband band = ring_.front_sideband();
+    T elem = ring_.pop_front();
+    sop = band.sop;
+    eop = band.eop;
+    note_taken();
     return elem;
   }
   // As take_front(), also handing out the element's count and flags.
   T take_front(bool& sop, bool& eop, int& empty) {
-    T elem = q_.front();
-    q_.pop_front();
-    assign_front_sideband(sop, eop, empty);
-    drop_sideband_front();
+    const packet_sideband band = ring_.front_sideband();
+    T elem = ring_.pop_front();
+    empty = band.empty;
+    sop = band.sop;
+    eop = band.eop;
+    note_taken();
     return elem;
   }
-  void drop_sideband_front() {
-    if (plain_head_ != 0) {
-      --plain_head_;
-    } else {
-      qp_.pop_front();
-      qpe_.pop_front();
-    }
+  // After an element left, `m_` held: the timed run, the statistics, a
+  // waiting writer, the trace and the caller's moved count hear of it.
+  void note_taken() {
     if (timed_run()) {
       timed_ops().read(timed_ref());
     }
@@ -540,19 +516,17 @@ class stream : public stream_abstract_base {
       wake_a_writer(info_.depth());
     }
     trace_occupancy(
-        info_, [this] { return q_.size(); }, false);
+        info_, [this] { return ring_.size(); }, false);
     ++moved_elements();
   }
   // Require `m_` held and an element present. The count comes first.
   void assign_front_sideband(bool& sop, bool& eop, int& empty) {
-    empty = plain_head_ != 0 ? 0 : qpe_.front();
+    empty = ring_.front_sideband().empty;
     assign_front_flags(sop, eop);
   }
   void assign_front_flags(bool& sop, bool& eop) {
-    const std::pair<bool, bool> flags =
-        plain_head_ != 0 ? std::pair<bool, bool>(false, false) : qp_.front();
-    sop = flags.first;
-    eop = flags.second;
+    sop = ring_.front_sideband().sop;
+    eop = ring_.front_sideband().eop;
   }
   // Requires `m_` held. Peeks never wait.
   void require_element() {
@@ -837,8 +811,8 @@ class stream : public stream_abstract_base {
     ran_out = cv_.wait_for(lock, until_next_look) == std::cv_status::timeout && woken_ == 0;
   }
   // Waits for room while the stream is full (or returns at once, unchanged,
-  // when a tryWrite is refused); then appends one element (its sideband too
-  // when stored, see `plain_head_`), or nothing if an append throws, and
+  // when a tryWrite is refused); then appends one element with its sideband,
+  // or nothing if the append throws, and
   // wakes one sleeping reader that no earlier write has woken yet and every
   // parked poller. The wake-ups are sent before `m_` is released: once a
   // reader can take the element (and perhaps destroy the stream), the write
@@ -851,22 +825,17 @@ class stream : public stream_abstract_base {
       }
       const bool sideband = sop || eop || empty != 0;
       try {
-        q_.push_back(arg);
+        ring_.push_back(arg, packet_sideband{sop, eop, empty}, info_.depth().capacity);
       } catch (...) {
         forget_timed_write();
         throw;
-      }
-      if (qp_.empty() && !sideband) {
-        ++plain_head_;
-      } else {
-        append_sideband(sop, eop, empty);
       }
       info_.note_written();
       if (sideband) {
         info_.note_sideband(sop || eop, empty != 0);
       }
       trace_occupancy(
-          info_, [this] { return q_.size(); }, true);
+          info_, [this] { return ring_.size(); }, true);
       if (sleepers_ > woken_) {
         ++woken_;
         note_wakeup_sent();
@@ -880,26 +849,6 @@ class stream : public stream_abstract_base {
   }
 
  private:
-  // The sideband of the element just appended to `q_`, which is not a plain
-  // one in a stream without stored sideband; on failure removes that element
-  // again, leaving every queue as before the write.
-  __attribute__((noinline)) void append_sideband(bool sop, bool eop, int empty) {
-    try {
-      qp_.emplace_back(sop, eop);
-    } catch (...) {
-      q_.pop_back();
-      forget_timed_write();
-      throw;
-    }
-    try {
-      qpe_.push_back(empty);
-    } catch (...) {
-      q_.pop_back();
-      qp_.pop_back();
-      forget_timed_write();
-      throw;
-    }
-  }
   // A timed write that admit_timed_write() stamped did not append.
   void forget_timed_write() {
     if (timed_run()) {
@@ -981,7 +930,7 @@ class stream : public stream_abstract_base {
       }
     }
     users.other_thread_waiting = waited_on && users.waiting.empty();
-    users.lost = q_.size();  // every user is out of the stream by now
+    users.lost = ring_.size();  // every user is out of the stream by now
     // Components that waited on a stream they will never need again (the
     // normal end of a bench with local streams) are stopped quietly.
     if (users.other_thread_waiting || (!users.waiting.empty() && users.lost != 0)) {
@@ -1002,19 +951,13 @@ class stream : public stream_abstract_base {
   // Fills `into` for the diagnostics; requires the stream's mutex.
   static void contents_of(const stream_abstract_base& base, stream_contents& into) {
     const auto& self = static_cast<const stream&>(base);
-    into.occupancy = self.q_.size();
+    into.occupancy = self.ring_.size();
     into.sleepers = self.sleepers_;
     into.printable = element_printer<T>::printable;
-    into.first_values = element_printer<T>::first(self.q_, shown_leftover_elements);
+    into.first_values = element_printer<T>::first(self.ring_, shown_leftover_elements);
   }
 
-  std::deque<T> q_;  // guarded by m_
-  // Guarded by m_: the sideband of the newest qp_.size() == qpe_.size()
-  // elements; the `plain_head_` oldest ones, written while no stored element
-  // had any, have (false, false) and 0.
-  std::deque<std::pair<bool, bool>> qp_;  // (start-of-packet, end-of-packet)
-  std::deque<int> qpe_;                   // empty-symbol count
-  std::size_t plain_head_ = 0;
+  stream_ring<T> ring_;  // guarded by m_
   std::mutex m_;
   std::condition_variable cv_;  // readers wait here; writers on info_.depth().room_signal
   unsigned int sleepers_ = 0;   // guarded by m_: readers sleeping on cv_

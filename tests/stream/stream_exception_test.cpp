@@ -1,12 +1,15 @@
 // Element copies that throw. Every stream operation is run with the first,
 // second, third... copy of an element made during it throwing, until one run
-// completes; after each failed run the stream must hold exactly what it held
-// before (same size, every element with its own sideband, a later write read
-// back with its own), and no element instance may leak or be destroyed twice.
-// The exception: a by-pointer read whose copy into the caller's buffer throws
-// has already taken the element, which is then gone (the rest stays intact).
+// completes, on streams whose contents start at the head of the storage,
+// wrap around its end, or fill it so that a write makes it grow (on a
+// stream with a depth, QRN_DEPTH_DEFAULT, as far as the depth allows); after each failed run the
+// stream must hold exactly what it held before (same size, every element with its own sideband, a
+// later write read back with its own), and no element instance may leak or be destroyed twice. The
+// exception: a by-pointer read whose copy into the caller's buffer throws has already taken the
+// element, which is then gone (the rest stays intact).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <deque>
 #include <functional>
 #include <set>
@@ -299,68 +302,92 @@ class StreamThrowingCopy : public ::testing::Test {
 };
 TYPED_TEST_SUITE(StreamThrowingCopy, fragile_streams, fragile_stream_names);
 
+// The contents a case starts from: `elements` elements, written after
+// `lead` others were written and read, which moves where they are stored.
+struct history {
+  int lead;
+  int elements;
+};
+
+std::vector<history> every_history() {
+  const std::size_t depth = qrn_test::declared_default_depth();
+  const int storage = static_cast<int>(std::min<std::size_t>(16, depth));   // a ring's first size
+  const int most = static_cast<int>(std::min<std::size_t>(16, depth - 2));  // room for two writes
+  return {{0, 3}, {storage - 1, 3}, {storage / 2, most}};
+}
+
 TYPED_TEST(StreamThrowingCopy, FailedOperationLeavesTheStreamAsItWas) {
-  const std::deque<element> initial = {
-      {1, {true, false, 1}}, {2, {false, false, -2}}, {3, {false, true, 3}}};
-  for (const operation<TypeParam>& op : every_operation<TypeParam>()) {
-    for (int copies = 0;; ++copies) {
-      ASSERT_LT(copies, 8) << op.name << " still throws after 8 copies";
-      SCOPED_TRACE(std::string(op.name) + ", copy " + std::to_string(copies) + " throws");
-      bool threw = false;
-      {
-        TypeParam stream;
-        std::deque<element> expected = initial;
-        for (const element& e : initial) {
-          stream.write(fragile(e.value), e.band.sop, e.band.eop, e.band.empty);
-        }
-        fragile buffer(100);
-        const element head = expected.front();
-        element got{-1, {!head.band.sop, !head.band.eop, ~head.band.empty}};
-
-        fragile::throw_after(copies);
-        try {
-          op.run(stream, buffer, head, got);
-        } catch (const injected_failure&) {
-          threw = true;
-        }
-        const bool into_buffer = threw && fragile::thrown_into() == &buffer;
-        fragile::throw_after(-1);
-
-        if (!threw) {
-          if (op.kind == effect::appends) {
-            expected.push_back(element{100, op.stored});
-          } else {
-            EXPECT_EQ(got, head);
-            if (op.kind == effect::takes) {
-              expected.pop_front();
-            }
+  for (const history& past : every_history()) {
+    std::deque<element> initial;
+    for (int i = 0; i < past.elements; ++i) {
+      initial.push_back({i + 1, {i % 2 == 0, i % 3 == 2, i - 1}});
+    }
+    for (const operation<TypeParam>& op : every_operation<TypeParam>()) {
+      for (int copies = 0;; ++copies) {
+        ASSERT_LT(copies, 24) << op.name << " still throws after 24 copies";
+        SCOPED_TRACE(std::string(op.name) + ", copy " + std::to_string(copies) + " throws, after " +
+                     std::to_string(past.lead) + " moved and with " +
+                     std::to_string(past.elements) + " stored");
+        bool threw = false;
+        {
+          TypeParam stream;
+          std::deque<element> expected = initial;
+          for (int i = 0; i < past.lead; ++i) {
+            stream.write(fragile(-i));
+            stream.read(false);
           }
-        } else if (op.kind == effect::takes && into_buffer) {
-          // A by-pointer read copies into the caller's buffer after taking
-          // the element: the element is gone, the rest stays in step.
-          expected.pop_front();
-        }
-        EXPECT_EQ(stream.get_size(), expected.size());
-        EXPECT_EQ(fragile::live().size(), expected.size() + 1) << "instances besides `buffer`";
+          for (const element& e : initial) {
+            stream.write(fragile(e.value), e.band.sop, e.band.eop, e.band.empty);
+          }
+          fragile buffer(100);
+          const element head = expected.front();
+          element got{-1, {!head.band.sop, !head.band.eop, ~head.band.empty}};
 
-        // A later write comes out last with its own sideband, and every
-        // element before it with its own.
-        expected.push_back(element{99, {true, true, 99}});
-        stream.write(fragile(99), true, true, 99);
-        std::deque<element> drained;
-        while (!stream._internal_cosim_empty()) {
-          element read{-1, {}};
-          const fragile r = stream.read(read.band.sop, read.band.eop, read.band.empty, false);
-          read.value = r.value();
-          drained.push_back(read);
+          fragile::throw_after(copies);
+          try {
+            op.run(stream, buffer, head, got);
+          } catch (const injected_failure&) {
+            threw = true;
+          }
+          const bool into_buffer = threw && fragile::thrown_into() == &buffer;
+          fragile::throw_after(-1);
+
+          if (!threw) {
+            if (op.kind == effect::appends) {
+              expected.push_back(element{100, op.stored});
+            } else {
+              EXPECT_EQ(got, head);
+              if (op.kind == effect::takes) {
+                expected.pop_front();
+              }
+            }
+          } else if (op.kind == effect::takes && into_buffer) {
+            // A by-pointer read copies into the caller's buffer after taking
+            // the element: the element is gone, the rest stays in step.
+            expected.pop_front();
+          }
+          EXPECT_EQ(stream.get_size(), expected.size());
+          EXPECT_EQ(fragile::live().size(), expected.size() + 1) << "instances besides `buffer`";
+
+          // A later write comes out last with its own sideband, and every
+          // element before it with its own.
+          expected.push_back(element{99, {true, true, 99}});
+          stream.write(fragile(99), true, true, 99);
+          std::deque<element> drained;
+          while (!stream._internal_cosim_empty()) {
+            element read{-1, {}};
+            const fragile r = stream.read(read.band.sop, read.band.eop, read.band.empty, false);
+            read.value = r.value();
+            drained.push_back(read);
+          }
+          EXPECT_EQ(drained, expected);
         }
-        EXPECT_EQ(drained, expected);
-      }
-      EXPECT_TRUE(fragile::live().empty()) << fragile::live().size() << " instances leaked";
-      if (!threw) {
-        // Every operation copies at least one element, so copy 0 must throw.
-        EXPECT_GT(copies, 0) << op.name << " completed with its first copy failing";
-        break;
+        EXPECT_TRUE(fragile::live().empty()) << fragile::live().size() << " instances leaked";
+        if (!threw) {
+          // Every operation copies at least one element, so copy 0 must throw.
+          EXPECT_GT(copies, 0) << op.name << " completed with its first copy failing";
+          break;
+        }
       }
     }
   }

@@ -9,9 +9,10 @@
 //
 // Operations that would block or be fatal on an empty stream (read of any
 // shape, peeks, by-pointer reads and peeks) are skipped while the reference
-// is empty. Used by the seeded test (stream_model_test.cpp) and by the
-// libFuzzer target (stream_model_fuzzer.cpp), so that a fuzzer finding
-// replays as a test input.
+// is empty; on a stream with a depth, writes that would block are skipped
+// while the reference holds that many, and a tryWrite must be refused. Used by the seeded test
+// (stream_model_test.cpp) and by the libFuzzer target (stream_model_fuzzer.cpp), so that a fuzzer
+// finding replays as a test input.
 #ifndef QRN_TESTS_STREAM_STREAM_MODEL_H
 #define QRN_TESTS_STREAM_STREAM_MODEL_H
 
@@ -92,7 +93,9 @@ struct model_outcome {
 template <typename Stream>
 class stream_model {
  public:
-  explicit stream_model(Stream& stream) : s_(stream), base_(stream) {}
+  // `depth`: the stream's depth in force, if any.
+  explicit stream_model(Stream& stream, std::size_t depth = SIZE_MAX)
+      : s_(stream), base_(stream), depth_(depth) {}
 
   model_outcome run(byte_choices& in) {
     current_op_ = "construction";
@@ -167,6 +170,11 @@ class stream_model {
     if (takes_or_peeks && model_.empty()) {
       return;  // would block or be fatal
     }
+    const bool blocking_write =
+        op <= op_write_by_ptr_pkt_e && (op < op_try_write || op > op_try_write_count);
+    if (blocking_write && model_.size() >= depth_) {
+      return;  // would block
+    }
     current_op_ = op_name(op);
     apply(in, op);
     if (model_.size() > out_.max_size) {
@@ -205,20 +213,20 @@ class stream_model {
       }
       case op_try_write: {
         const int v = in.value();
-        expect(s_.tryWrite(v), "tryWrite(v) returned false");
-        push(v, false, false, 0);
+        const bool room = model_.size() < depth_;
+        try_written(s_.tryWrite(v), room, model_element{v, false, false, 0});
         break;
       }
       case op_try_write_flags: {
         const int v = in.value();
-        expect(s_.tryWrite(v, sop, eop), "tryWrite(v, sop, eop) returned false");
-        push(v, sop, eop, 0);
+        const bool room = model_.size() < depth_;
+        try_written(s_.tryWrite(v, sop, eop), room, model_element{v, sop, eop, 0});
         break;
       }
       case op_try_write_count: {
         const int v = in.value();
-        expect(s_.tryWrite(v, sop, eop, count), "tryWrite(v, sop, eop, empty) returned false");
-        push(v, sop, eop, count);
+        const bool room = model_.size() < depth_;
+        try_written(s_.tryWrite(v, sop, eop, count), room, model_element{v, sop, eop, count});
         break;
       }
       case op_write_by_ptr: {
@@ -378,6 +386,15 @@ class stream_model {
   void push(int value, bool sop, bool eop, int empty) {
     model_.push_back(model_element{value, sop, eop, empty});
   }
+  // A tryWrite of `e` returned `written`; it must succeed exactly when the
+  // stream had room.
+  void try_written(bool written, bool room, const model_element& e) {
+    if (written != room) {
+      fail(room ? "returned false" : "returned true on a full stream");
+    } else if (written) {
+      push(e.value, e.sop, e.eop, e.empty);
+    }
+  }
   model_element pop() {
     const model_element e = model_.front();
     model_.pop_front();
@@ -477,15 +494,18 @@ class stream_model {
 
   Stream& s_;
   qrn::internal::stream_abstract_base& base_;
+  std::size_t depth_;
   std::deque<model_element> model_;
   model_outcome out_;
   const char* current_op_ = "";
 };
 
 // Runs the model on a fresh stream of each of the three classes, the first
-// byte choosing which; the fuzzer's entry point.
+// byte choosing which, each with `depth` (see stream_model); the fuzzer's
+// entry point.
 inline model_outcome run_stream_model(const std::uint8_t* data, std::size_t size,
-                                      const char** stream_name = nullptr) {
+                                      const char** stream_name = nullptr,
+                                      std::size_t depth = SIZE_MAX) {
   byte_choices in(data, size);
   const unsigned kind = in.byte() % 3;
   if (stream_name != nullptr) {
@@ -493,14 +513,14 @@ inline model_outcome run_stream_model(const std::uint8_t* data, std::size_t size
   }
   if (kind == 0) {
     qrn::internal::stream<int> s;
-    return stream_model<qrn::internal::stream<int>>(s).run(in);
+    return stream_model<qrn::internal::stream<int>>(s, depth).run(in);
   }
   if (kind == 1) {
     qrn::stream_in<int> s;
-    return stream_model<qrn::stream_in<int>>(s).run(in);
+    return stream_model<qrn::stream_in<int>>(s, depth).run(in);
   }
   qrn::stream_out<int> s;
-  return stream_model<qrn::stream_out<int>>(s).run(in);
+  return stream_model<qrn::stream_out<int>>(s, depth).run(in);
 }
 
 }  // namespace qrn_test

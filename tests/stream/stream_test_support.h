@@ -10,6 +10,8 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
+#include <cstdlib>
 #include <mutex>
 #include <ostream>
 #include <string>
@@ -44,6 +46,18 @@ struct stream_type_names {
 template <typename Stream>
 constexpr bool is_directional() {
   return !std::is_same<Stream, qrn::internal::stream<int>>::value;
+}
+
+// The depth every stream of the test has: QRN_DEPTH_DEFAULT when the run
+// declares depths (QRN_DEPTH=declared) and links the runtime, which applies
+// it; otherwise none (SIZE_MAX).
+inline std::size_t declared_default_depth() {
+  const char* mode = std::getenv("QRN_DEPTH");
+  const char* depth = std::getenv("QRN_DEPTH_DEFAULT");
+  if (mode == nullptr || std::string(mode) != "declared" || depth == nullptr) {
+    return SIZE_MAX;
+  }
+  return std::stoul(depth);
 }
 
 // The sideband of one element, compared and printed as one value.

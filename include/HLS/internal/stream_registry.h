@@ -71,15 +71,12 @@ template <typename T>
 struct element_printer<T,
                        decltype(void(std::declval<std::ostream&>() << std::declval<const T&>()))> {
   static constexpr bool printable = true;
+  // `queue[i]` is its i-th oldest element.
   template <typename Queue>
   static std::string first(const Queue& queue, std::size_t count) {
     std::ostringstream text;
-    std::size_t shown = 0;
-    for (const T& element : queue) {
-      if (shown == count) {
-        break;
-      }
-      text << (shown++ == 0 ? "" : ", ") << element;
+    for (std::size_t i = 0; i < count && i < queue.size(); ++i) {
+      text << (i == 0 ? "" : ", ") << queue[i];
     }
     return text.str();
   }

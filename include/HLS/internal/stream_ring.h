@@ -1,0 +1,164 @@
+// The storage of one stream: a ring of entries, each an element with its
+// packet sideband, oldest first.
+//
+// - The ring grows by doubling, never past the bound its caller gives (a
+//   bounded stream's depth), and never shrinks; an unbounded stream's ring is
+//   as large as its largest backlog, rounded up to a power of two.
+// - Strong guarantee: an append whose copy of the element throws, or whose
+//   growth cannot allocate or relocate, leaves the ring as it was; so does a
+//   take whose copy out of the ring throws. Elements are relocated and taken
+//   by move when T's move constructor cannot throw, by copy otherwise.
+//
+// Not thread-safe: the stream guards its ring with its mutex.
+#ifndef QRN_HLS_INTERNAL_STREAM_RING_H
+#define QRN_HLS_INTERNAL_STREAM_RING_H
+
+#include <cstddef>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <type_traits>
+#include <utility>
+
+namespace qrn {
+namespace internal {
+
+// An element's packet sideband: start-of-packet, end-of-packet and the
+// empty-symbol count. A plain write stores the default.
+struct packet_sideband {
+  bool sop = false;
+  bool eop = false;
+  int empty = 0;
+};
+
+template <typename T>
+class stream_ring {
+ public:
+  stream_ring() = default;
+  stream_ring(const stream_ring&) = delete;
+  stream_ring& operator=(const stream_ring&) = delete;
+  ~stream_ring() {
+    while (size_ != 0) {
+      drop_front();
+    }
+    release(slots_, capacity_);
+  }
+
+  // ---- Queries ----------------------------------------------------------------
+  bool empty() const { return size_ == 0; }
+  std::size_t size() const { return size_; }
+  std::size_t capacity() const { return capacity_; }
+  // The i-th oldest element; requires i < size().
+  const T& operator[](std::size_t i) const { return slot(i).value; }
+  // Require a nonempty ring.
+  const T& front() const { return head_->value; }
+  const packet_sideband& front_sideband() const { return head_->band; }
+
+  // ---- Changes ----------------------------------------------------------------
+  // Appends a copy of `value` with `band`; when the ring is full it first
+  // grows, to at most `bound` entries (but always to room for this one).
+  __attribute__((always_inline)) void push_back(const T& value, const packet_sideband& band,
+                                                std::size_t bound) {
+    if (size_ == capacity_) {
+      grow(bound);
+    }
+    ::new (static_cast<void*>(tail_)) entry{value, band};
+    if (++tail_ == end_) {
+      tail_ = slots_;
+    }
+    ++size_;
+  }
+  // Removes the oldest element and returns it; requires a nonempty ring.
+  __attribute__((always_inline)) T pop_front() {
+    T value(std::move_if_noexcept(head_->value));
+    drop_front();
+    return value;
+  }
+  // Removes the oldest element; requires a nonempty ring.
+  __attribute__((always_inline)) void drop_front() {
+    head_->~entry();
+    if (++head_ == end_) {
+      head_ = slots_;
+    }
+    --size_;
+  }
+
+ private:
+  struct entry {
+    T value;
+    packet_sideband band;
+  };
+  static constexpr std::size_t first_capacity = 16;
+
+  // The i-th oldest entry; requires i < size().
+  entry& slot(std::size_t i) const {
+    const auto before_end = static_cast<std::size_t>(end_ - head_);
+    return i < before_end ? head_[i] : slots_[i - before_end];
+  }
+
+  // Moves the entries into a larger array, oldest first.
+  __attribute__((noinline)) void grow(std::size_t bound) {
+    std::size_t larger = capacity_ == 0 ? first_capacity : 2 * capacity_;
+    if (larger > bound) {
+      larger = bound;
+    }
+    if (larger <= size_) {
+      larger = size_ + 1;
+    }
+    entry* fresh = std::allocator<entry>().allocate(larger);
+    relocate(fresh, larger, std::is_trivially_copyable<entry>());
+    release(slots_, capacity_);
+    slots_ = fresh;
+    end_ = fresh + larger;
+    capacity_ = larger;
+    head_ = fresh;
+    tail_ = fresh + size_;
+  }
+  // Copies the entries, oldest first, into `fresh` (of `count` slots) and
+  // ends the old ones; on failure ends the copies, frees `fresh` and rethrows.
+  // Trivially copyable entries are copied as bytes.
+  void relocate(entry* fresh, std::size_t /*count*/, std::true_type /*trivial*/) {
+    const std::size_t before_end = size_ == 0 ? 0 : static_cast<std::size_t>(end_ - head_);
+    const std::size_t first = before_end < size_ ? before_end : size_;
+    if (first != 0) {
+      std::memcpy(static_cast<void*>(fresh), head_, first * sizeof(entry));
+      std::memcpy(static_cast<void*>(fresh + first), slots_, (size_ - first) * sizeof(entry));
+    }
+  }
+  void relocate(entry* fresh, std::size_t count, std::false_type /*trivial*/) {
+    std::size_t moved = 0;
+    try {
+      for (; moved != size_; ++moved) {
+        entry& from = slot(moved);
+        ::new (static_cast<void*>(fresh + moved))
+            entry{std::move_if_noexcept(from.value), from.band};
+      }
+    } catch (...) {
+      while (moved != 0) {
+        fresh[--moved].~entry();
+      }
+      release(fresh, count);
+      throw;
+    }
+    for (std::size_t i = 0; i != size_; ++i) {
+      slot(i).~entry();
+    }
+  }
+  static void release(entry* slots, std::size_t count) {
+    if (slots != nullptr) {
+      std::allocator<entry>().deallocate(slots, count);
+    }
+  }
+
+  entry* slots_ = nullptr;  // capacity_ slots, to end_; size_ live entries from head_, wrapping
+  entry* end_ = nullptr;
+  entry* head_ = nullptr;  // the oldest entry
+  entry* tail_ = nullptr;  // the slot after the newest entry
+  std::size_t capacity_ = 0;
+  std::size_t size_ = 0;
+};
+
+}  // namespace internal
+}  // namespace qrn
+
+#endif  // QRN_HLS_INTERNAL_STREAM_RING_H
