@@ -8,7 +8,12 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
 #include <cstring>
+#include <optional>
+#include <sstream>
 #include <stdexcept>
 
 extern char** environ;
@@ -28,9 +33,11 @@ struct owned_fd {
 
 struct child {
   pid_t pid = -1;
-  int out_fd = -1;      // read end of the child's standard output
+  int out_fd = -1;      // read end of the child's standard output; -1 once it ended
+  int err_fd = -1;      // read end of its standard error; -1 once it ended
   std::size_t run = 0;  // index into the runs
-  std::string out;
+  std::chrono::steady_clock::time_point deadline;
+  run_result result;
 };
 
 // `base` ("NAME=VALUE" entries) with `changes` applied.
@@ -64,63 +71,124 @@ std::vector<char*> exec_array(const std::vector<std::string>& words) {
 }
 
 // Everything the child needs is made before fork(), so that the child only
-// calls async-signal-safe functions until exec.
+// calls async-signal-safe functions until exec. The child leads a process
+// group of its own, so that a kill at the time limit reaches what it started.
 child spawn(const std::vector<char*>& argv, const std::vector<std::string>& environment,
-            int null_fd, std::size_t run) {
+            int null_fd, std::size_t run, double time_limit) {
   const std::vector<char*> envp = exec_array(environment);
-  std::array<int, 2> fds{};
-  if (::pipe2(fds.data(), O_CLOEXEC) != 0) {
+  std::array<int, 2> out{};
+  std::array<int, 2> err{};
+  if (::pipe2(out.data(), O_CLOEXEC) != 0) {
+    fail("cannot make a pipe");
+  }
+  if (::pipe2(err.data(), O_CLOEXEC) != 0) {
+    const int error = errno;
+    ::close(out[0]);
+    ::close(out[1]);
+    errno = error;
     fail("cannot make a pipe");
   }
   const pid_t pid = ::fork();
   if (pid < 0) {
     const int error = errno;
-    ::close(fds[0]);
-    ::close(fds[1]);
+    for (const int fd : {out[0], out[1], err[0], err[1]}) {
+      ::close(fd);
+    }
     errno = error;
     fail("cannot fork");
   }
   if (pid == 0) {
+    ::setpgid(0, 0);
     ::dup2(null_fd, STDIN_FILENO);
-    ::dup2(null_fd, STDERR_FILENO);
-    ::dup2(fds[1], STDOUT_FILENO);
+    ::dup2(out[1], STDOUT_FILENO);
+    ::dup2(err[1], STDERR_FILENO);
     ::execvpe(argv[0], argv.data(), envp.data());
     ::_exit(127);
   }
-  ::close(fds[1]);
+  ::setpgid(pid, pid);  // also here: a kill may come before the child's own call
+  ::close(out[1]);
+  ::close(err[1]);
   child made;
   made.pid = pid;
-  made.out_fd = fds[0];
+  made.out_fd = out[0];
+  made.err_fd = err[0];
   made.run = run;
+  made.deadline = std::chrono::steady_clock::now() +
+                  std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                      std::chrono::duration<double>(time_limit));
   return made;
 }
 
-// Reads what `c` has written; true once its output has ended.
-bool drain(child& c) {
+// Reads what has come on `fd` into `into`, keeping at most `keep` bytes;
+// closes `fd` and sets it to -1 once the output has ended.
+void drain(int& fd, std::string& into, std::size_t keep) {
   std::array<char, 4096> buffer{};
-  const ssize_t got = ::read(c.out_fd, buffer.data(), buffer.size());
+  const ssize_t got = ::read(fd, buffer.data(), buffer.size());
   if (got > 0) {
-    c.out.append(buffer.data(), static_cast<std::size_t>(got));
-    return false;
+    const auto count = static_cast<std::size_t>(got);
+    into.append(buffer.data(), std::min(count, keep - std::min(keep, into.size())));
+  } else if (got == 0 || errno != EINTR) {
+    ::close(fd);
+    fd = -1;
   }
-  return got == 0 || errno != EINTR;
 }
 
-run_result finish(child& c) {
-  ::close(c.out_fd);
-  int status = 0;
-  while (::waitpid(c.pid, &status, 0) < 0 && errno == EINTR) {
+void kill_group(pid_t pid) {
+  if (::kill(-pid, SIGKILL) != 0) {
+    ::kill(pid, SIGKILL);
   }
-  run_result result;
-  result.out = std::move(c.out);
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  return result;
+}
+
+// The child's status once it has ended; none while it runs (with `wait`, it
+// waits for the end).
+std::optional<int> reap(const child& c, bool wait) {
+  int status = 0;
+  pid_t got = 0;
+  do {
+    got = ::waitpid(c.pid, &status, wait ? 0 : WNOHANG);
+  } while (got < 0 && errno == EINTR);
+  if (got == 0) {
+    return std::nullopt;
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+void close_outputs(child& c) {
+  for (int* fd : {&c.out_fd, &c.err_fd}) {
+    if (*fd >= 0) {
+      ::close(*fd);
+      *fd = -1;
+    }
+  }
+}
+
+// Milliseconds until the first deadline of a child not yet killed, at least
+// 1 (-1: none); a child whose outputs have ended but who runs on is polled
+// every 20 ms.
+int poll_timeout(const std::vector<child>& running) {
+  using std::chrono::milliseconds;
+  const auto now = std::chrono::steady_clock::now();
+  long long wait = -1;
+  for (const child& c : running) {
+    long long until = 20;
+    if (c.out_fd >= 0 || c.err_fd >= 0) {
+      until = c.result.timed_out
+                  ? -1
+                  : std::chrono::duration_cast<milliseconds>(c.deadline - now).count() + 1;
+    }
+    if (until >= 0) {
+      until = std::max(until, 1LL);
+      wait = wait < 0 ? until : std::min(wait, until);
+    }
+  }
+  return wait < 0 ? -1 : static_cast<int>(std::min(wait, 1000LL * 60 * 60));
 }
 
 }  // namespace
 
 std::vector<run_result> run_programs(const std::vector<std::string>& argv,
-                                     const std::vector<env_changes>& runs, std::size_t parallel) {
+                                     const std::vector<env_changes>& runs, std::size_t parallel,
+                                     double time_limit) {
   std::vector<std::string> base;
   for (char** entry = environ; *entry != nullptr; ++entry) {
     base.emplace_back(*entry);
@@ -137,30 +205,81 @@ std::vector<run_result> run_programs(const std::vector<std::string>& argv,
     std::size_t next = 0;
     while (next < runs.size() || !running.empty()) {
       for (; next < runs.size() && running.size() < parallel; ++next) {
-        running.push_back(spawn(args, environment_with(base, runs[next]), null_fd.fd, next));
+        running.push_back(
+            spawn(args, environment_with(base, runs[next]), null_fd.fd, next, time_limit));
       }
       std::vector<pollfd> fds;
-      fds.reserve(running.size());
       for (const child& c : running) {
-        fds.push_back({c.out_fd, POLLIN, 0});
+        fds.push_back({c.out_fd, POLLIN, 0});  // poll skips a descriptor of -1
+        fds.push_back({c.err_fd, POLLIN, 0});
       }
-      if (::poll(fds.data(), fds.size(), -1) < 0 && errno != EINTR) {
+      if (::poll(fds.data(), fds.size(), poll_timeout(running)) < 0 && errno != EINTR) {
         fail("poll");
       }
+      const auto now = std::chrono::steady_clock::now();
       for (std::size_t i = running.size(); i-- > 0;) {
-        if (fds[i].revents != 0 && drain(running[i])) {
-          results[running[i].run] = finish(running[i]);
-          running.erase(running.begin() + static_cast<std::ptrdiff_t>(i));
+        child& c = running[i];
+        if (fds[2 * i].revents != 0) {
+          drain(c.out_fd, c.result.out, std::string::npos);
+        }
+        if (fds[2 * i + 1].revents != 0) {
+          drain(c.err_fd, c.result.err, stderr_kept);
+        }
+        if (!c.result.timed_out && now >= c.deadline) {
+          kill_group(c.pid);
+          c.result.timed_out = true;
+        }
+        if (c.out_fd < 0 && c.err_fd < 0) {
+          if (const std::optional<int> status = reap(c, false)) {
+            c.result.status = *status;
+            results[c.run] = std::move(c.result);
+            running.erase(running.begin() + static_cast<std::ptrdiff_t>(i));
+          }
         }
       }
     }
   } catch (...) {
     for (child& c : running) {
-      finish(c);
+      kill_group(c.pid);
+      close_outputs(c);
+      reap(c, true);
     }
     throw;
   }
   return results;
+}
+
+std::optional<double> parse_time_limit(const std::string& value) {
+  if (value.empty() || value.find_first_not_of("0123456789.") != std::string::npos) {
+    return std::nullopt;
+  }
+  char* end = nullptr;
+  const double seconds = std::strtod(value.c_str(), &end);
+  if (*end != '\0' || !(seconds > 0) || seconds > 365.0 * 24 * 3600) {
+    return std::nullopt;
+  }
+  return seconds;
+}
+
+std::string bad_time_limit(const std::string& value) {
+  return "bad --time-limit " + value + ": expected seconds, a number above 0 (such as 30 or 2.5)";
+}
+
+std::string failure_with_report(const run_result& run, double time_limit,
+                                const std::string& context, std::size_t lines) {
+  std::string result = "exited with status " + std::to_string(run.status);
+  if (run.timed_out) {
+    std::ostringstream limit;
+    limit << time_limit;
+    result = "ran past the time limit of " + limit.str() + " s (--time-limit) and was killed";
+  }
+  std::istringstream in(run.err);
+  std::string report;
+  std::string line;
+  for (std::size_t n = 0; n < lines && std::getline(in, line); ++n) {
+    report += "\n  " + line;
+  }
+  return result + context + (report.empty() ? "" : "; its report begins:" + report);
 }
 
 std::size_t processors() {

@@ -301,7 +301,8 @@ class timed_runner {
     }
     std::vector<run_result> results;
     try {
-      results = qrn_tools::run_programs(program_, runs, qrn_tools::processors());
+      results = qrn_tools::run_programs(program_, runs, qrn_tools::processors(),
+                                        qrn_tools::default_time_limit);
     } catch (const std::runtime_error& error) {
       ::rmdir(dir.c_str());
       fail(error.what());
@@ -502,8 +503,9 @@ void run_unbounded(const timed_runner& runner, const std::string& program,
           fail("cannot run " + program);
         }
         if (s.best.result.status != 0) {
-          stop(s, program + " exited with status " + std::to_string(s.best.result.status) +
-                      " in a timed run with unbounded streams");
+          stop(s, program + " " +
+                      qrn_tools::failure_with_report(s.best.result, qrn_tools::default_time_limit,
+                                                     " in a timed run with unbounded streams", 8));
           return;
         }
         if (!s.best.reported) {

@@ -1,4 +1,4 @@
-// qrn-explore [--json] {-n M | --seeds A-B} PROGRAM [ARGS...]
+// qrn-explore [--json] [--time-limit S] {-n M | --seeds A-B} PROGRAM [ARGS...]
 //
 // Runs PROGRAM with QRN_SCHEDULE=fibers once in the fixed order and once
 // under each of the seeds A to B (QRN_SCHEDULE_SEED; -n M means --seeds 1-M;
@@ -6,8 +6,11 @@
 // standard output and exit status with the unseeded run's. Prints that all
 // agree (exit 0), or the seeds that differ, the first difference and the
 // command that replays one (exit 1). Usage errors and programs that cannot be
-// run: exit 2. The children's standard error is discarded and their standard
-// input is /dev/null.
+// run: exit 2. The children's standard input is /dev/null. A run still going
+// after S seconds (default 120) is killed and counts as a run that ended with
+// status 137. When the unseeded run, or the first seeded run that differs,
+// fails (any status but 0), the first lines of its standard error (its hang
+// report, its error) follow on standard error.
 //
 // --json prints instead one line for each run, the unseeded run first:
 //   {"seed":N,"status":S,"output_hash":"H","first_difference":D}
@@ -40,6 +43,7 @@ using qrn_tools::run_result;
 struct options {
   qrn_tools::seed_range seeds;
   bool json = false;
+  double time_limit = qrn_tools::default_time_limit;
   std::vector<std::string> program;
 };
 
@@ -50,8 +54,8 @@ struct options {
 
 [[noreturn]] void usage() {
   std::fprintf(stderr,
-               "usage: qrn-explore [--json] {-n M | --seeds A-B} PROGRAM [ARGS...]   "
-               "(1 <= M, 1 <= A <= B)\n");
+               "usage: qrn-explore [--json] [--time-limit S] {-n M | --seeds A-B} PROGRAM "
+               "[ARGS...]   (1 <= M, 1 <= A <= B, 0 < S)\n");
   std::exit(2);
 }
 
@@ -63,6 +67,16 @@ options parse(int argc, char** argv) {
     const std::string word = argv[at];
     if (word == "--json") {
       o.json = true;
+    } else if (word == "--time-limit") {
+      if (at + 1 == argc) {
+        usage();
+      }
+      const std::string value = argv[++at];
+      const std::optional<double> limit = qrn_tools::parse_time_limit(value);
+      if (!limit) {
+        fail(qrn_tools::bad_time_limit(value));
+      }
+      o.time_limit = *limit;
     } else if (word == "-n" || word == "--seeds") {
       if (have_seeds || at + 1 == argc) {
         usage();
@@ -213,6 +227,25 @@ int report_text(const options& o, const std::vector<run_result>& results) {
   return 1;
 }
 
+// On standard error: how the unseeded run and the first seeded run that
+// differs from it ended, and the start of their reports, for those that failed.
+void show_failures(const options& o, const std::vector<run_result>& results) {
+  const auto show = [&](const std::string& which, const run_result& run) {
+    if (run.status == 0) {
+      return;
+    }
+    std::fprintf(stderr, "qrn-explore: %s %s\n", which.c_str(),
+                 qrn_tools::failure_with_report(run, o.time_limit, "", 8).c_str());
+  };
+  show("the fixed-order run", results.front());
+  for (std::size_t k = 1; k < results.size(); ++k) {
+    if (!agrees(results.front(), results[k])) {
+      show("seed " + std::to_string(o.seeds.first + k - 1), results[k]);
+      return;
+    }
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -224,12 +257,13 @@ int main(int argc, char** argv) {
   }
   std::vector<run_result> results;
   try {
-    results = qrn_tools::run_programs(o.program, runs, qrn_tools::processors());
+    results = qrn_tools::run_programs(o.program, runs, qrn_tools::processors(), o.time_limit);
   } catch (const std::runtime_error& error) {
     fail(error.what());
   }
   if (results.front().status == 127) {
     fail("cannot run " + o.program.front());
   }
+  show_failures(o, results);
   return o.json ? report_json(o, results) : report_text(o, results);
 }

@@ -249,11 +249,12 @@ TEST(Explorer, BadSeedRangesGetOneLineAndStatus2) {
                            ": expected A-B, whole numbers with 1 <= A <= B\n");
   }
   const std::string usage =
-      "usage: qrn-explore [--json] {-n M | --seeds A-B} PROGRAM [ARGS...]   (1 <= M, 1 <= A <= "
-      "B)\n";
+      "usage: qrn-explore [--json] [--time-limit S] {-n M | --seeds A-B} PROGRAM [ARGS...]   "
+      "(1 <= M, 1 <= A <= B, 0 < S)\n";
   for (const std::vector<std::string>& args :
        {std::vector<std::string>{"--json", "--seeds", "1-3"},
-        std::vector<std::string>{"-n", "2", "--seeds", "1-3", QRN_PROGRAM_SCHEDULED, "chain"}}) {
+        std::vector<std::string>{"-n", "2", "--seeds", "1-3", QRN_PROGRAM_SCHEDULED, "chain"},
+        std::vector<std::string>{"-n", "2", "--time-limit"}}) {
     const process_result run = explore(args);
     EXPECT_EQ(run.exit_status, 2);
     EXPECT_EQ(run.err, usage);
@@ -261,3 +262,52 @@ TEST(Explorer, BadSeedRangesGetOneLineAndStatus2) {
 }
 
 }  // namespace
+
+TEST(Explorer, KillsRunsPastTheTimeLimitAndShowsWhyRunsFailed) {
+  // Seed 2 hangs after its report, seed 3 fails with a report of ten lines.
+  const std::string script = R"(echo same
+    case "$QRN_SCHEDULE_SEED" in
+    2) echo "qrn: hang: component spin has used no stream" >&2; exec sleep 60 ;;
+    3) for i in 1 2 3 4 5 6 7 8 9 10; do echo "line $i" >&2; done; exit 4 ;;
+    esac)";
+  const process_result run =
+      explore({"--time-limit", "1.5", "--seeds", "1-3", "/bin/sh", "-c", script});
+  EXPECT_FALSE(run.timed_out);
+  EXPECT_EQ(run.exit_status, 1) << run.err;
+  EXPECT_NE(run.out.find("2 of 3 seeds differ from the fixed order: 2 3\n"), std::string::npos)
+      << run.out;
+  EXPECT_NE(run.out.find("seed 2, first difference: exit status: unseeded 0, seeded 137\n"),
+            std::string::npos)
+      << run.out;
+  EXPECT_EQ(run.err,
+            "qrn-explore: seed 2 ran past the time limit of 1.5 s (--time-limit) and was killed; "
+            "its report begins:\n  qrn: hang: component spin has used no stream\n");
+
+  const process_result failing = explore({"--seeds", "3-3", "/bin/sh", "-c", script});
+  std::string report;
+  for (int i = 1; i <= 8; ++i) {
+    report += "\n  line " + std::to_string(i);
+  }
+  EXPECT_EQ(failing.err,
+            "qrn-explore: seed 3 exited with status 4; its report begins:" + report + "\n");
+
+  // A deadlock in the fixed order: its own hang report, not only its status.
+  const process_result deadlock = explore({"-n", "1", QRN_PROGRAM_SCHEDULED, "deadlock"});
+  EXPECT_EQ(deadlock.exit_status, 0) << deadlock.err;
+  EXPECT_EQ(deadlock.err.rfind("qrn-explore: the fixed-order run exited with status 1; its report "
+                               "begins:\n  qrn: hang: no stream element has moved",
+                               0),
+            0U)
+      << deadlock.err;
+  EXPECT_NE(deadlock.err.find("\n  qrn:   component stuck_stage waits in a blocking read of "
+                              "never_written"),
+            std::string::npos)
+      << deadlock.err;
+
+  for (const std::string limit : {"0", "-1", "x", "1e3", ""}) {
+    const process_result bad = explore({"--time-limit", limit, "-n", "1", "/bin/true"});
+    EXPECT_EQ(bad.exit_status, 2) << limit;
+    EXPECT_EQ(bad.err, "qrn-explore: bad --time-limit " + limit +
+                           ": expected seconds, a number above 0 (such as 30 or 2.5)\n");
+  }
+}

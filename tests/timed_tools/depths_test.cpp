@@ -284,6 +284,9 @@ TEST(QrnDepths, UsageErrorsAndProgramsThatCannotBeMeasured) {
       {{"/nonexistent/program"}, "qrn-depths: cannot run /nonexistent/program\n"},
       {{"/bin/sh", "-c", "exit 3"},
        "qrn-depths: /bin/sh exited with status 3 in a timed run with unbounded streams\n"},
+      {{"/bin/sh", "-c", "echo 'qrn: hang: a' >&2; echo '  b' >&2; exit 1"},
+       "qrn-depths: /bin/sh exited with status 1 in a timed run with unbounded streams; its "
+       "report begins:\n  qrn: hang: a\n    b\n"},
       {{"/bin/true"},
        "qrn-depths: /bin/true wrote no timed run report (QRN_TIME=cycles, QRN_REPORT); does it "
        "link qrn::runtime?\n"},
