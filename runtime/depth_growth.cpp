@@ -10,6 +10,7 @@
 
 #include "HLS/internal/activity.h"
 #include "HLS/internal/stream_registry.h"
+#include "depth_risks.h"
 #include "depth_settings.h"
 #include "run_snapshot.h"
 
@@ -163,7 +164,8 @@ void write_depth_report(std::ostream& out, const qrn::run_report& report) {
     }
   }
   if (depth_mode_setting() == qrn::internal::depth_mode::unbounded) {
-    for (const qrn::stream_report& s : report.streams) {
+    for (const std::size_t at_risk : streams_a_small_depth_can_deadlock(report)) {
+      const qrn::stream_report& s = report.streams[at_risk];
       if (s.depth != 0 && s.peak > s.depth) {
         out << "qrn: warning: stream " << s.name << " (" << s.type << ") peaked at " << s.peak
             << " elements; its declared depth " << s.depth << " would have held up its writer\n";

@@ -1,7 +1,7 @@
 // QRN_DEPTH=grow: a run stuck with a writer held by a full stream goes on
 // with that stream one element deeper; the end of the run lists the depths
 // the run needed. Also the end-of-run warnings of the unbounded mode about
-// streams that held more than their depth.
+// streams that held more than a depth that could deadlock.
 #ifndef QRN_RUNTIME_DEPTH_GROWTH_H
 #define QRN_RUNTIME_DEPTH_GROWTH_H
 

@@ -4,6 +4,10 @@
 //          the other's: bursts of two, then of three, which deadlock at depth
 //          2. The bench lets them settle (run-all) before it lets them read,
 //          so each stream's peak is its burst.
+//   chain  a chain of two components whose second one starts reading only
+//          after run-all, so that every stream peaks at 8 elements: past the
+//          inner stream's depth of 2 in an unbounded run, yet no depth can
+//          deadlock a chain
 //   try    tryWrite on a stream with room and on a full one, plain and with
 //          sideband, through the base and through an interface
 //   byptr  a by-pointer write to a full stream, which waits for the reader
@@ -67,6 +71,35 @@ void run_cycle() {
     std::cout << "round " << round << ": ping got " << ping_sums.read() << ", pong got "
               << pong_sums.read() << '\n';
   }
+}
+
+qrn::stream_in<int> samples;
+qrn::stream<int, qrn::buffer<2>> scaled;
+qrn::stream_in<int> go_sum;
+qrn::stream_out<int> total;
+
+constexpr int samples_in_chain = 8;
+
+void scaler() { scaled.write(2 * samples.read()); }
+
+void summer() {
+  (void)go_sum.read();
+  int sum = 0;
+  for (int i = 0; i < samples_in_chain; ++i) {
+    sum += scaled.read();
+  }
+  total.write(sum);
+}
+
+void run_chain() {
+  qrn::launch_always_run<scaler>();
+  qrn::launch_always_run<summer>();
+  for (int i = 1; i <= samples_in_chain; ++i) {
+    samples.write(i);
+  }
+  __qrn_hls_component_run_all(scaler);
+  go_sum.write(0);
+  std::cout << "total " << total.read() << '\n';
 }
 
 qrn::internal::stream<int> slots;
@@ -183,6 +216,8 @@ int main(int argc, char** argv) {
   const std::string scenario = argc > 1 ? argv[1] : "";
   if (scenario == "cycle") {
     run_cycle();
+  } else if (scenario == "chain") {
+    run_chain();
   } else if (scenario == "try") {
     run_try();
   } else if (scenario == "byptr") {
@@ -192,7 +227,7 @@ int main(int argc, char** argv) {
   } else if (scenario == "wakes") {
     run_wakes();
   } else {
-    std::cerr << "usage: depth_run cycle|try|byptr|local|wakes\n";
+    std::cerr << "usage: depth_run cycle|chain|try|byptr|local|wakes\n";
     return 2;
   }
   return 0;
