@@ -187,7 +187,45 @@ std::string chosen_identifier(const std::vector<declarator>& declared,
   return declared[ordinal % declared.size()].identifier;
 }
 
+// The numbers of the extents that begin at `at` in `code` (`[4][16]`); empty
+// when one of them is not a plain number.
+std::vector<std::size_t> extents_at(const std::string& code, std::size_t at) {
+  std::vector<std::size_t> extents;
+  for (at = skip_blanks(code, at); at < code.size() && code[at] == '[';) {
+    const std::size_t close = code.find(']', at);
+    const std::size_t digits = skip_blanks(code, at + 1);
+    std::size_t end = digits;
+    while (end < code.size() && std::isdigit(static_cast<unsigned char>(code[end])) != 0) {
+      ++end;
+    }
+    if (close == std::string::npos || end == digits || skip_blanks(code, end) != close) {
+      return {};
+    }
+    extents.push_back(std::stoul(code.substr(digits, end - digits)));
+    at = skip_blanks(code, close + 1);
+  }
+  return extents;
+}
+
 }  // namespace
+
+declared_shape declared_shape_at(const qrn::internal::declaration_site& site,
+                                 const std::string& identifier) {
+  declared_shape shape;
+  std::string line;
+  if (site.file == nullptr || site.line <= 0 || !source_line(site.file, site.line, line)) {
+    return shape;
+  }
+  shape.read = true;
+  const std::string code = line.substr(0, line.find("//"));
+  for (const declarator& d : declared_streams(line)) {
+    if (d.array && d.identifier == identifier) {
+      shape.array = true;
+      shape.extents = extents_at(code, d.begin + d.identifier.size());
+    }
+  }
+  return shape;
+}
 
 std::string declaration_name(const qrn::internal::declaration_site& site, unsigned int ordinal) {
   if (site.file == nullptr || site.line <= 0) {

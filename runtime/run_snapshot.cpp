@@ -204,7 +204,8 @@ std::string stream_name(stream_info& stream) {
       }
       return alike.count(address) != 0;
     };
-    std::string found = variable_name(&stream.stream(), stream.object_size(), same_kind);
+    std::string found =
+        variable_name(&stream.stream(), stream.object_size(), same_kind, stream.site());
     if (found.empty()) {
       found = declaration_name(stream.site(), stream.ordinal_at_site());
     }

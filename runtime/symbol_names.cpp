@@ -23,6 +23,7 @@
 
 #include "HLS/internal/names.h"
 #include "debug_info_names.h"
+#include "declaration_names.h"
 #include "local_static_names.h"
 
 namespace qrn_runtime {
@@ -227,10 +228,14 @@ std::string shown_variable_name(const std::string& mangled) {
 
 // "[i]" when the object of `size` bytes at `offset` in the variable of
 // `variable_size` bytes at `first` is element i of an array of such
-// objects, judged by sizes and by `same_kind` at every element; else empty.
+// objects, judged by sizes, by `same_kind` at every element and by `shape`,
+// the line that declares the variable; "[i][j]" by the extents it gives;
+// else empty.
 std::string array_element(const char* first, std::size_t variable_size, std::size_t offset,
-                          std::size_t size, const std::function<bool(const void*)>& same_kind) {
-  if (size == 0 || variable_size % size != 0 || offset % size != 0) {
+                          std::size_t size, const std::function<bool(const void*)>& same_kind,
+                          const declared_shape& shape) {
+  if (size == 0 || variable_size % size != 0 || offset % size != 0 ||
+      (shape.read && !shape.array)) {
     return {};
   }
   for (std::size_t at = 0; at < variable_size; at += size) {
@@ -238,30 +243,49 @@ std::string array_element(const char* first, std::size_t variable_size, std::siz
       return {};
     }
   }
-  return "[" + std::to_string(offset / size) + "]";
+  std::size_t count = 1;
+  for (const std::size_t extent : shape.extents) {
+    count *= extent;
+  }
+  std::size_t index = offset / size;
+  if (shape.extents.empty() || count != variable_size / size) {
+    return "[" + std::to_string(index) + "]";
+  }
+  std::string indices;
+  for (const std::size_t extent : shape.extents) {
+    count /= extent;
+    indices += "[" + std::to_string(index / count) + "]";
+    index %= count;
+  }
+  return indices;
 }
 
 }  // namespace
 
 std::string variable_name(const void* address, std::size_t size,
-                          const std::function<bool(const void*)>& same_kind) {
+                          const std::function<bool(const void*)>& same_kind,
+                          const qrn::internal::declaration_site& site) {
   symbol found;
   if (!symbol_at(address, true, found)) {
     return {};
   }
+  const std::string variable = shown_variable_name(found.mangled);
   const std::size_t offset = reinterpret_cast<std::uintptr_t>(address) - found.start;
   std::string part;
   if (offset != 0 || found.size != size) {
     part = found.link_address != 0 ? part_of_variable(found.link_address, offset, size) : "";
     if (part.empty()) {
+      const std::size_t scope = variable.rfind("::");
+      const declared_shape shape = declared_shape_at(
+          site, scope == std::string::npos ? variable : variable.substr(scope + 2));
       part = array_element(static_cast<const char*>(address) - offset, found.size, offset, size,
-                           same_kind);
+                           same_kind, shape);
     }
     if (part.empty()) {
       return {};
     }
   }
-  return shown_variable_name(found.mangled) + part;
+  return variable + part;
 }
 
 bool has_static_storage(const void* address) {

@@ -57,6 +57,8 @@ TEST(Diagnostics, NamesStreamsAndComponentsAndCountsWhatTheyDid) {
     EXPECT_EQ(counts("fe.samples"), (row{"qrn::stream_out<int>", "5", "5", "5", "0"}));
     EXPECT_EQ(counts("fe.taps[1]"), (row{"qrn::stream_in<int>", "6", "6", "6", "0"}));
     EXPECT_EQ(rows.count("fe.stage.samples"), 1u);
+    EXPECT_EQ(rows.at("link_[3][15]").at(1), "9");
+    EXPECT_EQ(rows.at("pair_of.samples").at(1), "10");
   } else {
     EXPECT_EQ(counts("grid[5]"), (row{"qrn::internal::stream<int>", "3", "3", "3", "0"}));
   }
@@ -70,6 +72,38 @@ TEST(Diagnostics, NamesStreamsAndComponentsAndCountsWhatTheyDid) {
   EXPECT_NE(result.out.find("\ndoubler "), std::string::npos) << result.out;
   EXPECT_NE(result.out.find("\ndut::stage<3> "), std::string::npos) << result.out;
   EXPECT_EQ(result.err, "");
+}
+
+// From the symbol tables alone: an element of an array by the extents that
+// its declaration gives, a member of a global by its declaration line, never
+// as if it were an array element.
+TEST(Diagnostics, NamesPartsOfGlobalsWithoutDebugInformation) {
+  const process_result result = run_process({QRN_PROGRAM_SYMBOLS_ONLY, "names"},
+                                            std::chrono::seconds(60), {"QRN_REPORT=off"});
+  ASSERT_EQ(result.exit_status, 0) << result.err;
+  const auto rows = qrn_test::table_rows(result.out);
+  EXPECT_EQ(rows.at("lanes[2]").at(1), "2") << result.out;
+  EXPECT_EQ(rows.at("grid[1][2]").at(1), "3") << result.out;
+  EXPECT_EQ(rows.at("link_[3][15]").at(1), "9") << result.out;
+  EXPECT_EQ(rows.at("link_[0][0]").at(1), "0") << result.out;
+  std::vector<std::string> members;  // written counts of the rows named by a declaration line
+  for (const auto& row : rows) {
+    EXPECT_NE(row.first.rfind("pair_of", 0), 0u) << row.first;
+    EXPECT_NE(row.first.rfind("fe", 0), 0u) << row.first;
+  }
+  for (const std::string& line : qrn_test::lines_of(result.out)) {
+    if (line.rfind("diagnosed_run.cpp:", 0) == 0) {
+      std::istringstream fields(line);
+      std::string name, type, written;
+      fields >> name >> type >> written;
+      members.push_back(type + " " + written);
+    }
+  }
+  for (const char* member : {"qrn::stream_out<int> 4", "qrn::stream_out<int> 5",
+                             "qrn::stream_in<int> 6", "qrn::stream_out<int> 10"}) {
+    EXPECT_NE(std::find(members.begin(), members.end(), member), members.end()) << member << "\n"
+                                                                                << result.out;
+  }
 }
 
 // Streams the report meets only once they are destroyed, named as readably

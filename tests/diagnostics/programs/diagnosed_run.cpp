@@ -48,6 +48,12 @@ struct front_end {
   qrn::stream_in<int> taps[2];
 };
 front_end fe;
+qrn::internal::stream<int> link_[4][16];
+struct stream_pair {  // same-typed members, laid out as an array of two would be
+  qrn::stream_out<int> raw;
+  qrn::stream_out<int> samples;
+};
+stream_pair pair_of;
 
 struct opaque {  // has no operator<<
   int value;
@@ -134,6 +140,8 @@ int run_names(const std::string& end) {
   pass_through(fe.stage.results, 4);
   pass_through(fe.samples, 5);
   pass_through(fe.taps[1], 6);
+  pass_through(link_[3][15], 9);
+  pass_through(pair_of.samples, 10);
   named.write(7);
   (void)named.read();
   d.write(8);
