@@ -85,17 +85,18 @@ void launch_at_startup() {
   }
 }
 
-// Constructing one launches the always-run loop of `f` once.
+// Constructing one launches the always-run loop of `f` once, paced by
+// `pace` in a timed run.
 template <VoidFuncTy& f>
 class launch_always_run_helper {
  public:
-  launch_always_run_helper() {
+  explicit launch_always_run_helper(const timing& pace) {
     always_run_record& record = always_run_record_of<f>();
     record.signature = component_signature<f>();
     record.parker = &idle_worker_of<f>().parker();
     record.function = &f;
     if (fiber_scheduling()) {
-      record.clock.pace = default_component_timing();
+      record.clock.pace = pace;
       start_clock(record.clock, current_always_run_record() != nullptr);
     }
     task<VoidFuncTy, launch_at_startup<f>, true>::template launch<0>();
@@ -103,15 +104,30 @@ class launch_always_run_helper {
   }
 };
 
+// The one launch of `f` without arguments: the first call's `pace` holds.
+template <VoidFuncTy& f>
+void launch_always_run_once(const timing& pace) {
+  static launch_always_run_helper<f> t(pace);
+  (void)t;
+}
+
 }  // namespace internal
 
 // Starts `f` as an always-running component on its first call; later calls
 // do nothing. Thread-safe.
 template <internal::VoidFuncTy& f>
 void launch_always_run() {
-  static internal::launch_always_run_helper<f> t;
-  (void)t;
+  internal::launch_always_run_once<f>(internal::default_component_timing());
 }
+
+#if __cplusplus < 201703L
+// As launch_always_run<f>(), paced by `pace` in a timed run when this call is
+// the first. (Arguments, qrn::named and launch_task need C++17.)
+template <internal::VoidFuncTy& f>
+void launch_always_run(timing pace) {
+  internal::launch_always_run_once<f>(pace);
+}
+#endif
 
 #if __cplusplus >= 201703L
 // A component's name in the diagnostics and traces, given as the first

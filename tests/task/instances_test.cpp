@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -28,6 +29,30 @@ TEST(ComponentsWithArguments, ByteSizedIntegersShowAsNumbers) {
     return c != '\n' && std::isprint(static_cast<unsigned char>(c)) == 0;
   });
   EXPECT_EQ(unprintable, run.err.end()) << run.err;
+}
+
+// launch_always_run<f>(qrn::timing{...}) in a C++14 test bench: the same
+// results, and in a timed run a slower pace than the default's.
+TEST(ComponentsWithArguments, ACxx14BenchPacesAComponentWithATiming) {
+  const auto run = [](const char* how) {
+    const qrn_test::process_result result =
+        qrn_test::run_process({QRN_PROGRAM_PACED_CXX14, how}, std::chrono::seconds(30));
+    EXPECT_EQ(result.exit_status, 0) << result.err;
+    EXPECT_EQ(result.err, "");
+    const std::string results = "1 11 21 31 41 51 61 71 \nlast cycle ";
+    EXPECT_EQ(result.out.compare(0, results.size(), results), 0) << result.out;
+    return result.out.size() > results.size() ? std::stoul(result.out.substr(results.size())) : 0;
+  };
+  const unsigned long paced = run("paced");
+  const unsigned long plain = run("plain");
+  if (std::getenv("QRN_TIME") != nullptr) {
+    // Eight results at an interval of 3 take more than 21 cycles; at 1, fewer.
+    EXPECT_GT(paced, 21u);
+    EXPECT_LT(plain, 21u);
+  } else {
+    EXPECT_EQ(paced, 0u);
+    EXPECT_EQ(plain, 0u);
+  }
 }
 
 const char* const tasks_output =

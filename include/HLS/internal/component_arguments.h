@@ -19,6 +19,7 @@
 #ifndef QRN_HLS_INTERNAL_COMPONENT_ARGUMENTS_H
 #define QRN_HLS_INTERNAL_COMPONENT_ARGUMENTS_H
 
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <sstream>
@@ -51,10 +52,27 @@ template <typename P>
 using kept_argument_t = std::conditional_t<std::is_lvalue_reference<P>::value,
                                            std::remove_reference_t<P>*, std::decay_t<P>>;
 
-// Keeps `argument` for parameter `P`.
-template <typename P, typename A>
+// Whether an argument of type `Argument` can be given for the parameter
+// `Parameter` at `Position` (from 1) of a component. A mismatch stops the
+// compilation here, with the position and both types in the name of this
+// class; the launch then instantiates nothing that would fail again.
+template <std::size_t Position, typename Parameter, typename Argument>
+struct argument_fits {
+  static constexpr bool value =
+      std::is_lvalue_reference<Parameter>::value
+          ? std::is_convertible<std::remove_reference_t<Argument>&, Parameter>::value
+          : std::is_constructible<kept_argument_t<Parameter>, Argument>::value;
+  static_assert(value,
+                "this argument of a component does not fit its parameter: "
+                "argument_fits<position from 1, parameter type, argument type> names them");
+};
+
+// Keeps `argument` for parameter `P`, the `Position`th.
+template <std::size_t Position, typename P, typename A>
 kept_argument_t<P> keep_argument(A&& argument) {
-  if constexpr (std::is_lvalue_reference<P>::value) {
+  if constexpr (!argument_fits<Position, P, A>::value) {
+    std::abort();  // never compiled into a program: argument_fits stopped the compilation
+  } else if constexpr (std::is_lvalue_reference<P>::value) {
     static_assert(std::is_lvalue_reference<A>::value,
                   "a reference parameter of a component must be given an object (an lvalue): "
                   "the component uses that object for as long as it runs");
@@ -75,7 +93,7 @@ struct kept_arguments<std::tuple<P...>> {
 template <typename Parameters, std::size_t... I, typename... A>
 typename kept_arguments<Parameters>::type keep_all(std::index_sequence<I...>, A&&... arguments) {
   return typename kept_arguments<Parameters>::type(
-      keep_argument<std::tuple_element_t<I, Parameters>>(std::forward<A>(arguments))...);
+      keep_argument<I + 1, std::tuple_element_t<I, Parameters>>(std::forward<A>(arguments))...);
 }
 
 // Keeps `arguments` for the parameters `Parameters` (a std::tuple).
