@@ -71,6 +71,7 @@ void read_mode(depth_setting_state& s) {
   } else if (mode != "unbounded") {
     std::cerr << "qrn: ignoring QRN_DEPTH=" << value.value << value.note()
               << ": expected unbounded, declared or grow; using unbounded\n";
+    qrn::internal::note_bad_setting();
   }
 }
 
@@ -81,6 +82,7 @@ void read_default(depth_setting_state& s) {
       std::cerr << "qrn: ignoring QRN_DEPTH_DEFAULT=" << value.value << value.note()
                 << ": expected a depth of at least 1; streams without a declared depth stay "
                    "unbounded\n";
+      qrn::internal::note_bad_setting();
     }
   }
 }
@@ -101,6 +103,7 @@ void read_overrides(depth_setting_state& s) {
     if (depth == 0 || equals == 0) {
       std::cerr << "qrn: ignoring \"" << entry << "\" in QRN_DEPTH_OVERRIDE" << value.note()
                 << ": expected NAME=DEPTH with a depth of at least 1\n";
+      qrn::internal::note_bad_setting();
     } else {
       s.overrides[entry.substr(0, equals)] = depth;
     }

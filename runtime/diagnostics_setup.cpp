@@ -34,6 +34,7 @@ bool install_diagnostics() {
   qrn_runtime::configure_trace();
   qrn_runtime::configure_timed_graph();
   qrn_runtime::configure_depths();
+  qrn_runtime::check_settings_at_start();
   qrn::internal::diagnostic_hook_table& hooks = qrn::internal::diagnostic_hooks();
   hooks.describe_fatal_use.store(&qrn_runtime::describe_fatal_use);
   hooks.stream_destroyed_while_waited.store(&qrn_runtime::describe_destroyed_while_waited);

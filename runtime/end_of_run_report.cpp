@@ -93,6 +93,7 @@ void configure_end_of_run_report() {
   } else {
     std::cerr << "qrn: ignoring QRN_REPORT=" << text << value.note()
               << ": expected off, summary, table, PATH.json or PATH.csv; using summary\n";
+    qrn::internal::note_bad_setting();
   }
 }
 

@@ -91,9 +91,9 @@ struct fiber {
   qrn::internal::component_clock own_clock;
 };
 
-// QRN_SCHEDULE_SEED: a whole number; unset, or bad (one line on standard
-// error), for the fixed order.
-bool read_seed(std::uint64_t& seed) {
+}  // namespace
+
+bool read_schedule_seed(std::uint64_t& seed) {
   const qrn::internal::setting value = qrn::internal::setting_value("QRN_SCHEDULE_SEED");
   if (!value) {
     return false;
@@ -106,14 +106,17 @@ bool read_seed(std::uint64_t& seed) {
                  "qrn: ignoring QRN_SCHEDULE_SEED=%s%s: expected a whole number; using the fixed "
                  "order\n",
                  value.value, value.note());
+    qrn::internal::note_bad_setting();
     return false;
   }
   return true;
 }
 
+namespace {
+
 class scheduler {
  public:
-  scheduler() : seeded_(read_seed(random_)), ready_(qrn::internal::timed_run()) {}
+  scheduler() : seeded_(read_schedule_seed(random_)), ready_(qrn::internal::timed_run()) {}
 
   void start(std::unique_ptr<std::function<void()>> invocation) {
     std::unique_ptr<fiber> made(new fiber(std::move(invocation), &run_fiber));
@@ -224,7 +227,7 @@ class scheduler {
     if (current_ != nullptr) {
       return;
     }
-    static const seconds_setting limit("QRN_SETTLE_LIMIT", 60);
+    const seconds_setting& limit = settle_limit();
     const std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
     wake_dormant();
     for (unsigned resumes = 1; fiber* next = next_ready_or_idle(); ++resumes) {

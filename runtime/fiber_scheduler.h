@@ -36,6 +36,10 @@ constexpr std::uint32_t default_quantum = 1024;
 // per seed.
 constexpr std::uint32_t seeded_quantum_limit = 64;
 
+// QRN_SCHEDULE_SEED: true with the seed when it is a whole number; false
+// when unset, or bad (one line on standard error), for the fixed order.
+bool read_schedule_seed(std::uint64_t& seed);
+
 // The run-all call with fibers: runs fibers until none can run, or gives up
 // after QRN_SETTLE_LIMIT seconds with a warning naming the busy components.
 void run_all_fibers();

@@ -51,6 +51,7 @@ std::size_t read_stack_size() {
                  "qrn: ignoring QRN_FIBER_STACK=%s%s: expected bytes (K or M suffix allowed) from "
                  "16K to 1024M; using 1M\n",
                  value.value, value.note());
+    qrn::internal::note_bad_setting();
     return default_stack_size;
   }
   const std::size_t page = page_size();

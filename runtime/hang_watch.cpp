@@ -414,6 +414,7 @@ void configure_hang_watch() {
     } else if (!is_word(value, "wait")) {
       std::cerr << "qrn: ignoring QRN_ON_HANG=" << value << on_hang.note()
                 << ": expected wait or exit; using wait\n";
+      qrn::internal::note_bad_setting();
     }
   }
   if (s.soon.count() > 0) {

@@ -33,7 +33,15 @@
 #include "run_snapshot.h"
 #include "seconds_setting.h"
 
+// Defined with the diagnostics (diagnostics_setup.cpp).
+extern "C" int qrn_runtime_diagnostics_anchor;
+
 namespace {
+
+// Keeps the diagnostics in every program that calls run-all, even one linked
+// against the static runtime without the -Wl,-u options that CMake and
+// pkg-config add.
+__attribute__((used)) int* const diagnostics_linked = &qrn_runtime_diagnostics_anchor;
 
 using qrn::internal::activity;
 using qrn::internal::always_run_record;
@@ -112,9 +120,6 @@ void pause_briefly(steady::time_point started) {
     std::this_thread::sleep_for(sleep_step);
   }
 }
-
-// How long run-all waits for components that keep moving elements.
-constexpr double default_settle_limit_seconds = 60;
 
 // Elements moved so far through each live stream (by creation serial) whose
 // lock was free, at one moment. Cheap: no names are looked up.
@@ -224,7 +229,7 @@ bool settle_threads() {
   }
   static const bool exit_handler_installed = qrn::internal::install_exit_handler();
   (void)exit_handler_installed;
-  static const qrn_runtime::seconds_setting limit("QRN_SETTLE_LIMIT", default_settle_limit_seconds);
+  const qrn_runtime::seconds_setting& limit = qrn_runtime::settle_limit();
   const steady::time_point started = steady::now();
   const std::vector<component_snapshot> at_start = take_snapshot(head);
   traffic_window traffic;

@@ -40,6 +40,7 @@ seconds_setting::seconds_setting(const char* variable, double default_seconds,
       std::fprintf(stderr, "qrn: ignoring %s=%s%s: expected a number of seconds (%s); using %s\n",
                    variable, value.value, value.note(), meaning_of_zero,
                    seconds_text(default_seconds).c_str());
+      qrn::internal::note_bad_setting();
     }
   }
   text_ = seconds_text(seconds_);
@@ -47,6 +48,11 @@ seconds_setting::seconds_setting(const char* variable, double default_seconds,
 
 bool seconds_setting::reached(std::chrono::steady_clock::duration elapsed) const {
   return seconds_ > 0 && std::chrono::duration<double>(elapsed).count() >= seconds_;
+}
+
+const seconds_setting& settle_limit() {
+  static const seconds_setting limit("QRN_SETTLE_LIMIT", 60);
+  return limit;
 }
 
 }  // namespace qrn_runtime

@@ -32,6 +32,10 @@ class seconds_setting {
   std::string text_;
 };
 
+// QRN_SETTLE_LIMIT: how long run-all waits for components that keep moving
+// elements (60 s by default). Read on the first call; thread-safe.
+const seconds_setting& settle_limit();
+
 }  // namespace qrn_runtime
 
 #endif  // QRN_RUNTIME_SECONDS_SETTING_H

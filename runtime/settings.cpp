@@ -4,11 +4,18 @@
 
 #include <cctype>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <initializer_list>
 
+#include "HLS/internal/idle_worker.h"
+#include "HLS/internal/scheduler.h"
 #include "HLS/internal/settings.h"
+#include "fiber_scheduler.h"
+#include "fiber_stack.h"
+#include "seconds_setting.h"
 
 namespace qrn_runtime {
 
@@ -21,8 +28,8 @@ namespace {
 constexpr std::initializer_list<const char*> library_settings = {
     "QRN_DEPTH",      "QRN_DEPTH_DEFAULT", "QRN_DEPTH_OVERRIDE", "QRN_FIBER_STACK",
     "QRN_HANG_AFTER", "QRN_ON_HANG",       "QRN_PARK_LIMIT_US",  "QRN_REPORT",
-    "QRN_SCHEDULE",   "QRN_SCHEDULE_SEED", "QRN_SETTLE_LIMIT",   "QRN_TIME",
-    "QRN_TIME_GRAPH", "QRN_TRACE",         "QRN_TRACE_LIMIT",
+    "QRN_SCHEDULE",   "QRN_SCHEDULE_SEED", "QRN_SETTLE_LIMIT",   "QRN_STRICT",
+    "QRN_TIME",       "QRN_TIME_GRAPH",    "QRN_TRACE",          "QRN_TRACE_LIMIT",
 };
 
 // Read by the project's scripts and test programs (tests/run_all.sh,
@@ -54,9 +61,11 @@ void warn_about_unknown_settings() {
     if (option.malformed) {
       std::fprintf(stderr, "qrn: ignoring \"%s\" in qrn_default_options: expected NAME=VALUE\n",
                    option.name.c_str());
+      qrn::internal::note_bad_setting();
     } else if (!listed(library_settings, option.name)) {
       std::fprintf(stderr, "qrn: unknown setting %s (from qrn_default_options); known: %s\n",
                    option.name.c_str(), known.c_str());
+      qrn::internal::note_bad_setting();
     }
   }
   for (char** entry = environ; *entry != nullptr; ++entry) {
@@ -68,8 +77,41 @@ void warn_about_unknown_settings() {
     const std::string name(text, equals);
     if (!listed(library_settings, name) && !listed(project_tool_settings, name)) {
       std::fprintf(stderr, "qrn: unknown setting %s; known: %s\n", name.c_str(), known.c_str());
+      qrn::internal::note_bad_setting();
     }
   }
+}
+
+void check_settings_at_start() {
+  const bool strict = qrn::internal::strict_settings();
+  const qrn::internal::setting seed = qrn::internal::setting_value("QRN_SCHEDULE_SEED");
+  if (seed && !qrn::internal::fiber_scheduling()) {
+    std::fprintf(stderr,
+                 "qrn: QRN_SCHEDULE_SEED=%s%s has no effect without QRN_SCHEDULE=fibers: threads "
+                 "interleave as the system runs them\n",
+                 seed.value, seed.note());
+    qrn::internal::note_bad_setting();
+  }
+  if (!strict) {
+    return;
+  }
+  // The settings that are otherwise read at first use.
+  (void)qrn::internal::fiber_scheduling();
+  (void)qrn::internal::park_limit();
+  (void)fiber_stack_size();
+  std::uint64_t unused_seed = 0;
+  (void)read_schedule_seed(unused_seed);
+  (void)settle_limit();
+  const unsigned bad = qrn::internal::bad_setting_count().load();
+  if (bad > 0) {
+    std::fprintf(stderr,
+                 "qrn: QRN_STRICT=1: ending the run before it starts, with status 2: %u bad or "
+                 "unknown setting%s above\n",
+                 bad, bad == 1 ? "" : "s");
+    std::fflush(stderr);
+    std::_Exit(2);
+  }
+  qrn::internal::strict_run_started().store(true, std::memory_order_release);
 }
 
 bool is_word(const std::string& value, const char* word) {

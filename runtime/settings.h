@@ -17,6 +17,13 @@ namespace qrn_runtime {
 // initialised, before other threads exist.
 void warn_about_unknown_settings();
 
+// After the settings read at start-up: one line for a QRN_SCHEDULE_SEED
+// that cannot act (no fibers) and, under QRN_STRICT=1, reads every other
+// setting now and ends the process with status 2 when any was bad or
+// unknown; else marks the strict run started, so that a bad setting met
+// later ends it too. Called once, while the runtime is initialised.
+void check_settings_at_start();
+
 // True when `value` is `word` (lower case) in any mix of cases.
 bool is_word(const std::string& value, const char* word);
 

@@ -441,6 +441,7 @@ void configure_trace() {
                    "qrn: ignoring QRN_TRACE_LIMIT=%s%s: expected a positive number of events; "
                    "using %llu\n",
                    limit.value, limit.note(), static_cast<unsigned long long>(default_event_limit));
+      qrn::internal::note_bad_setting();
     } else {
       r.limit = events;
     }
@@ -456,6 +457,7 @@ bool start_trace(const std::string& path, const std::string& origin, const std::
   if (extension_of(path, format) == nullptr) {
     std::fprintf(stderr, "qrn: ignoring %s: expected PATH.vcd or PATH.json; not tracing\n",
                  request.c_str());
+    qrn::internal::note_bad_setting();
     return false;
   }
   std::FILE* file = std::fopen(path.c_str(), "w");

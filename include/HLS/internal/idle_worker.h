@@ -72,6 +72,7 @@ inline std::chrono::microseconds read_park_limit() {
                  "park) to %lld; using %lld\n",
                  limit.value, limit.note(), static_cast<long long>(largest_park_limit.count()),
                  static_cast<long long>(default_park_limit.count()));
+    note_bad_setting();
     return default_park_limit;
   }
   return std::chrono::microseconds(micros);

@@ -113,13 +113,17 @@ inline bool read_time_setting() {
     std::fprintf(stderr,
                  "qrn: ignoring QRN_TIME=%s%s: expected cycles or off; the run is not timed\n",
                  time.value, time.note());
+    note_bad_setting();
     return false;
   }
   if (&qrn_timed_run == nullptr || &qrn_fiber_scheduler == nullptr) {
     std::fprintf(stderr,
-                 "qrn: QRN_TIME=cycles%s needs the emulation runtime (link qrn::runtime, or "
-                 "-lqrn_runtime); the run is not timed\n",
+                 "qrn: QRN_TIME=cycles%s needs the emulation runtime's fiber scheduler and timed "
+                 "run, which are not linked (link qrn::runtime or `pkg-config --libs qrn`; by "
+                 "hand, -Wl,-u,qrn_fiber_scheduler -Wl,-u,qrn_timed_run -lqrn_runtime); the run "
+                 "is not timed\n",
                  time.note());
+    note_bad_setting();
     return false;
   }
   return true;
@@ -135,6 +139,7 @@ inline schedule_mode read_schedule_mode() {
     if (schedule && ::strcasecmp(schedule.value, "fibers") != 0) {
       std::fprintf(stderr, "qrn: ignoring QRN_SCHEDULE=%s%s: QRN_TIME=cycles runs on fibers\n",
                    schedule.value, schedule.note());
+      note_bad_setting();
     }
     timed_run_word().store(true, std::memory_order_relaxed);
     return schedule_mode::fibers;
@@ -146,13 +151,16 @@ inline schedule_mode read_schedule_mode() {
     std::fprintf(stderr,
                  "qrn: ignoring QRN_SCHEDULE=%s%s: expected threads or fibers; using threads\n",
                  schedule.value, schedule.note());
+    note_bad_setting();
     return schedule_mode::threads;
   }
   if (&qrn_fiber_scheduler == nullptr) {
     std::fprintf(stderr,
-                 "qrn: QRN_SCHEDULE=fibers%s needs the emulation runtime (link qrn::runtime, or "
-                 "-lqrn_runtime); using threads\n",
+                 "qrn: QRN_SCHEDULE=fibers%s needs the emulation runtime's fiber scheduler, which "
+                 "is not linked (link qrn::runtime or `pkg-config --libs qrn`; by hand, "
+                 "-Wl,-u,qrn_fiber_scheduler -lqrn_runtime); using threads\n",
                  schedule.note());
+    note_bad_setting();
     return schedule_mode::threads;
   }
   return schedule_mode::fibers;

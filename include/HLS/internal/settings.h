@@ -16,6 +16,8 @@
 #ifndef QRN_HLS_INTERNAL_SETTINGS_H
 #define QRN_HLS_INTERNAL_SETTINGS_H
 
+#include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -107,6 +109,50 @@ inline setting setting_value(const char* name) {
   }
   const default_option* option = program_default_options().find(name);
   return {name, option != nullptr ? option->value.c_str() : nullptr, option != nullptr};
+}
+
+// How many bad or unknown settings have had their line on standard error.
+inline std::atomic<unsigned>& bad_setting_count() {
+  static std::atomic<unsigned> count{0};  // constant-initialised
+  return count;
+}
+
+// Set by the runtime once QRN_STRICT=1 has checked every setting at start-up.
+inline std::atomic<bool>& strict_run_started() {
+  static std::atomic<bool> started{false};  // constant-initialised
+  return started;
+}
+
+// Called by a setting's reader right after the line about its bad value:
+// counts it and, in a strict run that has started, ends the process with
+// status 2 (the runtime's start-up check ends it before that). Thread-safe.
+inline void note_bad_setting() {
+  bad_setting_count().fetch_add(1, std::memory_order_relaxed);
+  if (strict_run_started().load(std::memory_order_acquire)) {
+    std::fprintf(stderr, "qrn: QRN_STRICT=1: ending the run with status 2\n");
+    std::fflush(stderr);
+    std::_Exit(2);
+  }
+}
+
+// QRN_STRICT: 1 to end a run whose settings are bad or unknown before it
+// starts, with status 2; 0 (the default) to go on with one line about each.
+// Read once per process; a bad value gets one line and is 0.
+inline bool strict_settings() {
+  static const bool strict = [] {
+    const setting value = setting_value("QRN_STRICT");
+    if (!value || std::strcmp(value.value, "0") == 0) {
+      return false;
+    }
+    if (std::strcmp(value.value, "1") != 0) {
+      std::fprintf(stderr, "qrn: ignoring QRN_STRICT=%s%s: expected 1 or 0; not strict\n",
+                   value.value, value.note());
+      note_bad_setting();
+      return false;
+    }
+    return true;
+  }();
+  return strict;
 }
 
 }  // namespace internal
