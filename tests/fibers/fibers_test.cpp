@@ -7,6 +7,7 @@
 #include <csignal>
 #include <cstdio>
 #include <fstream>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -164,6 +165,33 @@ TEST(Explorer, FindsTheSeedsThatChangeATimingDependentResult) {
       lines[2].substr(replay.size(), lines[2].find(' ', replay.size()) - replay.size());
   EXPECT_NE(scheduled("merge", {fibers, "QRN_SCHEDULE_SEED=" + seed}).out,
             "1 2 3 4 101 102 103 104\n");
+}
+
+// A bench that drains the results with polls, without run-all: the fixed
+// order has them all, as before, but under seeds a poll may find the
+// component not yet done, as a thread could, so the explorer tells.
+TEST(Explorer, FindsABenchThatDrainsWithPollsWithoutRunAll) {
+  const std::string all = "tryRead 100, empty 100, tryPeek 100\n";
+  EXPECT_EQ(scheduled("drain").out, all);
+  std::set<std::string> seen;
+  for (int seed = 1; seed <= 8; ++seed) {
+    const std::string with_seed = "QRN_SCHEDULE_SEED=" + std::to_string(seed);
+    const process_result run = scheduled("drain", {fibers, with_seed});
+    EXPECT_EQ(run.exit_status, 0) << run.err;
+    EXPECT_EQ(scheduled("drain", {fibers, with_seed}).out, run.out) << "a seed replays";
+    seen.insert(run.out);
+  }
+  EXPECT_GT(seen.size(), 1u);
+  EXPECT_EQ(seen.count(all), 0u) << "some poll of each seed finds the component behind";
+  const process_result explored = explore({"-n", "10", QRN_PROGRAM_SCHEDULED, "drain"});
+  EXPECT_EQ(explored.exit_status, 1) << explored.out;
+  EXPECT_NE(explored.out.find("qrn-explore: 10 of 10 seeds differ from the fixed order"),
+            std::string::npos)
+      << explored.out;
+  // A timed run's clocks decide what a poll finds, under a seed too.
+  const process_result timed =
+      scheduled("drain", {"QRN_TIME=cycles", "QRN_SCHEDULE_SEED=3", "QRN_REPORT=off"});
+  EXPECT_EQ(timed.out, scheduled("drain", {"QRN_TIME=cycles", "QRN_REPORT=off"}).out);
 }
 
 TEST(Explorer, AgreesOnATimingIndependentResult) {

@@ -7,6 +7,10 @@
 //              nobody writes
 //   overflow   a component that recurses until its stack overflows
 //   off_thread a second thread writes to a stream
+//   drain      the test bench writes 100 numbers for a component to double,
+//              then, without run-all, takes the results while a tryRead, an
+//              empty() or a tryPeek finds one: the counts depend on the
+//              schedule (the fixed order has them all)
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -135,6 +139,45 @@ int off_thread() {
   return 0;
 }
 
+qrn::stream_in<int> to_double;
+qrn::stream_out<int> doubled;
+
+void doubler() { doubled.write(2 * to_double.read()); }
+
+constexpr int drained_numbers = 100;
+
+// Writes the numbers, then counts the results `take` gets until it gets none.
+template <typename Take>
+int count_drained(Take take) {
+  for (int i = 0; i < drained_numbers; ++i) {
+    to_double.write(i);
+  }
+  int count = 0;
+  while (take()) {
+    ++count;
+  }
+  return count;
+}
+
+int drain() {
+  qrn::launch_always_run<doubler>();
+  bool ok = false;
+  const int by_try_read = count_drained([&ok] { return (void)doubled.tryRead(ok), ok; });
+  __qrn_hls_component_run_all(doubler);
+  while ((void)doubled.tryRead(ok), ok) {
+  }
+  const int by_empty = count_drained([] { return !doubled.empty() && doubled.read() >= 0; });
+  __qrn_hls_component_run_all(doubler);
+  while ((void)doubled.tryRead(ok), ok) {
+  }
+  const int by_try_peek = count_drained([&ok] {
+    (void)doubled.tryPeek(ok);
+    return ok && doubled.read() >= 0;
+  });
+  std::printf("tryRead %d, empty %d, tryPeek %d\n", by_try_read, by_empty, by_try_peek);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -154,6 +197,9 @@ int main(int argc, char** argv) {
   if (scenario == "off_thread") {
     return off_thread();
   }
-  std::fprintf(stderr, "usage: %s merge|chain|deadlock|overflow|off_thread\n", argv[0]);
+  if (scenario == "drain") {
+    return drain();
+  }
+  std::fprintf(stderr, "usage: %s merge|chain|deadlock|overflow|off_thread|drain\n", argv[0]);
   return 2;
 }
