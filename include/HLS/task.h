@@ -29,6 +29,7 @@
 #include "HLS/internal/names.h"
 #include "HLS/internal/process_exit.h"
 #include "HLS/internal/scheduler.h"
+#include "HLS/internal/timing_check.h"
 #include "HLS/internal/trace.h"
 #include "HLS/timing.h"
 #if __cplusplus >= 201703L
@@ -91,6 +92,7 @@ template <VoidFuncTy& f>
 class launch_always_run_helper {
  public:
   explicit launch_always_run_helper(const timing& pace) {
+    check_timing(pace, component_name_from_signature(component_signature<f>()));
     always_run_record& record = always_run_record_of<f>();
     record.signature = component_signature<f>();
     record.parker = &idle_worker_of<f>().parker();

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <utility>
 
 #include "support/expect_runs.h"
 #include "support/run_process.h"
@@ -31,27 +32,45 @@ TEST(ComponentsWithArguments, ByteSizedIntegersShowAsNumbers) {
   EXPECT_EQ(unprintable, run.err.end()) << run.err;
 }
 
-// launch_always_run<f>(qrn::timing{...}) in a C++14 test bench: the same
-// results, and in a timed run a slower pace than the default's.
-TEST(ComponentsWithArguments, ACxx14BenchPacesAComponentWithATiming) {
-  const auto run = [](const char* how) {
-    const qrn_test::process_result result =
-        qrn_test::run_process({QRN_PROGRAM_PACED_CXX14, how}, std::chrono::seconds(30));
-    EXPECT_EQ(result.exit_status, 0) << result.err;
-    EXPECT_EQ(result.err, "");
-    const std::string results = "1 11 21 31 41 51 61 71 \nlast cycle ";
-    EXPECT_EQ(result.out.compare(0, results.size(), results), 0) << result.out;
-    return result.out.size() > results.size() ? std::stoul(result.out.substr(results.size())) : 0;
-  };
-  const unsigned long paced = run("paced");
-  const unsigned long plain = run("plain");
-  if (std::getenv("QRN_TIME") != nullptr) {
-    // Eight results at an interval of 3 take more than 21 cycles; at 1, fewer.
-    EXPECT_GT(paced, 21u);
-    EXPECT_LT(plain, 21u);
-  } else {
-    EXPECT_EQ(paced, 0u);
-    EXPECT_EQ(plain, 0u);
+// launch_always_run<f>(qrn::timing{...}) in a C++14 and a C++17 test bench:
+// the same results, in a timed run a slower pace than the default's, and a
+// timing out of range rejected at launch in every run.
+TEST(ComponentsWithArguments, ATimingPacesAComponentInCxx14AndIsCheckedAtLaunch) {
+  for (const char* program : {QRN_PROGRAM_PACED_CXX14, QRN_PROGRAM_PACED_CXX17}) {
+    SCOPED_TRACE(program);
+    const auto run = [program](const char* how) {
+      const qrn_test::process_result result =
+          qrn_test::run_process({program, how}, std::chrono::seconds(30));
+      EXPECT_EQ(result.exit_status, 0) << result.err;
+      EXPECT_EQ(result.err, "");
+      const std::string results = "1 11 21 31 41 51 61 71 \nlast cycle ";
+      EXPECT_EQ(result.out.compare(0, results.size(), results), 0) << result.out;
+      return result.out.size() > results.size() ? std::stoul(result.out.substr(results.size())) : 0;
+    };
+    const unsigned long paced = run("paced");
+    const unsigned long plain = run("plain");
+    if (std::getenv("QRN_TIME") != nullptr) {
+      // Eight results at an interval of 3 take more than 21 cycles; at 1, fewer.
+      EXPECT_GT(paced, 21u);
+      EXPECT_LT(plain, 21u);
+    } else {
+      EXPECT_EQ(paced, 0u);
+      EXPECT_EQ(plain, 0u);
+    }
+    for (const auto& bad :
+         {std::make_pair("zero",
+                         "{0, 4}: expected an initiation interval and a latency of at "
+                         "least 1 cycle\n"),
+          std::make_pair("huge",
+                         "{2, 5000000}: expected an initiation interval and a latency "
+                         "of at most 1048576 cycles\n")}) {
+      const qrn_test::process_result rejected =
+          qrn_test::run_process({program, bad.first}, std::chrono::seconds(30));
+      EXPECT_EQ(rejected.exit_status, 2);
+      EXPECT_EQ(rejected.out, "");
+      EXPECT_EQ(rejected.err,
+                std::string("qrn: component increment launched with qrn::timing") + bad.second);
+    }
   }
 }
 

@@ -44,6 +44,7 @@
 #include "HLS/internal/names.h"
 #include "HLS/internal/process_exit.h"
 #include "HLS/internal/scheduler.h"
+#include "HLS/internal/timing_check.h"
 #include "HLS/internal/trace.h"
 
 namespace qrn {
@@ -108,6 +109,7 @@ class component_instance {
  protected:
   component_instance(std::string label, bool task, timing pace, std::vector<const void*> streams)
       : label_(std::move(label)), stream_arguments_(std::move(streams)) {
+    check_timing(pace, label_);
     record_.label = &label_;
     record_.stream_arguments = &stream_arguments_;
     record_.task = task;
