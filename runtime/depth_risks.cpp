@@ -7,7 +7,7 @@
 namespace qrn_runtime {
 namespace {
 
-const char bench[] = "the test bench";
+constexpr const char* bench = "the test bench";
 
 // One stream between two components.
 struct link {
