@@ -36,7 +36,11 @@ TEST(ComponentsWithArguments, ByteSizedIntegersShowAsNumbers) {
 // the same results, in a timed run a slower pace than the default's, and a
 // timing out of range rejected at launch in every run.
 TEST(ComponentsWithArguments, ATimingPacesAComponentInCxx14AndIsCheckedAtLaunch) {
-  for (const char* program : {QRN_PROGRAM_PACED_CXX14, QRN_PROGRAM_PACED_CXX17}) {
+  // The C++17 form with a timing launches an instance, shown with its (empty) argument list.
+  for (const auto& built : {std::make_pair(QRN_PROGRAM_PACED_CXX14, "increment"),
+                            std::make_pair(QRN_PROGRAM_PACED_CXX17, "increment()")}) {
+    const char* program = built.first;
+    const char* shown_as = built.second;
     SCOPED_TRACE(program);
     const auto run = [program](const char* how) {
       const qrn_test::process_result result =
@@ -68,8 +72,8 @@ TEST(ComponentsWithArguments, ATimingPacesAComponentInCxx14AndIsCheckedAtLaunch)
           qrn_test::run_process({program, bad.first}, std::chrono::seconds(30));
       EXPECT_EQ(rejected.exit_status, 2);
       EXPECT_EQ(rejected.out, "");
-      EXPECT_EQ(rejected.err,
-                std::string("qrn: component increment launched with qrn::timing") + bad.second);
+      EXPECT_EQ(rejected.err, std::string("qrn: component ") + shown_as +
+                                  " launched with qrn::timing" + bad.second);
     }
   }
 }
