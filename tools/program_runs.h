@@ -46,7 +46,7 @@ constexpr double default_time_limit = 120;
 // fork: other threads may run meanwhile, as long as none changes it.
 std::vector<run_result> run_programs(const std::vector<std::string>& argv,
                                      const std::vector<env_changes>& runs, std::size_t parallel,
-                                     double time_limit);
+                                     double time_limit = default_time_limit);
 
 // The value of --time-limit: seconds, a decimal number > 0 and at most a
 // year; none when it is not one.
