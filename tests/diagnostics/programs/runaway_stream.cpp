@@ -2,8 +2,9 @@
 //   runaway_stream WHO [COUNT]
 // WHO is `generator` (a component that writes on every call, where it should
 // have waited for a trigger; the bench waits for run-all) or `bench` (the
-// bench writes). COUNT, if given, ends the writing after COUNT elements, and
-// the bench then reads them all and prints their sum.
+// bench writes). The writing ends after COUNT elements (default 2^20, 16 MiB
+// of storage: a run without a ceiling ends too), and the bench then reads
+// them all and prints their sum.
 #include <cstdint>
 #include <cstdlib>
 #include <iostream>
@@ -13,7 +14,7 @@
 #include "HLS/runtime.h"
 
 qrn::internal::stream<std::uint64_t> samples;
-std::uint64_t count_limit = UINT64_MAX;
+std::uint64_t count_limit = std::uint64_t{1} << 20;
 
 void generator() {
   static std::uint64_t next = 0;
