@@ -91,7 +91,7 @@ bool parse_byte_count(const char* text, unsigned long long& bytes) {
   if (end == text || errno != 0 || text[0] == '-') {
     return false;
   }
-  static constexpr char suffixes[] = "kmg";  // 2^10, 2^20, 2^30
+  const char* const suffixes = "kmg";  // 2^10, 2^20, 2^30
   unsigned shift = 0;
   if (*end != '\0') {
     const char* suffix = std::strchr(suffixes, std::tolower(static_cast<unsigned char>(*end)));
