@@ -67,8 +67,10 @@ inline void new_iteration() {
   }
 }
 
-// The caller's clock, in cycles: a component's next operation, or the test
-// bench's latest transfer. 0 when the run is not timed.
+// The caller's clock, in cycles: the start of a component's or marked
+// task's current iteration (its next operation when it names no stage), an
+// unmarked task's next operation, or the test bench's latest transfer. 0
+// when the run is not timed.
 inline std::uint64_t cycle() {
   return internal::fiber_scheduling() && internal::timed_run() ? internal::timed_ops().cycle() : 0;
 }
