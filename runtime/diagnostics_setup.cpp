@@ -7,6 +7,7 @@
 #include "hang_watch.h"
 #include "run_snapshot.h"
 #include "settings.h"
+#include "stream_ceiling.h"
 #include "stream_teardown.h"
 #include "timed_graph.h"
 #include "trace_recorder.h"
@@ -34,6 +35,7 @@ bool install_diagnostics() {
   qrn_runtime::configure_trace();
   qrn_runtime::configure_timed_graph();
   qrn_runtime::configure_depths();
+  qrn_runtime::configure_stream_ceiling();
   qrn_runtime::check_settings_at_start();
   qrn::internal::diagnostic_hook_table& hooks = qrn::internal::diagnostic_hooks();
   hooks.describe_fatal_use.store(&qrn_runtime::describe_fatal_use);

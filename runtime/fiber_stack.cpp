@@ -2,6 +2,7 @@
 
 #include "HLS/internal/activity.h"
 #include "HLS/internal/settings.h"
+#include "settings.h"
 
 #include <sys/mman.h>
 #include <unistd.h>
@@ -35,18 +36,9 @@ std::size_t read_stack_size() {
   if (!value) {
     return default_stack_size;
   }
-  char* end = nullptr;
-  errno = 0;
-  unsigned long long bytes = std::strtoull(value.value, &end, 10);
-  const bool digits = end != value.value && errno == 0 && value.value[0] != '-';
-  if (digits && (*end == 'K' || *end == 'k')) {
-    bytes <<= 10;
-    ++end;
-  } else if (digits && (*end == 'M' || *end == 'm')) {
-    bytes <<= 20;
-    ++end;
-  }
-  if (!digits || *end != '\0' || bytes < smallest_stack_size || bytes > largest_stack_size) {
+  unsigned long long bytes = 0;
+  if (!parse_byte_count(value.value, bytes) || bytes < smallest_stack_size ||
+      bytes > largest_stack_size) {
     std::fprintf(stderr,
                  "qrn: ignoring QRN_FIBER_STACK=%s%s: expected bytes (K or M suffix allowed) from "
                  "16K to 1024M; using 1M\n",

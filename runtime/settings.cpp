@@ -26,10 +26,11 @@ namespace {
 // qrn::internal::setting_value (HLS/internal/settings.h). Both lists are
 // constant-initialised: the check runs during static initialisation.
 constexpr std::initializer_list<const char*> library_settings = {
-    "QRN_DEPTH",      "QRN_DEPTH_DEFAULT", "QRN_DEPTH_OVERRIDE", "QRN_FIBER_STACK",
-    "QRN_HANG_AFTER", "QRN_ON_HANG",       "QRN_PARK_LIMIT_US",  "QRN_REPORT",
-    "QRN_SCHEDULE",   "QRN_SCHEDULE_SEED", "QRN_SETTLE_LIMIT",   "QRN_STRICT",
-    "QRN_TIME",       "QRN_TIME_GRAPH",    "QRN_TRACE",          "QRN_TRACE_LIMIT",
+    "QRN_DEPTH",       "QRN_DEPTH_DEFAULT", "QRN_DEPTH_OVERRIDE", "QRN_FIBER_STACK",
+    "QRN_HANG_AFTER",  "QRN_ON_HANG",       "QRN_PARK_LIMIT_US",  "QRN_REPORT",
+    "QRN_SCHEDULE",    "QRN_SCHEDULE_SEED", "QRN_SETTLE_LIMIT",   "QRN_STREAM_LIMIT",
+    "QRN_STRICT",      "QRN_TIME",          "QRN_TIME_GRAPH",     "QRN_TRACE",
+    "QRN_TRACE_LIMIT",
 };
 
 // Read by the project's scripts and test programs (tests/run_all.sh,
@@ -123,6 +124,29 @@ bool is_word(const std::string& value, const char* word) {
       return false;
     }
   }
+  return true;
+}
+
+bool parse_byte_count(const char* text, unsigned long long& bytes) {
+  char* end = nullptr;
+  errno = 0;
+  const unsigned long long count = std::strtoull(text, &end, 10);
+  if (end == text || errno != 0 || text[0] == '-') {
+    return false;
+  }
+  const char* const suffixes = "kmg";  // 2^10, 2^20, 2^30
+  unsigned shift = 0;
+  if (*end != '\0') {
+    const char* suffix = std::strchr(suffixes, std::tolower(static_cast<unsigned char>(*end)));
+    if (suffix == nullptr || end[1] != '\0') {
+      return false;
+    }
+    shift = 10 * static_cast<unsigned>(suffix - suffixes + 1);
+  }
+  if (count > (~0ULL >> shift)) {
+    return false;
+  }
+  bytes = count << shift;
   return true;
 }
 

@@ -27,6 +27,11 @@ void check_settings_at_start();
 // True when `value` is `word` (lower case) in any mix of cases.
 bool is_word(const std::string& value, const char* word);
 
+// Reads `text` as a count of bytes, in decimal with an optional K, M or G
+// suffix (either case); false, leaving `bytes` alone, for anything else or a
+// count that does not fit.
+bool parse_byte_count(const char* text, unsigned long long& bytes);
+
 // Empty when `path` can be opened for writing now; otherwise the reason
 // (strerror). Leaves no file behind that was not there before.
 std::string reason_path_is_unwritable(const std::string& path);

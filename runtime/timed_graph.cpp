@@ -304,29 +304,31 @@ void write_timed_graph() {
 }
 
 void graph_write(const qrn::internal::timed_stream_ref& stream, component_clock& clock,
-                 std::uint64_t before, std::uint64_t spacing, std::uint64_t entering) {
+                 std::uint64_t before, std::uint64_t stage, std::uint64_t spacing,
+                 std::uint64_t entering) {
   graph_stream& s = written_stream(stream);
   std::uint32_t order = 0;
   ref& now = clock_of(clock, before, order);
-  const std::int64_t latency = clock.pace.latency;
-  const std::uint32_t node = add_node(
-      {{now.node, now.offset + latency}, {s.next_write.node, s.next_write.offset + latency}},
-      room_of(s), false, entering, order);
+  const std::int64_t offset = signed_cycles(stage);
+  const std::uint32_t node =
+      add_node({{now.node, now.offset + offset}, s.next_write}, room_of(s), false, entering, order);
   s.writes.push_back(node);
   note_user(s.writer, clock.graph_slot);
-  now = {node, -latency};
-  s.next_write = {node, signed_cycles(spacing) - latency};
+  now = {node, -offset};
+  s.next_write = {node, signed_cycles(spacing)};
 }
 
 void graph_read(stream_info& stream, component_clock& clock, std::uint64_t before,
-                std::uint64_t spacing, std::uint64_t cycle) {
+                std::uint64_t stage, std::uint64_t spacing, std::uint64_t cycle) {
   graph_stream& s = stream_of(stream);
   std::uint32_t order = 0;
   ref& now = clock_of(clock, before, order);
-  const std::uint32_t node = add_node({now, s.next_read, readable_of(s)}, 0, false, cycle, order);
+  const std::int64_t offset = signed_cycles(stage);
+  const std::uint32_t node = add_node(
+      {{now.node, now.offset + offset}, s.next_read, readable_of(s)}, 0, false, cycle, order);
   s.reads.push_back(node);
   note_user(s.reader, clock.graph_slot);
-  now = {node, 0};
+  now = {node, -offset};
   s.next_read = {node, signed_cycles(spacing)};
 }
 
@@ -356,23 +358,24 @@ void graph_unwrite(stream_info& stream) {
 }
 
 void graph_poll(stream_info& stream, component_clock& clock, std::uint64_t before, bool readable,
-                bool answer, std::uint64_t spacing, std::uint64_t at) {
+                bool answer, std::uint64_t stage, std::uint64_t spacing, std::uint64_t at) {
   recorder& g = graph();
   graph_stream& s = stream_of(stream);
   std::uint32_t order = 0;
   ref& now = clock_of(clock, before, order);
   ref& end = readable ? s.next_read : s.next_write;
-  const std::uint32_t node = add_node({now, end}, 0, false, at, order);
+  const std::int64_t offset = signed_cycles(stage);
+  const std::uint32_t node = add_node({{now.node, now.offset + offset}, end}, 0, false, at, order);
   format::graph_poll poll;
   poll.stream = g.stream_index.at(stream.serial());
   poll.node = node;
   poll.index = readable ? s.reads.size() : s.writes.size();
-  poll.offset = readable ? 0 : static_cast<std::int32_t>(clock.pace.latency);
+  poll.offset = 0;  // the node is the cycle the poll asks about
   poll.readable = readable ? 1 : 0;
   poll.answer = answer ? 1 : 0;
   g.polls.push_back(poll);
   if (!answer) {
-    now = {node, 0};
+    now = {node, -offset};
     end = {node, signed_cycles(spacing)};
   }
 }

@@ -31,23 +31,25 @@ void configure_timed_graph();
 void write_timed_graph();
 
 // ---- The transfers, after the rule decided their cycle. `before`: the
-// caller's clock before the operation; `spacing`: cycles until the caller's
-// next use of the same end.
+// caller's clock before the operation; `stage`: the access's cycles after
+// that clock; `spacing`: cycles until the caller's next use of the same end.
 void graph_write(const qrn::internal::timed_stream_ref& stream,
-                 qrn::internal::component_clock& clock, std::uint64_t before, std::uint64_t spacing,
-                 std::uint64_t entering);
+                 qrn::internal::component_clock& clock, std::uint64_t before, std::uint64_t stage,
+                 std::uint64_t spacing, std::uint64_t entering);
 void graph_read(qrn::internal::stream_info& stream, qrn::internal::component_clock& clock,
-                std::uint64_t before, std::uint64_t spacing, std::uint64_t cycle);
+                std::uint64_t before, std::uint64_t stage, std::uint64_t spacing,
+                std::uint64_t cycle);
 void graph_bench_write(const qrn::internal::timed_stream_ref& stream, std::uint64_t entering);
 void graph_bench_read(qrn::internal::stream_info& stream, std::uint64_t cycle);
 // The last write threw: its element never entered.
 void graph_unwrite(qrn::internal::stream_info& stream);
 
 // ---- Non-blocking operations. `at`: the cycle the caller asked at (a
-// write: issued at); a refused one used the end for that cycle.
+// write: the cycle its element would enter), `stage` cycles after its
+// clock; a refused one used the end for that cycle.
 void graph_poll(qrn::internal::stream_info& stream, qrn::internal::component_clock& clock,
-                std::uint64_t before, bool readable, bool answer, std::uint64_t spacing,
-                std::uint64_t at);
+                std::uint64_t before, bool readable, bool answer, std::uint64_t stage,
+                std::uint64_t spacing, std::uint64_t at);
 // The bench's answers depend on what the components did before, not on cycles.
 void graph_bench_poll();
 

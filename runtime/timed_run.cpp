@@ -71,11 +71,32 @@ std::uint64_t depth_of(const stream_info& info) {
   return capacity == qrn::internal::unbounded_capacity ? 0 : capacity;
 }
 
-// Cycles between two uses of one end of a stream: a task's loop uses each
-// end once per iteration, every ii cycles; a component's call may use one
-// end once per cycle.
+// Cycles between two uses of one end of a stream: a task without iteration
+// marks is taken to use each end once per iteration, every ii cycles; a
+// component's call, or a marked task's iteration, may use an end once per
+// cycle (one port, one transfer per cycle).
 std::uint64_t spacing(const component_clock& clock) {
-  return clock.task ? std::max(1U, clock.pace.ii) : 1;
+  return clock.task && !clock.marked ? std::max(1U, clock.pace.ii) : 1;
+}
+
+// The stage rule: an access sits `stage` cycles after the start of its
+// iteration (`now`): where qrn::at_stage put it, else a read at stage 0 (the
+// iteration's inputs are read as it starts) and a write at the latency (the
+// result leaves the end of the pipeline).
+std::uint64_t read_stage(const component_clock& clock) {
+  return clock.stage != component_clock::unstaged ? clock.stage : 0;
+}
+std::uint64_t write_stage(const component_clock& clock) {
+  return clock.stage != component_clock::unstaged ? clock.stage : clock.pace.latency;
+}
+
+// The stall rule: an access at its stage that must wait `cycles` (for an
+// element, for room) holds its whole iteration back, as a stalled pipeline
+// or state machine does: the iteration's later stages, and the iterations
+// after it, move on by as much.
+void hold_iteration(component_clock& clock, std::uint64_t cycles, cause why) {
+  clock.now += cycles;
+  clock.held_by = why;
 }
 
 // The first cycle an element written now can enter: one cycle after the
@@ -117,16 +138,31 @@ stamp bench_transfer(const timed_stream_ref& stream, stamp earliest) {
   return at;
 }
 
-// The cycle of the caller's next use of a stream end that is free from
-// `end_free` on: waiting for it is the caller's own pace (a task's loop
-// moves one element per end every ii cycles), busy rather than stalled.
-std::uint64_t own_pace(component_clock& clock, std::uint64_t end_free) {
-  if (end_free > clock.now) {
-    clock.busy += end_free - clock.now;
+// The cycle of the caller's next use, at `stage`, of a stream end that is
+// free from `end_free` on: waiting for it is the caller's own pace (a task's
+// loop moves one element per end every ii cycles), busy rather than stalled.
+std::uint64_t own_pace(component_clock& clock, std::uint64_t stage, std::uint64_t end_free) {
+  const std::uint64_t at = clock.now + stage;
+  if (end_free > at) {
+    clock.busy += end_free - at;
     clock.held_by = own_cause(clock);
+    clock.now = end_free - stage;
     return end_free;
   }
-  return clock.now;
+  return at;
+}
+
+// The most elements a stream holds when a component writes an element that
+// it reads back itself later (a line buffer): in its sequential code the
+// write comes before that read, so the slot must be free even where, in
+// cycles, the read comes first. The occupancy in cycles cannot show it.
+void note_own_backlog(stream_info& info, const component_clock& writer) {
+  const qrn::internal::always_run_record* reader = nullptr;
+  const bool sole = info.sole_reader(reader);
+  if (sole && reader != nullptr && &reader->clock == &writer) {
+    std::uint64_t& peak = info.cycle_stats().peak;
+    peak = std::max(peak, info.stats().written - info.stats().read + 1);
+  }
 }
 
 void admit_write(const timed_stream_ref& stream) {
@@ -135,17 +171,18 @@ void admit_write(const timed_stream_ref& stream) {
   stamp entering;
   if (component_clock* clock = running_fiber_clock()) {
     const std::uint64_t before = clock->now;
-    std::uint64_t issue = own_pace(*clock, t.next_write);
-    if (room.cycle > issue + clock->pace.latency) {
-      stream.info.cycle_stats().writer_stalls += room.cycle - clock->pace.latency - issue;
-      issue = room.cycle - clock->pace.latency;
-      clock->held_by = room.why;
+    const std::uint64_t stage = write_stage(*clock);
+    std::uint64_t at = own_pace(*clock, stage, t.next_write);
+    if (room.cycle > at) {
+      stream.info.cycle_stats().writer_stalls += room.cycle - at;
+      hold_iteration(*clock, room.cycle - at, room.why);
+      at = room.cycle;
     }
-    clock->now = issue;
-    t.next_write = issue + spacing(*clock);
-    entering = {issue + clock->pace.latency, cause_of(*clock)};
+    t.next_write = at + spacing(*clock);
+    entering = {at, cause_of(*clock)};
+    note_own_backlog(stream.info, *clock);
     if (graph_recording()) {
-      graph_write(stream, *clock, before, spacing(*clock), entering.cycle);
+      graph_write(stream, *clock, before, stage, spacing(*clock), entering.cycle);
     }
   } else {
     const stamp paced{t.next_write, bench_cause(stream.info)};
@@ -178,21 +215,21 @@ void read(const timed_stream_ref& stream) {
   cause transfer_cause;  // what decided its cycle
   if (component_clock* clock = running_fiber_clock()) {
     const std::uint64_t before = clock->now;
-    std::uint64_t cycle = own_pace(*clock, t.next_read);
+    const std::uint64_t stage = read_stage(*clock);
+    std::uint64_t cycle = own_pace(*clock, stage, t.next_read);
     // A read that waited for this stream's element frees room that its
     // writer may wait for in turn: both ends wait on the FIFO, too shallow.
     done = {cycle, cause_of(*clock)};
     if (readable.cycle > cycle) {
       stats.reader_stalls += readable.cycle - cycle;
+      hold_iteration(*clock, readable.cycle - cycle, readable.why);
       cycle = readable.cycle;
-      clock->held_by = readable.why;
       done = {cycle, stream_cause(stream.info)};
     }
-    clock->now = cycle;
     t.next_read = cycle + spacing(*clock);
     transfer_cause = cause_of(*clock);
     if (graph_recording()) {
-      graph_read(stream.info, *clock, before, spacing(*clock), cycle);
+      graph_read(stream.info, *clock, before, stage, spacing(*clock), cycle);
     }
   } else {
     const stamp paced{t.next_read, bench_cause(stream.info)};
@@ -251,20 +288,24 @@ bool readable(const timed_stream_ref& stream) {
     return !t.ready_at.empty();  // the bench drains at its own pace
   }
   const std::uint64_t before = clock->now;
-  const std::uint64_t at = std::max(clock->now, t.next_read);
+  const std::uint64_t stage = read_stage(*clock);
+  const std::uint64_t at = std::max(clock->now + stage, t.next_read);
   const qrn::internal::always_run_record* writer = nullptr;
   const bool sole = stream.info.sole_writer(writer);
-  if (!settled(sole, writer, writer != nullptr ? writer->clock.pace.latency : 0, at)) {
+  // A writer that names stages may write at its clock; else at its latency.
+  const std::uint64_t ahead =
+      writer != nullptr && !writer->clock.staged ? writer->clock.pace.latency : 0;
+  if (!settled(sole, writer, ahead, at)) {
     let_earlier_fibers_run(at);
   }
   const bool found = !t.ready_at.empty() && t.ready_at.front().cycle <= at;
   if (graph_recording()) {
-    graph_poll(stream.info, *clock, before, true, found, spacing(*clock), at);
+    graph_poll(stream.info, *clock, before, true, found, stage, spacing(*clock), at);
   }
   if (found) {
     return true;
   }
-  clock->now = at;  // the attempt used the read end for this cycle
+  clock->now = at - stage;  // the attempt used the read end for this cycle
   t.next_read = at + spacing(*clock);
   return false;
 }
@@ -279,8 +320,8 @@ bool room(const timed_stream_ref& stream) {
   }
   stream_timing& t = timing_of(stream.info);
   const std::uint64_t before = clock->now;
-  const std::uint64_t issue = std::max(clock->now, t.next_write);
-  const std::uint64_t enters = issue + clock->pace.latency;
+  const std::uint64_t stage = write_stage(*clock);
+  const std::uint64_t enters = std::max(clock->now + stage, t.next_write);
   const qrn::internal::always_run_record* reader = nullptr;
   const bool sole = stream.info.sole_reader(reader);  // sets `reader`: before settled() reads it
   if (!settled(sole, reader, 0, enters)) {
@@ -288,24 +329,52 @@ bool room(const timed_stream_ref& stream) {
   }
   const bool found = !stream.info.full() && room_for_write(stream.info, t).cycle <= enters;
   if (graph_recording()) {
-    graph_poll(stream.info, *clock, before, false, found, spacing(*clock), issue);
+    graph_poll(stream.info, *clock, before, false, found, stage, spacing(*clock), enters);
   }
   if (found) {
     return true;
   }
-  clock->now = issue;  // the attempt used the write end for this cycle
-  t.next_write = issue + spacing(*clock);
+  clock->now = enters - stage;  // the attempt used the write end for this cycle
+  t.next_write = enters + spacing(*clock);
   return false;
 }
 
-void call_ended(component_clock& clock, bool moved) {
+// The iteration rule: an always-running component's next call, or a marked
+// task's next iteration, starts ii cycles after the current one started
+// (after its stalls), with no stage named.
+void next_iteration(component_clock& clock, bool moved) {
   if (graph_recording()) {
     graph_clock_spent(clock, clock.now, clock.pace.ii);
   }
   clock.now += clock.pace.ii;
   clock.held_by = own_cause(clock);
+  clock.stage = component_clock::unstaged;
   if (moved) {
     clock.busy += clock.pace.ii;
+  }
+}
+
+void place(unsigned stage) {
+  if (component_clock* clock = running_fiber_clock()) {
+    clock->stage = stage;
+    clock->staged = true;
+    clock->deepest_stage = std::max(clock->deepest_stage, stage);
+  }
+}
+
+// A task's first mark starts its loop at its clock; each later one starts
+// the next iteration. In a component's call (one iteration) it only ends
+// the named stages.
+void new_iteration() {
+  component_clock* clock = running_fiber_clock();
+  if (clock == nullptr) {
+    return;
+  }
+  if (clock->task && clock->marked) {
+    next_iteration(*clock, true);
+  } else {
+    clock->marked = clock->task;
+    clock->stage = component_clock::unstaged;
   }
 }
 
@@ -373,11 +442,14 @@ void skip_idle_calls(component_clock& clock, const qrn::internal::poll_log& log,
     stream_info& info = site.ops->info(site.stream);
     const stream_timing& t = timing_of(info);
     std::uint64_t first = 0;
+    // The poll's stage is not known: the deepest the component names.
     if (site.ops->for_room) {
       const std::uint64_t room = room_for_write(info, t).cycle;
-      first = room > clock.pace.latency ? room - clock.pace.latency : 0;
+      const std::uint64_t stage = std::max(clock.pace.latency, clock.deepest_stage);
+      first = room > stage ? room - stage : 0;
     } else if (!t.ready_at.empty()) {
-      first = t.ready_at.front().cycle;
+      const std::uint64_t ready = t.ready_at.front().cycle;
+      first = ready > clock.deepest_stage ? ready - clock.deepest_stage : 0;
     }
     until = std::min(until, first);
   });
@@ -411,9 +483,9 @@ extern "C" __attribute__((visibility("default"))) const qrn::internal::timed_run
 qrn_timed_run() {
   static const qrn::internal::timed_run_ops ops = {
       &qrn_runtime::admit_write, &qrn_runtime::unwrite,       &qrn_runtime::read,
-      &qrn_runtime::readable,    &qrn_runtime::room,          &qrn_runtime::call_ended,
+      &qrn_runtime::readable,    &qrn_runtime::room,          &qrn_runtime::next_iteration,
       &qrn_runtime::spend,       &qrn_runtime::program_cycle, &qrn_runtime::release,
-      &qrn_runtime::launched,
+      &qrn_runtime::launched,    &qrn_runtime::place,         &qrn_runtime::new_iteration,
   };
   return &ops;
 }

@@ -1,6 +1,6 @@
 // Example: a producer that drops what its consumer cannot take in time.
 //
-// `produce` is a task that offers one element per cycle, 0 to 2025, with
+// `produce` is a task that offers one element per cycle, 1 to 2026, with
 // `tryWrite` into a FIFO of depth 2 and drops each element the full FIFO
 // refuses, as a free-running source does in hardware; then it writes an end
 // marker with a blocking write. `consume` is a task that takes one element
@@ -8,7 +8,7 @@
 // the sum. The bench prints the sum.
 //
 // An ordinary run has no cycles: the producer runs ahead of nothing, every
-// element is kept and the sum is 0 + 1 + ... + 2025 = 2051325 (with
+// element is kept and the sum is 1 + 2 + ... + 2026 = 2053351 (with
 // QRN_DEPTH=declared which elements a full FIFO refuses depends on how the
 // threads or fibers happen to run). With QRN_TIME=cycles the FIFO holds two
 // elements and the consumer frees a place every 3 cycles, so about a third
@@ -20,14 +20,14 @@
 #include "HLS/hls.h"
 #include "HLS/task.h"
 
-constexpr int elements = 2026;  // 0 to 2025
+constexpr int elements = 2026;  // 1 to 2026
 constexpr int end_marker = -1;
 
 qrn::stream<int, qrn::buffer<2>> offered;
 qrn::stream_out<std::int64_t> sum_out;
 
 void produce() {
-  for (int i = 0; i < elements; ++i) {
+  for (int i = 1; i <= elements; ++i) {
     offered.tryWrite(i);  // false: the FIFO is full and `i` is lost
   }
   offered.write(end_marker);
@@ -49,7 +49,7 @@ int main() {
   if (const std::uint64_t at = qrn::cycle()) {  // 0: not a timed run
     std::cerr << "timed run: sum read at cycle " << at
               << "; untimed, every element is kept and the sum is "
-              << std::int64_t{elements} * (elements - 1) / 2 << '\n';
+              << std::int64_t{elements} * (elements + 1) / 2 << '\n';
   }
   return 0;
 }

@@ -825,7 +825,7 @@ class stream : public stream_abstract_base {
       }
       const bool sideband = sop || eop || empty != 0;
       try {
-        ring_.push_back(arg, packet_sideband{sop, eop, empty}, info_.depth().capacity);
+        ring_.push_back(arg, packet_sideband{sop, eop, empty}, info_.depth().capacity, &info_);
       } catch (...) {
         forget_timed_write();
         throw;

@@ -87,6 +87,62 @@ TEST(TimedRuns, ATryWriteSeesTheRoomThatTheReaderLeftEarlierInTheSameCycle) {
   EXPECT_EQ(run_case("offers", 100), "0 of 100 offers refused, last read at 103\n");
 }
 
+TEST(TimedRuns, AccessesPlacedAtTheirStagesMakeARoundTripCostWhatTheScheduleImplies) {
+  // Request written at stage 0 (readable 1 later), read by the server at its
+  // stage 0, answered at its stage 1 (readable 1 later): the answer is
+  // readable 3 cycles into the client's iteration, whose read at stage 2
+  // stalls it by 1. So 2 cycles per trip: iteration k starts at 2k + 1
+  // (the first stalled too), and the sum, written at stage 2 of the last
+  // iteration, reaches the bench at 2 * 100 + 2.
+  EXPECT_EQ(run_case("round_trip", 100), "sum 5050 at 202\n");
+  EXPECT_EQ(run_case("round_trip", 10), "sum 55 at 22\n");
+  // Without stages the request leaves at the client's latency (3) and the
+  // answer at the server's (2), and each read waits for the whole trip.
+  EXPECT_EQ(run_case("round_trip_unstaged", 100), "sum 5050 at 803\n");
+}
+
+TEST(TimedRuns, AMarkedTaskStartsAnIterationEveryIiWhicheverEndsItUses) {
+  // timing{2, 1}: with the mark, iteration k starts at 2k + 1 (the first
+  // waits a cycle for the bench's element), writes at + 1 and its output is
+  // read one cycle later: 2 * 199 + 3 for the last of 200. Without it each
+  // end alone is paced at 2 cycles and the alternating loop runs at 1 per
+  // cycle, as documented for tasks without the mark.
+  EXPECT_EQ(run_case("alternating", 200), "200 iterations, last output at 401\n");
+  EXPECT_EQ(run_case("alternating", 20), "20 iterations, last output at 41\n");
+  EXPECT_EQ(run_case("alternating_unmarked", 200), "200 iterations, last output at 201\n");
+}
+
+TEST(TimedRuns, ALoopThatIsNotPipelinedPollsInItsOwnStateOncePerIteration) {
+  // `done` is readable at 23 (start written at 0, answered at latency 21).
+  // The loop starts at 1 (after the write's state) and polls at 1 + S*j + 1:
+  // polls before 23 find it empty, floor(20 / S) + 1 of them; the count is
+  // written in state 1 of the iteration that found it, read 1 later. A poll
+  // sharing the cycle of its iteration's start would count 8 with S = 3.
+  for (int states : {2, 3, 5}) {
+    SCOPED_TRACE("states " + std::to_string(states));
+    const int polls = 20 / states + 1;
+    EXPECT_EQ(run_case("timer", states), std::to_string(polls) +
+                                             " polls found it empty; count at " +
+                                             std::to_string(states * polls + 3) + "\n");
+  }
+}
+
+TEST(TimedRuns, ALineBuffersPeakIsTheDepthItNeeds) {
+  // Each call writes a pixel (entering 3 cycles later) before it reads back
+  // the one a row of 63 before (at once): in cycles at most 61 are held, but
+  // the write needs its slot before that read, so 64.
+  const std::string full_speed = "line peak 64, stalls 0, last output at 256\n";
+  EXPECT_EQ(run_case("line_buffer", 4), full_speed);
+  EXPECT_EQ(run_case("line_buffer", 4, {"QRN_TIME=cycles", "QRN_DEPTH=unbounded"}), full_speed);
+  EXPECT_EQ(run_case("line_buffer", 4, {"QRN_TIME=cycles", "QRN_DEPTH_OVERRIDE=line=200"}),
+            full_speed);
+  // One less deadlocks.
+  const qrn_test::process_result shallow =
+      run("line_buffer", 4, {"QRN_TIME=cycles", "QRN_DEPTH_OVERRIDE=line=63"});
+  EXPECT_EQ(shallow.out.find("line peak"), std::string::npos) << shallow.out;
+  EXPECT_NE(shallow.err.find("deadlock on depth"), std::string::npos) << shallow.err;
+}
+
 TEST(TimedRuns, TheBenchReadsAnOutputAtThePaceOfItsStallModel) {
   for (int stall : {0, 1, 3}) {
     SCOPED_TRACE("setStallCycles(" + std::to_string(stall) + ", 0)");

@@ -3,7 +3,9 @@
 //
 // - The ring grows by doubling, never past the bound its caller gives (a
 //   bounded stream's depth), and never shrinks; an unbounded stream's ring is
-//   as large as its largest backlog, rounded up to a power of two.
+//   as large as its largest backlog, rounded up to a power of two. Each
+//   growth of the ring of a stream is checked against the ceiling on a
+//   stream's storage (see stream_ceiling.h).
 // - Strong guarantee: an append whose copy of the element throws, or whose
 //   growth cannot allocate or relocate, leaves the ring as it was; so does a
 //   take whose copy out of the ring throws. Elements are relocated and taken
@@ -19,6 +21,8 @@
 #include <new>
 #include <type_traits>
 #include <utility>
+
+#include "HLS/internal/stream_ceiling.h"
 
 namespace qrn {
 namespace internal {
@@ -56,11 +60,13 @@ class stream_ring {
 
   // ---- Changes ----------------------------------------------------------------
   // Appends a copy of `value` with `band`; when the ring is full it first
-  // grows, to at most `bound` entries (but always to room for this one).
+  // grows, to at most `bound` entries (but always to room for this one), if
+  // the ceiling lets the ring of `owner` (null: of no stream) grow.
   __attribute__((always_inline)) void push_back(const T& value, const packet_sideband& band,
-                                                std::size_t bound) {
+                                                std::size_t bound,
+                                                const stream_info* owner = nullptr) {
     if (size_ == capacity_) {
-      grow(bound);
+      grow(bound, owner);
     }
     ::new (static_cast<void*>(tail_)) entry{value, band};
     if (++tail_ == end_) {
@@ -97,7 +103,7 @@ class stream_ring {
   }
 
   // Moves the entries into a larger array, oldest first.
-  __attribute__((noinline)) void grow(std::size_t bound) {
+  __attribute__((noinline)) void grow(std::size_t bound, const stream_info* owner) {
     std::size_t larger = capacity_ == 0 ? first_capacity : 2 * capacity_;
     if (larger > bound) {
       larger = bound;
@@ -105,6 +111,7 @@ class stream_ring {
     if (larger <= size_) {
       larger = size_ + 1;
     }
+    check_stream_growth(owner, size_, larger * sizeof(entry));
     entry* fresh = std::allocator<entry>().allocate(larger);
     relocate(fresh, larger, std::is_trivially_copyable<entry>());
     release(slots_, capacity_);

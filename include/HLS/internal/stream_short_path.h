@@ -47,7 +47,7 @@ __attribute__((always_inline)) inline T take_on_short_path(stream_ring<T>& ring,
 template <typename T>
 __attribute__((always_inline)) inline void append_on_short_path(stream_ring<T>& ring,
                                                                 const T& value, stream_info& info) {
-  ring.push_back(value, packet_sideband(), info.depth().capacity);
+  ring.push_back(value, packet_sideband(), info.depth().capacity, &info);
   info.note_written();
   ++moved_elements();
 }

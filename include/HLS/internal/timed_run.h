@@ -25,8 +25,8 @@ namespace qrn {
 
 // How a component's loop is pipelined: a new iteration (an always-running
 // component's call) every `ii` cycles, and its writes leave the pipeline
-// `latency` cycles after the iteration starts. See launch_always_run and
-// launch_task.
+// `latency` cycles after the iteration starts unless qrn::at_stage places
+// them. See launch_always_run, launch_task and qrn::not_pipelined.
 struct timing {
   unsigned int ii = 1;
   unsigned int latency = 1;
@@ -47,6 +47,15 @@ struct component_clock {
   std::uintptr_t held_by = 0;
   // Its entry in a recorded event graph, + 1; 0: none yet (runtime/timed_graph.h).
   std::uint32_t graph_slot = 0;
+  // Where its accesses sit in an iteration (qrn::at_stage, qrn::new_iteration):
+  // `now` is the cycle of the iteration's stage 0.
+  unsigned stage = unstaged;   // the stage of the accesses that follow
+  unsigned deepest_stage = 0;  // the largest stage it has named
+  bool staged = false;         // it has named a stage: a write may enter at `now`
+  bool marked = false;         // a task that marks its iterations: its loop is paced, not each end
+
+  // No stage named in this iteration: reads at stage 0, writes at `latency`.
+  static constexpr unsigned unstaged = ~0U;
 };
 
 // A stream's cycle statistics, kept by the runtime; in the stream's
@@ -102,6 +111,9 @@ struct timed_run_ops {
   // A component or task is launched: its clock starts at the launching
   // component's clock, or at 0 when the test bench launches it.
   void (*launched)(component_clock& clock, bool by_component);
+  // qrn::at_stage(s) and qrn::new_iteration() of the caller.
+  void (*place)(unsigned stage);
+  void (*new_iteration)();
 };
 
 }  // namespace internal

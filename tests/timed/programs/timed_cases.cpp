@@ -149,6 +149,139 @@ void offers(int count) {
               static_cast<unsigned long long>(qrn::cycle()));
 }
 
+// A blocking request and answer per element between a task and a
+// component, both of II 1: the task writes the request at stage 0 and reads
+// the answer at stage 2, the component reads the request at stage 0 and
+// writes the answer at stage 1 (`staged`); or both at the default rule.
+void answer(qrn::stream<int>& requests, qrn::stream<int>& answers) {
+  qrn::at_stage(0);
+  const int request = requests.read();
+  qrn::at_stage(1);
+  answers.write(request + 1);
+}
+void ask(qrn::stream<int>& requests, qrn::stream<int>& answers, qrn::stream<int>& sum, int count,
+         bool staged) {
+  int total = 0;
+  for (int i = 0; i < count; ++i) {
+    qrn::new_iteration();
+    if (staged) {
+      qrn::at_stage(0);
+    }
+    requests.write(i);
+    if (staged) {
+      qrn::at_stage(2);
+    }
+    total += answers.read();
+  }
+  sum.write(total);
+}
+void unstaged_answer(qrn::stream<int>& requests, qrn::stream<int>& answers) {
+  answers.write(requests.read() + 1);
+}
+void round_trip(int count, bool staged) {
+  static qrn::stream<int> requests("requests"), answers("answers"), sum("sum");
+  if (staged) {
+    qrn::launch_always_run<answer>(qrn::named("server"), qrn::timing{1, 1}, requests, answers);
+  } else {
+    qrn::launch_always_run<unstaged_answer>(qrn::named("server"), qrn::timing{1, 2}, requests,
+                                            answers);
+  }
+  qrn::launch_task<ask>(qrn::named("client"), qrn::timing{1, 3}, requests, answers, sum, count,
+                        staged);
+  const int total = sum.read();
+  std::printf("sum %d at %llu\n", total, static_cast<unsigned long long>(qrn::cycle()));
+}
+
+// A task whose loop alternates between two inputs and two outputs; `marked`:
+// each iteration starts with qrn::new_iteration().
+void alternate(qrn::stream<int>& in_a, qrn::stream<int>& in_b, qrn::stream<int>& out_a,
+               qrn::stream<int>& out_b, int iterations, bool marked) {
+  for (int i = 0; i < iterations; ++i) {
+    if (marked) {
+      qrn::new_iteration();
+    }
+    if (i % 2 == 0) {
+      out_a.write(in_a.read());
+    } else {
+      out_b.write(in_b.read());
+    }
+  }
+}
+void alternating(int iterations, bool marked) {
+  static qrn::stream<int> in_a("in_a"), in_b("in_b"), out_a("out_a"), out_b("out_b");
+  for (int i = 0; i < iterations / 2; ++i) {
+    in_a.write(i);
+    in_b.write(i);
+  }
+  qrn::launch_task<alternate>(qrn::named("alternate"), qrn::timing{2, 1}, in_a, in_b, out_a, out_b,
+                              iterations, marked);
+  for (int i = 0; i < iterations / 2; ++i) {
+    out_a.read();
+    out_b.read();
+  }
+  std::printf("%d iterations, last output at %llu\n", iterations,
+              static_cast<unsigned long long>(qrn::cycle()));
+}
+
+// A timer: a loop of `states` states, not pipelined, that polls `done` with
+// empty() in its state 1 and counts the polls that found it empty. `done`
+// comes from a component that answers `start` at latency 21.
+void delay(qrn::stream<int>& start, qrn::stream<int>& done) { done.write(start.read()); }
+void count_until_done(qrn::stream<int>& start, qrn::stream<int>& done, qrn::stream<int>& count) {
+  qrn::at_stage(0);
+  start.write(1);
+  qrn::cycles(1);  // the state of the write
+  int polls = 0;
+  for (;;) {
+    qrn::new_iteration();
+    qrn::at_stage(1);
+    if (!done.empty()) {
+      break;
+    }
+    ++polls;
+  }
+  done.read();
+  count.write(polls);
+}
+void timer(int states) {
+  static qrn::stream<int> start("start"), done("done"), count("count");
+  qrn::launch_always_run<delay>(qrn::named("delay"), qrn::timing{1, 21}, start, done);
+  qrn::launch_task<count_until_done>(
+      qrn::named("timer"), qrn::not_pipelined(static_cast<unsigned>(states)), start, done, count);
+  const int polls = count.read();
+  std::printf("%d polls found it empty; count at %llu\n", polls,
+              static_cast<unsigned long long>(qrn::cycle()));
+}
+
+// A line buffer: a component (II 1, latency 3) writes each pixel into
+// `line` and, from the second row on, reads back the pixel a row (`width`)
+// before it, in the same call after the write.
+constexpr int width = 63;
+void line_step(qrn::stream<int>& pixels, qrn::stream<int>& line, qrn::stream<int>& above) {
+  static int seen = 0;
+  line.write(pixels.read());
+  if (++seen > width) {
+    above.write(line.read());
+  }
+}
+void line_buffer(int rows) {
+  static qrn::stream<int, qrn::buffer<width + 1>> line("line");
+  static qrn::stream<int> pixels("pixels"), above("above");
+  for (int i = 0; i < rows * width; ++i) {
+    pixels.write(i);
+  }
+  qrn::launch_always_run<line_step>(qrn::named("line_step"), qrn::timing{1, 3}, pixels, line,
+                                    above);
+  for (int i = 0; i < (rows - 1) * width; ++i) {
+    above.read();
+  }
+  const qrn::run_report report = qrn::snapshot_run();
+  std::printf("line peak %llu, stalls %llu, last output at %llu\n",
+              static_cast<unsigned long long>(stream_named(report, "line")->cycles.peak),
+              static_cast<unsigned long long>(stream_named(report, "line")->cycles.writer_stalls),
+              static_cast<unsigned long long>(qrn::cycle()));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -168,9 +301,16 @@ int main(int argc, char** argv) {
     bench_stalls(n);
   } else if (which == "offers") {
     offers(n);
+  } else if (which == "round_trip" || which == "round_trip_unstaged") {
+    round_trip(n, which == "round_trip");
+  } else if (which == "alternating" || which == "alternating_unmarked") {
+    alternating(n, which == "alternating");
+  } else if (which == "timer") {
+    timer(n);
+  } else if (which == "line_buffer") {
+    line_buffer(n);
   } else {
-    std::fprintf(stderr,
-                 "usage: timed_cases chain|depth1|depth2|depth16|bursts|bench_stalls|offers N\n");
+    std::fprintf(stderr, "usage: timed_cases CASE N (the cases: see main)\n");
     return 2;
   }
   return 0;
