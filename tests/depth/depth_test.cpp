@@ -56,11 +56,13 @@ TEST(Depth, StreamsOfAChainPastTheirDepthGetNoWarning) {
     const process_result table = run("chain", {"QRN_DEPTH_OVERRIDE=samples=2", "QRN_REPORT=table"});
     EXPECT_EQ(count(table.err, "warning"), 0u) << table.err;
     const auto rows = qrn_test::table_rows(table.err, 6);
+    // With threads the scaler may take samples as the bench writes them; scaled
+    // holds all 8 until run-all has returned.
     for (const char* stream : {"samples", "scaled"}) {
       ASSERT_EQ(rows.count(stream), 1u) << table.err;
-      EXPECT_EQ(rows.at(stream)[3], "8") << stream << " peak\n" << table.err;
       EXPECT_EQ(rows.at(stream).back(), "2") << stream << " depth\n" << table.err;
     }
+    EXPECT_EQ(rows.at("scaled")[3], "8") << table.err;
   }
 }
 
