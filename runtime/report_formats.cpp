@@ -124,7 +124,8 @@ void write_json(std::ostream& out, const qrn::run_report& report) {
     if (report.cycles.timed) {
       out << R"(, "cycles": {"busy": )" << c.cycles.busy << ", \"clock\": " << c.cycles.clock
           << ", \"stalled_on_inputs\": " << stalls_json(c.cycles.inputs)
-          << ", \"stalled_on_outputs\": " << stalls_json(c.cycles.outputs) << "}";
+          << ", \"stalled_on_outputs\": " << stalls_json(c.cycles.outputs)
+          << ", \"iterations\": " << c.cycles.iterations << "}";
     }
     out << "}";
     separator = ",\n";
@@ -255,13 +256,14 @@ void print_run_table(std::ostream& out, const run_report& report) {
         << "  waiting on\n";
     for (const component_report& c : report.components) {
       out << std::left << std::setw(static_cast<int>(name_width)) << c.name << std::right
-          << std::setw(14) << c.calls << std::setw(14) << c.moving_calls << std::setw(12)
-          << c.asleep_seconds << "  " << qrn_runtime::or_dash(qrn_runtime::waiting_text(c))
-          << (c.stopped ? "  (stopped)"
-              : c.ended ? "  (ended)"
-              : c.task  ? "  (task)"
-                        : "")
-          << '\n';
+          << std::setw(14) << qrn_runtime::calls_shown(c) << std::setw(14) << c.moving_calls
+          << std::setw(12) << c.asleep_seconds << "  "
+          << qrn_runtime::or_dash(qrn_runtime::waiting_text(c));
+      const char* state = c.stopped ? "stopped" : c.ended ? "ended" : c.task ? "task" : nullptr;
+      if (state != nullptr) {
+        out << "  (" << state << (c.cycles.iterations != 0 ? "; calls: its iterations" : "") << ')';
+      }
+      out << '\n';
     }
   }
   out.flags(flags);

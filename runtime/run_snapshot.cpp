@@ -306,6 +306,7 @@ run_report snapshot_run() {
       component.ended = record->ended.load();
       component.cycles.busy = record->clock.busy;  // 0 unless the run is timed
       component.cycles.clock = record->clock.now;
+      component.cycles.iterations = record->clock.iterations;
       report.components.insert(report.components.begin(), component);
     }
     qrn_runtime::fill_design_cycles(report, names);

@@ -93,6 +93,10 @@ void fill_design_cycles(qrn::run_report& report,
   }
 }
 
+std::uint64_t calls_shown(const qrn::component_report& component) {
+  return component.cycles.iterations != 0 ? component.cycles.iterations : component.calls;
+}
+
 void print_cycle_table(std::ostream& out, const qrn::run_report& report) {
   if (!report.cycles.timed) {
     return;
@@ -124,8 +128,9 @@ void print_cycle_table(std::ostream& out, const qrn::run_report& report) {
         << std::setw(10) << "busy" << std::setw(10) << "clock"
         << "  stalled on (cycles)\n";
     for (const qrn::component_report& c : report.components) {
-      out << std::left << std::setw(width) << c.name << std::right << std::setw(10) << c.calls
-          << std::setw(10) << c.cycles.busy << std::setw(10) << c.cycles.clock << ' ';
+      out << std::left << std::setw(width) << c.name << std::right << std::setw(10)
+          << calls_shown(c) << std::setw(10) << c.cycles.busy << std::setw(10) << c.cycles.clock
+          << ' ';
       for (const qrn::stall_cycles& input : c.cycles.inputs) {
         out << ' ' << input.stream << " (in) " << input.cycles;
       }

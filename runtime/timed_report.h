@@ -21,6 +21,10 @@ void fill_stream_cycles(const qrn::internal::stream_cycle_stats& stats, qrn::str
 // Main thread, after the streams' statistics were copied.
 void fill_design_cycles(qrn::run_report& report, const std::map<std::uint64_t, std::string>& names);
 
+// What the tables show as a component's calls: a task's iterations when it
+// marked them (qrn::new_iteration in a timed run), else its completed calls.
+std::uint64_t calls_shown(const qrn::component_report& component);
+
 // The timed part of the run table: the streams' and components' cycles,
 // then the design's totals and its bottleneck on a line each. Nothing for a
 // run that is not timed.

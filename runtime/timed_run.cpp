@@ -370,6 +370,7 @@ void new_iteration() {
   if (clock == nullptr) {
     return;
   }
+  clock->iterations += clock->task ? 1 : 0;
   if (clock->task && clock->marked) {
     next_iteration(*clock, true);
   } else {

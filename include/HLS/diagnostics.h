@@ -48,6 +48,7 @@ struct component_cycles {
   std::uint64_t clock = 0;  // its clock now
   std::vector<stall_cycles> inputs;   // cycles stalled on each stream it reads
   std::vector<stall_cycles> outputs;  // cycles stalled on each stream it writes
+  std::uint64_t iterations = 0;       // a task: the iterations it marked (qrn::new_iteration)
 };
 
 // A timed run's account of the design.

@@ -66,6 +66,10 @@ TEST(StreamCeiling, LeavesAStreamUnderTheCeilingAndIgnoresABadValue) {
                                0),
               0u)
         << result.err;
+    // Strict settings end the run before it starts.
+    result = run({who, "2000"}, {"QRN_STREAM_LIMIT=16KB", "QRN_STRICT=1"});
+    EXPECT_EQ(result.exit_status, 2) << result.err;
+    EXPECT_EQ(result.out, "");
   }
 }
 

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "support/report_table.h"
 #include "support/run_process.h"
 #include "trace/trace_readers.h"
 
@@ -203,6 +204,25 @@ TEST(TimedRuns, TheTraceIsStampedInCycles) {
   EXPECT_EQ(changes.back().time, 24u);
   std::remove(file.c_str());
   rmdir(dir);
+}
+
+TEST(TimedRuns, ATaskThatMarksItsIterationsShowsThemAsItsCalls) {
+  // Marked, the run table and the cycle table count its 20 iterations and
+  // say so; unmarked, its one call, as in an untimed run.
+  for (const bool marked : {true, false}) {
+    SCOPED_TRACE(marked ? "marked" : "unmarked");
+    const qrn_test::process_result result = run(marked ? "alternating" : "alternating_unmarked", 20,
+                                                {"QRN_TIME=cycles", "QRN_REPORT=table"});
+    ASSERT_EQ(result.exit_status, 0) << result.err;
+    const std::string calls = marked ? "20" : "1";
+    EXPECT_EQ(qrn_test::table_rows(result.err).at("alternate").at(0), calls) << result.err;
+    EXPECT_EQ(qrn_test::count(result.err, "(ended; calls: its iterations)"), marked ? 1u : 0u)
+        << result.err;
+    const std::size_t cycle_row = result.err.rfind("\nalternate ");
+    ASSERT_NE(cycle_row, std::string::npos) << result.err;
+    EXPECT_EQ(qrn_test::table_rows(result.err.substr(cycle_row)).at("alternate").at(0), calls)
+        << result.err;
+  }
 }
 
 }  // namespace

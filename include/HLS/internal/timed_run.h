@@ -53,6 +53,7 @@ struct component_clock {
   unsigned deepest_stage = 0;  // the largest stage it has named
   bool staged = false;         // it has named a stage: a write may enter at `now`
   bool marked = false;         // a task that marks its iterations: its loop is paced, not each end
+  std::uint64_t iterations = 0;  // a task: the iterations it has marked
 
   // No stage named in this iteration: reads at stage 0, writes at `latency`.
   static constexpr unsigned unstaged = ~0U;
