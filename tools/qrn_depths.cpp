@@ -175,8 +175,11 @@ struct graph_counts {
 // Runs PROGRAM timed, each run's report in a file of its own.
 class timed_runner {
  public:
-  timed_runner(std::vector<std::string> program, bool verify)
-      : program_(std::move(program)), verify_(verify) {}
+  timed_runner(std::vector<std::string> program, bool verify, double time_limit)
+      : program_(std::move(program)), verify_(verify), time_limit_(time_limit) {}
+
+  // Seconds after which a run is killed.
+  double time_limit() const { return time_limit_; }
 
   // The outcomes of `setups`: from their recorded run's event graph where it
   // can tell (with --verify also from a real run, compared), else from real
@@ -301,8 +304,7 @@ class timed_runner {
     }
     std::vector<run_result> results;
     try {
-      results = qrn_tools::run_programs(program_, runs, qrn_tools::processors(),
-                                        qrn_tools::default_time_limit);
+      results = qrn_tools::run_programs(program_, runs, qrn_tools::processors(), time_limit_);
     } catch (const std::runtime_error& error) {
       ::rmdir(dir.c_str());
       fail(error.what());
@@ -331,6 +333,7 @@ class timed_runner {
  private:
   std::vector<std::string> program_;
   bool verify_;
+  double time_limit_;
   mutable graph_counts counts_;
 };
 
@@ -504,7 +507,7 @@ void run_unbounded(const timed_runner& runner, const std::string& program,
         }
         if (s.best.result.status != 0) {
           stop(s, program + " " +
-                      qrn_tools::failure_with_report(s.best.result, qrn_tools::default_time_limit,
+                      qrn_tools::failure_with_report(s.best.result, runner.time_limit(),
                                                      " in a timed run with unbounded streams", 8));
           return;
         }
@@ -807,13 +810,14 @@ struct options {
   std::string plot;     // --plot: the trade-off curve's SVG file
   bool verify = false;  // reruns what the event graph answered, and compares
   bool rerun = false;   // searches by real runs alone
+  double time_limit = qrn_tools::default_time_limit;  // --time-limit: seconds per run
   std::vector<std::string> program;
 };
 
 [[noreturn]] void usage() {
   std::fprintf(stderr,
                "usage: qrn-depths [--seeds A-B] [--json] [--verify] [--rerun] [--joint] [--slack "
-               "P%%] [--plot FILE.svg] PROGRAM [ARGS...]   (1 <= A <= B)\n");
+               "P%%] [--plot FILE.svg] [--time-limit S] PROGRAM [ARGS...]   (1 <= A <= B)\n");
   std::exit(2);
 }
 
@@ -840,6 +844,13 @@ options parse(int argc, char** argv) {
       }
       o.slack = percent / 100;
       o.joint = true;
+    } else if (word == "--time-limit" && at + 1 < argc) {
+      const std::string value = argv[++at];
+      const std::optional<double> limit = qrn_tools::parse_time_limit(value);
+      if (!limit) {
+        fail(qrn_tools::bad_time_limit(value));
+      }
+      o.time_limit = *limit;
     } else if (word == "--plot" && at + 1 < argc) {
       o.plot = argv[++at];
       o.joint = true;
@@ -980,7 +991,7 @@ bool report_graphs(const timed_runner& runner, const std::vector<depth_search>& 
 
 int main(int argc, char** argv) {
   const options o = parse(argc, argv);
-  const timed_runner runner(o.program, o.verify);
+  const timed_runner runner(o.program, o.verify, o.time_limit);
   std::vector<depth_search> searches(1);
   if (o.seeds) {
     searches.clear();

@@ -263,7 +263,7 @@ TEST(QrnDepths, ASeedWhoseRunFailsGivesAFailedLineOrStopsTheTable) {
 TEST(QrnDepths, UsageErrorsAndProgramsThatCannotBeMeasured) {
   const std::string usage =
       "usage: qrn-depths [--seeds A-B] [--json] [--verify] [--rerun] [--joint] [--slack P%] "
-      "[--plot FILE.svg] PROGRAM [ARGS...]   (1 <= A <= B)\n";
+      "[--plot FILE.svg] [--time-limit S] PROGRAM [ARGS...]   (1 <= A <= B)\n";
   const auto bad_range = [](const std::string& range) {
     return "qrn-depths: bad --seeds " + range + ": expected A-B, whole numbers with 1 <= A <= B\n";
   };
@@ -281,6 +281,11 @@ TEST(QrnDepths, UsageErrorsAndProgramsThatCannotBeMeasured) {
        "qrn-depths: --slack fast: expected a percentage such as 1%\n"},
       {{"--slack", "-1%", QRN_PROGRAM_BURSTS},
        "qrn-depths: --slack -1%: expected a percentage such as 1%\n"},
+      {{"--time-limit", "0", QRN_PROGRAM_BURSTS},
+       "qrn-depths: bad --time-limit 0: expected seconds, a number above 0 (such as 30 or 2.5)\n"},
+      {{"--time-limit", "0.5", "/bin/sh", "-c", "echo 'started' >&2; exec sleep 30"},
+       "qrn-depths: /bin/sh ran past the time limit of 0.5 s (--time-limit) and was killed in a "
+       "timed run with unbounded streams; its report begins:\n  started\n"},
       {{"/nonexistent/program"}, "qrn-depths: cannot run /nonexistent/program\n"},
       {{"/bin/sh", "-c", "exit 3"},
        "qrn-depths: /bin/sh exited with status 3 in a timed run with unbounded streams\n"},
