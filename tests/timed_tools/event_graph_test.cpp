@@ -145,6 +145,9 @@ TEST(EventGraph, ReEvaluatedCyclesEqualRealRunsOnBlockingDesigns) {
   }
   EXPECT_GT(deadlocks, 0);
   EXPECT_GT(through, 10 + 3);  // bursts' 10, and split_merge's beyond its declared depths
+  // Accesses at their pipeline stages rather than at the iteration's start
+  // and its latency.
+  expect_graph_equals_runs({QRN_PROGRAM_STAGED_CHAIN}, 8, 5, through);
 #ifdef QRN_EXAMPLE_FIFO_DEPTH
   EXPECT_GT(expect_graph_equals_runs({QRN_EXAMPLE_FIFO_DEPTH}, 8, 3, through), 0);
 #endif
