@@ -12,7 +12,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <memory>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -49,10 +49,9 @@ void join_stage(channel& a, channel& b, channel& out, int count) {
 }
 
 int run_design() {
-  std::vector<std::unique_ptr<channel>> streams;
+  std::deque<channel> streams;  // a deque: its elements stay where they are made
   const auto make = [&streams] {
-    streams.push_back(std::make_unique<channel>(("s" + std::to_string(streams.size())).c_str()));
-    return streams.back().get();
+    return &streams.emplace_back(("s" + std::to_string(streams.size())).c_str());
   };
   std::vector<channel*> level = {make()};
   channel* const input = level.front();

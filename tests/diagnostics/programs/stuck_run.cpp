@@ -104,9 +104,13 @@ void run_ring(const std::string& how) {
     __qrn_hls_component_run_all(nullptr);
   } else if (how == "ring_wait") {
     ping.wait();
-  } else {  // looks for a result once (with fibers, the tasks run), then gives up
+  } else {  // looks for a result a few times (with fibers, the tasks run), then gives up
     bool found = false;
-    (void)echoes.tryRead(found);
+    // Under a seed a poll lets the components run only on some draws, so
+    // one poll may pass them over; 64 give them their turn.
+    for (int i = 0; i < 64 && !found; ++i) {
+      (void)echoes.tryRead(found);
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
   }
   std::cout << "ping ended: " << ping.ended() << std::endl;
