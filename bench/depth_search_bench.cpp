@@ -27,6 +27,10 @@ constexpr int samples = 200;
 constexpr int lanes = 16;
 
 using channel = qrn::stream<int>;
+// final: destroying one needs no virtual destructor.
+struct named_channel final : channel {
+  explicit named_channel(const std::string& name) : channel(name.c_str()) {}
+};
 
 void fork_stage(channel& in, channel& a, channel& b, int count) {
   for (int i = 0; i < count; ++i) {
@@ -49,9 +53,9 @@ void join_stage(channel& a, channel& b, channel& out, int count) {
 }
 
 int run_design() {
-  std::deque<channel> streams;  // a deque: its elements stay where they are made
-  const auto make = [&streams] {
-    return &streams.emplace_back(("s" + std::to_string(streams.size())).c_str());
+  std::deque<named_channel> streams;  // a deque: its elements stay where they are made
+  const auto make = [&streams]() -> channel* {
+    return &streams.emplace_back("s" + std::to_string(streams.size()));
   };
   std::vector<channel*> level = {make()};
   channel* const input = level.front();
