@@ -42,18 +42,6 @@ bool reaches(const std::vector<link>& links, std::size_t nodes, std::size_t from
 }  // namespace
 
 std::vector<std::size_t> streams_a_small_depth_can_deadlock(const qrn::run_report& report) {
-  std::vector<std::size_t> result;
-  // A stream that was busy when the report was made has no users in it, and
-  // could be the one that closes a loop or a join: every stream may then be
-  // at risk.
-  for (const qrn::stream_report& stream : report.streams) {
-    if (stream.busy) {
-      for (std::size_t s = 0; s < report.streams.size(); ++s) {
-        result.push_back(s);
-      }
-      return result;
-    }
-  }
   std::map<std::string, std::size_t> nodes;
   const auto node = [&nodes](const std::string& user) {
     return nodes.emplace(user, nodes.size()).first->second;
@@ -69,6 +57,7 @@ std::vector<std::size_t> streams_a_small_depth_can_deadlock(const qrn::run_repor
       }
     }
   }
+  std::vector<std::size_t> result;
   for (std::size_t i = 0; i < links.size(); ++i) {
     const link& l = links[i];
     const bool at_risk = l.from == l.to || reaches(links, nodes.size(), l.to, l.from, i) ||

@@ -17,8 +17,7 @@ namespace qrn_runtime {
 
 // The indexes into report.streams of the streams, past their depth or not,
 // that lie on a loop of components or between two components that another
-// chain of streams also joins, in order; every stream when one of them was
-// busy as the report was made (its users unknown).
+// chain of streams also joins, in order.
 std::vector<std::size_t> streams_a_small_depth_can_deadlock(const qrn::run_report& report);
 
 }  // namespace qrn_runtime
