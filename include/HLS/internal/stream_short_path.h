@@ -27,9 +27,11 @@ __attribute__((always_inline)) inline bool short_read_applies(const stream_ring<
 }
 
 // Whether a plain write to the stream may take the short path; `parked` is
-// its list of components parked until a write.
+// its list of components parked until a write, taken by reference so that it
+// is read only on the scheduling thread (other threads change it under the
+// stream's lock).
 __attribute__((always_inline)) inline bool short_write_applies(const stream_info& info,
-                                                               const poll_site* parked) {
+                                                               poll_site* const& parked) {
   return short_stream_path() && !info.full() && parked == nullptr;
 }
 
