@@ -19,7 +19,9 @@ install(TARGETS qrn_hls qrn_runtime EXPORT qrnTargets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
         RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(TARGETS qrn_explore qrn_depths RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+if(QRN_BUILD_TOOLS)
+  install(TARGETS qrn_explore qrn_depths RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
 install(EXPORT qrnTargets NAMESPACE qrn:: DESTINATION ${QRN_INSTALL_CMAKEDIR})
 
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/qrnConfig.cmake.in

@@ -1,12 +1,11 @@
 #include "report_formats.h"
 
 #include <algorithm>
-#include <array>
-#include <cstdio>
 #include <iomanip>
 #include <string>
 #include <vector>
 
+#include "json_string.h"
 #include "timed_report.h"
 
 namespace qrn_runtime {
@@ -51,26 +50,6 @@ void warn_if_shared(std::ostream& out, const qrn::stream_report& s,
   }
 }
 
-}  // namespace
-
-std::string json_string(const std::string& text) {
-  std::string quoted = "\"";
-  for (const char c : text) {
-    if (c == '"' || c == '\\') {
-      quoted += '\\';
-      quoted += c;
-    } else if (static_cast<unsigned char>(c) < 0x20) {
-      std::array<char, 8> escaped{};
-      std::snprintf(escaped.data(), escaped.size(), "\\u%04x", c);
-      quoted += escaped.data();
-    } else {
-      quoted += c;
-    }
-  }
-  return quoted + "\"";
-}
-
-namespace {
 // {"NAME": CYCLES, ...}
 std::string stalls_json(const std::vector<qrn::stall_cycles>& stalls) {
   std::string text = "{";
@@ -80,6 +59,7 @@ std::string stalls_json(const std::vector<qrn::stall_cycles>& stalls) {
   }
   return text + "}";
 }
+
 }  // namespace
 
 void write_json(std::ostream& out, const qrn::run_report& report) {

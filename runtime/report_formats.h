@@ -10,10 +10,6 @@
 
 namespace qrn_runtime {
 
-// `text` as a quoted JSON string, with quotes, backslashes and control
-// characters escaped.
-std::string json_string(const std::string& text);
-
 // {"streams": [...], "components": [...]}; see docs/diagnostics.md for the fields.
 void write_json(std::ostream& out, const qrn::run_report& report);
 

@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "HLS/internal/trace.h"
-#include "report_formats.h"
+#include "json_string.h"
 
 namespace qrn_runtime {
 

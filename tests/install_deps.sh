@@ -46,6 +46,9 @@ else
   # jq: the documented merge of qrn-explore's JSON lines, which the fibers tests run.
   need jq jq
   need libgtest-dev /usr/include/gtest/gtest.h
+  # nlohmann/json: qrn-explore and qrn-depths read and write JSON with it, and
+  # the trace tests read the runtime's JSON files with it.
+  need nlohmann-json3-dev /usr/include/nlohmann/json.hpp
   need libbenchmark-dev /usr/include/benchmark/benchmark.h
   # Names of members of global objects, from debug information.
   need libdw-dev /usr/include/elfutils/libdw.h

@@ -68,8 +68,7 @@
 
 #include "event_graph.h"
 #include "joint_depths.h"
-#include "json_string.h"
-#include "json_value.h"
+#include "json_text.h"
 #include "parallel_for.h"
 #include "program_runs.h"
 #include "seed_range.h"
@@ -79,7 +78,6 @@ namespace {
 using qrn_tools::env_changes;
 using qrn_tools::evaluation;
 using qrn_tools::event_graph;
-using qrn_tools::json_value;
 using qrn_tools::run_result;
 
 [[noreturn]] void fail(const std::string& message) {
@@ -106,28 +104,23 @@ struct outcome {
 
 // The streams and total of a timed run's JSON report; false when `text` is none.
 bool read_report(const std::string& text, outcome& into) {
-  const std::optional<json_value> report = qrn_tools::parse_json(text);
-  const json_value* cycles = report ? report->find("cycles") : nullptr;
-  const json_value* total = cycles != nullptr ? cycles->find("total") : nullptr;
-  const json_value* streams = report ? report->find("streams") : nullptr;
-  if (total == nullptr || !total->whole() || streams == nullptr) {
+  using qrn_tools::whole_at;
+  const nlohmann::json report = nlohmann::json::parse(text, nullptr, false);
+  const std::optional<std::uint64_t> total = whole_at(report, "/cycles/total");
+  if (!total || !report.contains("streams") || !report["streams"].is_array()) {
     return false;
   }
-  into.total = *total->whole();
-  for (const json_value& stream : streams->items) {
-    const json_value* name = stream.find("name");
-    const json_value* depth = stream.find("depth");
-    const json_value* stream_cycles = stream.find("cycles");
-    const json_value* peak = stream.find("peak");
-    const json_value* cycles_peak =
-        stream_cycles != nullptr ? stream_cycles->find("peak") : nullptr;
-    if (name == nullptr || depth == nullptr || peak == nullptr || !peak->whole() ||
-        cycles_peak == nullptr || !cycles_peak->whole()) {
+  into.total = *total;
+  for (const nlohmann::json& stream : report["streams"]) {
+    const std::optional<std::uint64_t> peak = whole_at(stream, "/peak");
+    const std::optional<std::uint64_t> cycles_peak = whole_at(stream, "/cycles/peak");
+    if (!stream.contains("name") || !stream["name"].is_string() || !stream.contains("depth") ||
+        !peak || !cycles_peak) {
       return false;
     }
-    const json_value* destroyed = stream.find("destroyed");
-    into.streams.push_back({name->text, depth->whole().value_or(0), *peak->whole(),
-                            *cycles_peak->whole(), destroyed != nullptr && destroyed->boolean});
+    into.streams.push_back({stream["name"].get<std::string>(),
+                            whole_at(stream, "/depth").value_or(0), *peak, *cycles_peak,
+                            stream.contains("destroyed") && stream["destroyed"] == true});
   }
   return true;
 }

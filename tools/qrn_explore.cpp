@@ -32,7 +32,7 @@
 #include <string>
 #include <vector>
 
-#include "json_string.h"
+#include "json_text.h"
 #include "program_runs.h"
 #include "seed_range.h"
 

@@ -52,13 +52,15 @@ check_program() {
   echo "$program: output as expected"
 }
 
-# configure_and_build <work dir> <cmake arguments>...
+# configure_and_build <work dir> <cmake arguments>...: with nlohmann/json out
+# of reach (only the tools use it; a consumer must never need it).
 configure_and_build() {
   local work=$1
   shift
   rm -rf "$work"
   cmake -S "$project" -B "$work" "${generator[@]}" -DCMAKE_CXX_COMPILER="$cxx" \
-    -DCMAKE_CXX_FLAGS="${QRN_CXXFLAGS:-}" "$@" >"$work.configure.log" 2>&1 ||
+    -DCMAKE_CXX_FLAGS="${QRN_CXXFLAGS:-}" -DCMAKE_DISABLE_FIND_PACKAGE_nlohmann_json=ON \
+    "$@" >"$work.configure.log" 2>&1 ||
     { cat "$work.configure.log"; fail "configuring the consumer failed"; }
   cmake --build "$work" -j 2
 }
@@ -74,6 +76,10 @@ case $mode in
     build=$2 prefix=$3
     rm -rf "$prefix"
     cmake --install "$build" --prefix "$prefix" >/dev/null
+    # The installed headers and package stand alone: nlohmann/json is the tools' own.
+    if grep -rl nlohmann "$prefix/include" "$prefix/lib"; then
+      fail "installed files above refer to nlohmann/json"
+    fi
     ;;
   find_package)
     work=$2 prefix=$3
@@ -95,7 +101,8 @@ case $mode in
     work=$2 source=$3
     configure_and_build "$work" -DQRN_SOURCE_DIR="$source"
     # Inside another project, qrn builds and installs nothing of its own.
-    for option in QRN_BUILD_TESTS QRN_BUILD_BENCHMARKS QRN_BUILD_EXAMPLES QRN_INSTALL; do
+    for option in QRN_BUILD_TESTS QRN_BUILD_BENCHMARKS QRN_BUILD_EXAMPLES QRN_BUILD_TOOLS \
+      QRN_INSTALL; do
       [[ $(cache_value "$work" "$option") == OFF ]] || fail "$option is not OFF in a subproject"
     done
     check_program "$work/packet_sums"

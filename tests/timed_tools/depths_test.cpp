@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "json_value.h"
+#include "json_text.h"
 #include "support/run_process.h"
 
 namespace {
@@ -107,38 +107,40 @@ struct merged_lines {
 merged_lines merged(const std::string& out) {
   std::map<std::uint64_t, std::string> by_seed;
   for (const std::string& line : qrn_test::lines_of(out)) {
-    const std::optional<qrn_tools::json_value> value = qrn_tools::parse_json(line);
-    const qrn_tools::json_value* seed = value ? value->find("seed") : nullptr;
-    EXPECT_TRUE(seed != nullptr && value->find("streams") != nullptr) << line;
-    if (seed != nullptr && value->find("streams") != nullptr) {
-      EXPECT_TRUE(by_seed.emplace(seed->whole().value_or(0), line).second) << line;
+    const nlohmann::json value = nlohmann::json::parse(line, nullptr, false);
+    const bool complete = value.contains("seed") && value.contains("streams");
+    EXPECT_TRUE(complete) << line;
+    if (complete) {
+      EXPECT_TRUE(by_seed.emplace(qrn_tools::whole_at(value, "/seed").value_or(0), line).second)
+          << line;
     }
   }
   merged_lines m;
-  const auto text = [](const qrn_tools::json_value* value, const std::string& none) {
-    return value != nullptr && value->whole() ? std::to_string(*value->whole()) : none;
+  const auto text = [](const nlohmann::json& value, const char* key, const std::string& none) {
+    const std::optional<std::uint64_t> number = qrn_tools::whole_at(value, key);
+    return number ? std::to_string(*number) : none;
   };
   const auto after_seed = [](const std::string& line) { return line.substr(line.find(',')); };
   for (const auto& entry : by_seed) {
     if (after_seed(entry.second) != after_seed(by_seed.begin()->second)) {
       m.differing.push_back(entry.first);
     }
-    const qrn_tools::json_value line = *qrn_tools::parse_json(entry.second);
-    if (line.find("status")->text == "failed") {
+    const nlohmann::json line = nlohmann::json::parse(entry.second);
+    if (line["status"] == "failed") {
       m.failed.push_back(entry.first);
     }
-    for (const qrn_tools::json_value& stream : line.find("streams")->items) {
-      std::vector<std::string>& row = m.table.rows[stream.find("name")->text];
+    for (const nlohmann::json& stream : line["streams"]) {
+      std::vector<std::string>& row = m.table.rows[stream["name"].get<std::string>()];
       row.resize(3);
-      row[0] = row[0].empty() ? text(stream.find("declared"), "-") : row[0];
-      row[1] = larger(row[1], text(stream.find("no_deadlock"), "?"));
-      row[2] = larger(row[2], text(stream.find("full_speed"), "?"));
+      row[0] = row[0].empty() ? text(stream, "/declared", "-") : row[0];
+      row[1] = larger(row[1], text(stream, "/no_deadlock", "?"));
+      row[2] = larger(row[2], text(stream, "/full_speed", "?"));
     }
-    for (const auto& cycles : {std::make_pair("unbounded", "cycles_unbounded"),
-                               std::make_pair("at the declared depths", "cycles_declared"),
-                               std::make_pair("at the full-speed depths", "cycles_suggested")}) {
+    for (const auto& cycles : {std::make_pair("unbounded", "/cycles_unbounded"),
+                               std::make_pair("at the declared depths", "/cycles_declared"),
+                               std::make_pair("at the full-speed depths", "/cycles_suggested")}) {
       std::string& figure = m.table.cycles[cycles.first];
-      figure = larger(figure, text(line.find(cycles.second), "none"));
+      figure = larger(figure, text(line, cycles.second, "none"));
     }
   }
   return m;

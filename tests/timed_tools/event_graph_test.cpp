@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "event_graph.h"
-#include "json_value.h"
+#include "json_text.h"
 #include "program_runs.h"
 #include "support/run_process.h"
 
@@ -56,12 +56,8 @@ timed_result timed_run(const std::vector<std::string>& program, const std::strin
   std::ifstream file(report);
   std::stringstream text;
   text << file.rdbuf();
-  const std::optional<qrn_tools::json_value> json = qrn_tools::parse_json(text.str());
-  const qrn_tools::json_value* cycles = json ? json->find("cycles") : nullptr;
-  const qrn_tools::json_value* total = cycles != nullptr ? cycles->find("total") : nullptr;
-  if (total != nullptr) {
-    result.cycles = total->whole();
-  }
+  result.cycles =
+      qrn_tools::whole_at(nlohmann::json::parse(text.str(), nullptr, false), "/cycles/total");
   std::remove(report.c_str());
   return result;
 }
@@ -297,13 +293,13 @@ TEST(EventGraph, TheJointSearchFindsWhatPerStreamSearchesMiss) {
   const qrn_test::process_result json =
       depths_tool({"--json", "--slack", "1%", QRN_PROGRAM_SPLIT_MERGE, "1", "1", "40"});
   ASSERT_EQ(json.exit_status, 0) << json.err;
-  const std::optional<qrn_tools::json_value> line = qrn_tools::parse_json(json.out);
-  ASSERT_TRUE(line && line->find("joint") != nullptr) << json.out;
-  const qrn_tools::json_value& found = *line->find("joint");
-  EXPECT_TRUE(found.find("found")->boolean);
-  EXPECT_EQ(found.find("cycles")->whole(), at_joint.cycles);
-  EXPECT_EQ(found.find("depths")->items.size(), 8U);
-  EXPECT_EQ(found.find("curve")->items.size(), static_cast<std::size_t>(lines.end() - curve - 2));
+  const nlohmann::json line = nlohmann::json::parse(json.out, nullptr, false);
+  ASSERT_TRUE(line.contains("joint")) << json.out;
+  const nlohmann::json& found = line["joint"];
+  EXPECT_EQ(found["found"], true);
+  EXPECT_EQ(qrn_tools::whole_at(found, "/cycles"), at_joint.cycles);
+  EXPECT_EQ(found["depths"].size(), 8U);
+  EXPECT_EQ(found["curve"].size(), static_cast<std::size_t>(lines.end() - curve - 2));
 }
 
 }  // namespace

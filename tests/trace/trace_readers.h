@@ -1,7 +1,7 @@
-// Readers of the two trace formats, strict enough to reject what the viewers
-// would reject: a Value Change Dump reader (declarations, scopes, identifier
-// codes, strictly increasing times, values of declared variables only) and a
-// JSON parser. Both throw std::runtime_error naming the first fault.
+// A reader of Value Change Dumps, strict enough to reject what the viewers
+// would reject (declarations, scopes, identifier codes, strictly increasing
+// times, values of declared variables only); it throws std::runtime_error
+// naming the first fault. The JSON traces are read with nlohmann/json.
 #ifndef QRN_TESTS_TRACE_TRACE_READERS_H
 #define QRN_TESTS_TRACE_TRACE_READERS_H
 
@@ -47,24 +47,7 @@ struct vcd_file {
 
 vcd_file read_vcd(const std::string& text);
 
-// ---- JSON --------------------------------------------------------------------
-
-struct json_value {
-  enum class kind { null, boolean, number, string, array, object };
-  kind type = kind::null;
-  bool boolean = false;
-  double number = 0;
-  std::string text;
-  std::vector<json_value> items;                            // array
-  std::vector<std::pair<std::string, json_value>> members;  // object, in file order
-
-  bool has(const std::string& key) const;
-  // The member `key` of an object; throws when there is none.
-  const json_value& operator[](const std::string& key) const;
-};
-
-json_value parse_json(const std::string& text);
-
+// The whole file at `path`.
 std::string read_file(const std::string& path);
 
 }  // namespace qrn_test

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <set>
 #include <string>
 #include <vector>
@@ -22,7 +23,6 @@
 
 namespace {
 
-using qrn_test::json_value;
 using qrn_test::process_result;
 using qrn_test::read_file;
 
@@ -71,8 +71,6 @@ struct trace_view {
   bool cut = false;
 };
 
-std::uint64_t as_count(double number) { return static_cast<std::uint64_t>(number); }
-
 // Reads a Value Change Dump, checking what only this format has: the time
 // scale, the variable types, and that every thread value is a state.
 trace_view view_of_vcd(const std::string& text) {
@@ -118,27 +116,27 @@ trace_view view_of_vcd(const std::string& text) {
   return view;
 }
 
-std::string tid_of(const json_value& event) {
-  return std::to_string(static_cast<long long>(event["tid"].number));
+std::string tid_of(const nlohmann::json& event) {
+  return std::to_string(event.at("tid").get<long long>());
 }
 
 // Reads trace-event JSON, checking what only this format has: the fields of
 // each event, one pid, named tracks, and slices that never overlap on one
 // track.
 trace_view view_of_json(const std::string& text) {
-  const json_value root = qrn_test::parse_json(text);
+  const nlohmann::json root = nlohmann::json::parse(text);
   trace_view view;
-  EXPECT_EQ(root["displayTimeUnit"].text, "ns");
-  view.cut = root["otherData"]["cut"].boolean;
-  const std::vector<json_value>& events = root["traceEvents"].items;
+  EXPECT_EQ(root.at("displayTimeUnit"), "ns");
+  view.cut = root.at("otherData").at("cut").get<bool>();
+  const nlohmann::json& events = root.at("traceEvents");
   EXPECT_FALSE(events.empty());
   std::map<std::string, std::string> thread_names;
-  std::set<double> pids;
-  for (const json_value& e : events) {
-    pids.insert(e["pid"].number);
-    if (e["ph"].text == "M" && e["name"].text == "thread_name") {
-      thread_names[tid_of(e)] = e["args"]["name"].text;
-      view.threads.insert(e["args"]["name"].text);
+  std::set<long long> pids;
+  for (const nlohmann::json& e : events) {
+    pids.insert(e.at("pid").get<long long>());
+    if (e.at("ph") == "M" && e.at("name") == "thread_name") {
+      thread_names[tid_of(e)] = e.at("args").at("name").get<std::string>();
+      view.threads.insert(thread_names[tid_of(e)]);
     }
   }
   EXPECT_EQ(pids.size(), 1u);
@@ -146,35 +144,36 @@ trace_view view_of_json(const std::string& text) {
   std::map<std::string, std::vector<std::pair<long long, long long>>> slices;
   std::map<std::string, double> last_counter_time;
   bool cut_marked = false;
-  for (const json_value& e : events) {
-    const std::string& ph = e["ph"].text;
+  for (const nlohmann::json& e : events) {
+    const std::string ph = e.at("ph").get<std::string>();
     if (ph == "X") {
       const std::string tid = tid_of(e);
       EXPECT_EQ(thread_names.count(tid), 1u) << "slice on an unnamed track " << tid;
-      EXPECT_GE(e["dur"].number, 0);
-      const long long start = std::llround(e["ts"].number * 1000);
-      slices[tid].emplace_back(start, start + std::llround(e["dur"].number * 1000));
-      if (e["cat"].text == "sleep") {
-        view.slept_on[thread_names[tid]].insert(e["args"]["stream"].text);
-        EXPECT_EQ(e["name"].text, "asleep on " + e["args"]["stream"].text);
+      EXPECT_GE(e.at("dur").get<double>(), 0);
+      const long long start = std::llround(e.at("ts").get<double>() * 1000);
+      slices[tid].emplace_back(start, start + std::llround(e.at("dur").get<double>() * 1000));
+      if (e.at("cat") == "sleep") {
+        const std::string stream = e.at("args").at("stream").get<std::string>();
+        view.slept_on[thread_names[tid]].insert(stream);
+        EXPECT_EQ(e.at("name"), "asleep on " + stream);
       } else {
-        EXPECT_EQ(e["cat"].text, "burst");
-        EXPECT_GE(e["args"]["calls"].number, 1);
-        EXPECT_GE(e["args"]["moved"].number, 1);
-        view.burst_moves[thread_names[tid]] += as_count(e["args"]["moved"].number);
+        EXPECT_EQ(e.at("cat"), "burst");
+        EXPECT_GE(e.at("args").at("calls").get<std::uint64_t>(), 1u);
+        EXPECT_GE(e.at("args").at("moved").get<std::uint64_t>(), 1u);
+        view.burst_moves[thread_names[tid]] += e.at("args").at("moved").get<std::uint64_t>();
       }
       ++view.changes;
     } else if (ph == "C") {
-      const std::string& stream = e["name"].text;
+      const std::string stream = e.at("name").get<std::string>();
       std::vector<std::uint64_t>& values = view.occupancy[stream];
       if (!values.empty()) {
-        EXPECT_GT(e["ts"].number, last_counter_time[stream]) << stream;
+        EXPECT_GT(e.at("ts").get<double>(), last_counter_time[stream]) << stream;
         ++view.changes;
       }
-      last_counter_time[stream] = e["ts"].number;
-      values.push_back(as_count(e["args"]["occupancy"].number));
+      last_counter_time[stream] = e.at("ts").get<double>();
+      values.push_back(e.at("args").at("occupancy").get<std::uint64_t>());
     } else if (ph == "i") {
-      EXPECT_NE(e["name"].text.find("trace cut"), std::string::npos);
+      EXPECT_NE(e.at("name").get<std::string>().find("trace cut"), std::string::npos);
       cut_marked = true;
     } else {
       EXPECT_EQ(ph, "M");
@@ -229,11 +228,12 @@ class Trace : public testing::Test {
   }
 
   std::map<std::string, reported_stream> report() const {
-    const json_value report = qrn_test::parse_json(read_file(path("report.json")));
+    const nlohmann::json report = nlohmann::json::parse(read_file(path("report.json")));
     std::map<std::string, reported_stream> streams;
-    for (const json_value& s : report["streams"].items) {
-      streams[s["name"].text] = {as_count(s["written"].number + s["read"].number),
-                                 as_count(s["peak"].number), as_count(s["occupancy"].number)};
+    for (const nlohmann::json& s : report.at("streams")) {
+      streams[s.at("name").get<std::string>()] = {
+          s.at("written").get<std::uint64_t>() + s.at("read").get<std::uint64_t>(),
+          s.at("peak").get<std::uint64_t>(), s.at("occupancy").get<std::uint64_t>()};
     }
     return streams;
   }
@@ -301,6 +301,30 @@ TEST_F(Trace, SettledPipelineAsJson) {
   EXPECT_EQ(view.burst_moves.at("doubler"), 2u * count);
   EXPECT_EQ(view.burst_moves.at("forwarder"), 2u * count);
   EXPECT_EQ(view.burst_moves.count("test bench"), 0u);
+}
+
+// Names and leftover values are the program's bytes: the run report and the
+// trace stay valid JSON whatever they hold. Control characters keep their
+// \u00XX escapes; a byte that starts no UTF-8 sequence, and a sequence cut
+// short, read back as U+FFFD each.
+TEST_F(Trace, JsonFilesStayValidWhateverBytesNamesAndValuesHold) {
+  traced({"odd-bytes", std::to_string(count)}, path("t.json"));
+  const std::string name = "bytes \xEF\xBF\xBD( \"q\"\t\n\xEF\xBF\xBD";
+  const trace_view view = expect_complete(path("t.json"), pipeline_threads_json);
+  ASSERT_EQ(view.occupancy.count(name), 1u);
+  EXPECT_EQ(view.occupancy.at(name).back(), 3u);
+  const std::string text = read_file(path("report.json"));
+  EXPECT_NE(text.find("\"name\": \"bytes \xEF\xBF\xBD( \\\"q\\\"\\u0009\\u000a\xEF\xBF\xBD\""),
+            std::string::npos)
+      << text;
+  const nlohmann::json report = nlohmann::json::parse(text);
+  std::string first_values;
+  for (const nlohmann::json& stream : report.at("streams")) {
+    if (stream.at("name") == name) {
+      first_values = stream.at("first_values").get<std::string>();
+    }
+  }
+  EXPECT_EQ(first_values, "\xEF\xBF\xBD, \xEF\xBF\xBD, a");
 }
 
 // vcd2fst (GTKWave) converts the file, and fst2vcd converts it back to the

@@ -18,6 +18,9 @@
 //                    used and destroyed, and main returns with nothing
 //                    running
 //   api PATH         as settled, tracing through qrn::trace_to(PATH)
+//   odd-bytes        as settled, then the test bench leaves the bytes C3 FF
+//                    'a' in a stream of unsigned char whose name holds a
+//                    quote, a tab, a newline and bytes that are no UTF-8
 //
 // The second argument (after PATH for api) is `count`, default 100.
 // Standard output: "sum N" of the results, then the mode's own lines.
@@ -128,6 +131,13 @@ int main(int argc, char** argv) {
   }
   if (mode == "hang") {
     (void)never_written.read(true);
+  }
+  if (mode == "odd-bytes") {
+    static qrn::internal::stream<unsigned char> odd("bytes \xC3( \"q\"\t\n\xE2\x82");
+    const unsigned char bytes[] = {0xC3, 0xFF, 'a'};
+    for (const unsigned char byte : bytes) {
+      odd.write(byte);
+    }
   }
   return 0;
 }
