@@ -126,11 +126,11 @@ merged_lines merged(const std::string& out) {
       m.differing.push_back(entry.first);
     }
     const nlohmann::json line = nlohmann::json::parse(entry.second);
-    if (line["status"] == "failed") {
+    if (line.at("status") == "failed") {
       m.failed.push_back(entry.first);
     }
-    for (const nlohmann::json& stream : line["streams"]) {
-      std::vector<std::string>& row = m.table.rows[stream["name"].get<std::string>()];
+    for (const nlohmann::json& stream : line.at("streams")) {
+      std::vector<std::string>& row = m.table.rows[stream.at("name").get<std::string>()];
       row.resize(3);
       row[0] = row[0].empty() ? text(stream, "/declared", "-") : row[0];
       row[1] = larger(row[1], text(stream, "/no_deadlock", "?"));

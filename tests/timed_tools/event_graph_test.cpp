@@ -295,11 +295,11 @@ TEST(EventGraph, TheJointSearchFindsWhatPerStreamSearchesMiss) {
   ASSERT_EQ(json.exit_status, 0) << json.err;
   const nlohmann::json line = nlohmann::json::parse(json.out, nullptr, false);
   ASSERT_TRUE(line.contains("joint")) << json.out;
-  const nlohmann::json& found = line["joint"];
-  EXPECT_EQ(found["found"], true);
+  const nlohmann::json& found = line.at("joint");
+  EXPECT_EQ(found.at("found"), true);
   EXPECT_EQ(qrn_tools::whole_at(found, "/cycles"), at_joint.cycles);
-  EXPECT_EQ(found["depths"].size(), 8U);
-  EXPECT_EQ(found["curve"].size(), static_cast<std::size_t>(lines.end() - curve - 2));
+  EXPECT_EQ(found.at("depths").size(), 8U);
+  EXPECT_EQ(found.at("curve").size(), static_cast<std::size_t>(lines.end() - curve - 2));
 }
 
 }  // namespace
