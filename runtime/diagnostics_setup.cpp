@@ -2,6 +2,7 @@
 // initialised. Executables that link qrn::runtime pull this object in through
 // the undefined symbol qrn_runtime_diagnostics_anchor (see CMakeLists.txt).
 #include "HLS/internal/diagnostic_hooks.h"
+#include "critical_path.h"
 #include "depth_settings.h"
 #include "end_of_run_report.h"
 #include "hang_watch.h"
@@ -34,6 +35,7 @@ bool install_diagnostics() {
   qrn_runtime::configure_hang_watch();
   qrn_runtime::configure_trace();
   qrn_runtime::configure_timed_graph();
+  qrn_runtime::configure_critical_path();
   qrn_runtime::configure_depths();
   qrn_runtime::configure_stream_ceiling();
   qrn_runtime::check_settings_at_start();

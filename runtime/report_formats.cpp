@@ -105,7 +105,8 @@ void write_json(std::ostream& out, const qrn::run_report& report) {
       out << R"(, "cycles": {"busy": )" << c.cycles.busy << ", \"clock\": " << c.cycles.clock
           << ", \"stalled_on_inputs\": " << stalls_json(c.cycles.inputs)
           << ", \"stalled_on_outputs\": " << stalls_json(c.cycles.outputs)
-          << ", \"iterations\": " << c.cycles.iterations << "}";
+          << ", \"iterations\": " << c.cycles.iterations
+          << ", \"utilisation\": " << c.cycles.utilisation << "}";
     }
     out << "}";
     separator = ",\n";
@@ -118,7 +119,17 @@ void write_json(std::ostream& out, const qrn::run_report& report) {
     } else {
       out << "null";
     }
-    out << ", \"bottleneck\": " << json_string(report.cycles.bottleneck) << "}";
+    out << ", \"bottleneck\": " << json_string(report.cycles.bottleneck)
+        << ", \"critical_path\": {\"cycles\": " << report.cycles.critical_path_cycles
+        << ", \"complete\": " << (report.cycles.critical_path_complete ? "true" : "false")
+        << ", \"causes\": [";
+    separator = "";
+    for (const qrn::path_cycles& cause : report.cycles.critical_path) {
+      out << separator << "{\"cause\": " << json_string(cause.cause)
+          << ", \"cycles\": " << cause.cycles << "}";
+      separator = ", ";
+    }
+    out << "]}}";
   }
   out << "\n}\n";
 }
@@ -128,7 +139,7 @@ void write_csv(std::ostream& out, const qrn::run_report& report) {
          "waiting_on,task,ended,depth";
   if (report.cycles.timed) {
     out << ",elements,peak_in_cycles,average_occupancy,cycles_full,cycles_empty,reader_stalls,"
-           "writer_stalls,busy_cycles,clock";
+           "writer_stalls,busy_cycles,clock,utilisation";
   }
   out << '\n';
   for (const qrn::stream_report& s : report.streams) {
@@ -139,7 +150,7 @@ void write_csv(std::ostream& out, const qrn::run_report& report) {
       const qrn::stream_cycles& c = s.cycles;
       out << ',' << c.elements << ',' << c.peak << ',' << c.average_occupancy << ','
           << c.cycles_full << ',' << c.cycles_empty << ',' << c.reader_stalls << ','
-          << c.writer_stalls << ",,";
+          << c.writer_stalls << ",,,";
     }
     out << '\n';
   }
@@ -148,7 +159,7 @@ void write_csv(std::ostream& out, const qrn::run_report& report) {
         << ',' << c.moving_calls << ',' << csv_field(c.waiting_on) << ',' << c.task << ','
         << c.ended << ',';
     if (report.cycles.timed) {
-      out << ",,,,,,,," << c.cycles.busy << ',' << c.cycles.clock;
+      out << ",,,,,,,," << c.cycles.busy << ',' << c.cycles.clock << ',' << c.cycles.utilisation;
     }
     out << '\n';
   }

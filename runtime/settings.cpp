@@ -26,11 +26,11 @@ namespace {
 // qrn::internal::setting_value (HLS/internal/settings.h). Both lists are
 // constant-initialised: the check runs during static initialisation.
 constexpr std::initializer_list<const char*> library_settings = {
-    "QRN_DEPTH",       "QRN_DEPTH_DEFAULT", "QRN_DEPTH_OVERRIDE", "QRN_FIBER_STACK",
-    "QRN_HANG_AFTER",  "QRN_ON_HANG",       "QRN_PARK_LIMIT_US",  "QRN_REPORT",
-    "QRN_SCHEDULE",    "QRN_SCHEDULE_SEED", "QRN_SETTLE_LIMIT",   "QRN_STREAM_LIMIT",
-    "QRN_STRICT",      "QRN_TIME",          "QRN_TIME_GRAPH",     "QRN_TRACE",
-    "QRN_TRACE_LIMIT",
+    "QRN_DEPTH",      "QRN_DEPTH_DEFAULT", "QRN_DEPTH_OVERRIDE", "QRN_FIBER_STACK",
+    "QRN_HANG_AFTER", "QRN_ON_HANG",       "QRN_PARK_LIMIT_US",  "QRN_REPORT",
+    "QRN_SCHEDULE",   "QRN_SCHEDULE_SEED", "QRN_SETTLE_LIMIT",   "QRN_STREAM_LIMIT",
+    "QRN_STRICT",     "QRN_TIME",          "QRN_TIME_GRAPH",     "QRN_TIME_PATH_EVENTS",
+    "QRN_TRACE",      "QRN_TRACE_LIMIT",
 };
 
 // Read by the project's scripts and test programs (tests/run_all.sh,

@@ -4,10 +4,13 @@
 #include <cstdint>
 #include <deque>
 #include <mutex>
+#include <tuple>
+#include <utility>
 
 #include "HLS/internal/depth.h"
 #include "HLS/internal/stream_registry.h"
 #include "HLS/internal/timed_run.h"
+#include "critical_path.h"
 #include "fiber_scheduler.h"
 #include "timed_graph.h"
 #include "timed_occupancy.h"
@@ -20,31 +23,39 @@ using qrn::internal::component_clock;
 using qrn::internal::stream_info;
 using qrn::internal::timed_stream_ref;
 
-// What decided the cycle of an event, for the bottleneck: a component's own
-// pace (its clock's address), a FIFO too shallow for the rate both its ends
-// could keep (stream_cause), or the test bench's pace on one of its streams
-// (bench_cause). A stall takes the cause of what held it, so each event
-// carries the first cause of its cycle.
-using cause = std::uintptr_t;
+// A cycle that constrains an event, with the event it comes from and the
+// cause of the cycles in between (see critical_path.h).
+struct input {
+  std::uint64_t cycle = 0;
+  path_event from = 0;
+  path_cause why = 0;
+};
 
-cause stream_cause(const stream_info& info) { return info.serial() << 2 | 1; }
-cause bench_cause(const stream_info& info) { return info.serial() << 2 | 2; }
-cause own_cause(const component_clock& clock) { return reinterpret_cast<cause>(&clock); }
-cause cause_of(const component_clock& clock) {
-  return clock.held_by != 0 ? clock.held_by : own_cause(clock);
-}
+// An element held: the cycle it is readable and its write's event, whose
+// top bits say whether the test bench wrote it and whether its writer
+// waited for room.
+struct held_element {
+  std::uint64_t readable = 0;
+  path_event written = 0;
+};
+constexpr path_event by_bench = std::uint64_t{1} << 63;
+constexpr path_event held_writer = std::uint64_t{1} << 62;
+constexpr path_event event_bits = held_writer - 1;
 
-struct stamp {
-  std::uint64_t cycle;
-  cause why;
+// A read that frees a slot: its cycle and event.
+struct freed_slot {
+  std::uint64_t cycle = 0;
+  path_event read = 0;
 };
 
 // The runtime's side of one stream in a timed run.
 struct stream_timing {
-  std::deque<stamp> ready_at;      // the cycle each held element is readable, oldest first
-  std::deque<stamp> recent_reads;  // the last `depth` reads, oldest first
-  std::uint64_t next_write = 0;    // earliest cycle of the next use of the write end
-  std::uint64_t next_read = 0;     // earliest cycle of the next use of the read end
+  std::deque<held_element> ready_at;    // one per element held, oldest first
+  std::deque<freed_slot> recent_reads;  // the last `depth` reads, oldest first
+  std::uint64_t next_write = 0;         // earliest cycle of the next use of the write end
+  std::uint64_t next_read = 0;          // earliest cycle of the next use of the read end
+  path_event last_write = 0;            // the events of their latest uses
+  path_event last_read = 0;
   occupancy_sweep occupancy;
 };
 
@@ -53,6 +64,8 @@ struct stream_timing {
 struct bench_clock {
   std::uint64_t latest = 0;  // the cycle of its latest transfer
   std::uint64_t hold = 0;    // no transfer before this cycle
+  path_event latest_event = 0;
+  path_event hold_from = 0;  // the transfer the hold counts from
 };
 
 design_cycles totals;
@@ -69,6 +82,10 @@ stream_timing& timing_of(stream_info& info) {
 std::uint64_t depth_of(const stream_info& info) {
   const std::size_t capacity = info.depth().capacity;
   return capacity == qrn::internal::unbounded_capacity ? 0 : capacity;
+}
+
+path_cause stream_cause(path_cause_kind kind, const stream_info& info) {
+  return stream_path_cause(kind, info.serial());
 }
 
 // Cycles between two uses of one end of a stream: a task without iteration
@@ -90,66 +107,73 @@ std::uint64_t write_stage(const component_clock& clock) {
   return clock.stage != component_clock::unstaged ? clock.stage : clock.pace.latency;
 }
 
-// The stall rule: an access at its stage that must wait `cycles` (for an
-// element, for room) holds its whole iteration back, as a stalled pipeline
-// or state machine does: the iteration's later stages, and the iterations
-// after it, move on by as much.
-void hold_iteration(component_clock& clock, std::uint64_t cycles, cause why) {
-  clock.now += cycles;
-  clock.held_by = why;
-}
-
 // The first cycle an element written now can enter: one cycle after the
-// read that leaves room for it (the depth-th read before it), with that
-// read's cause; cycle 0 when the FIFO never held its depth.
-stamp room_for_write(stream_info& info, const stream_timing& t) {
+// read that leaves room for it (the depth-th read before it); cycle 0 when
+// the FIFO never held its depth.
+input room_for_write(stream_info& info, const stream_timing& t) {
   const std::uint64_t depth = depth_of(info);
   const std::uint64_t written = info.stats().written;
   if (depth == 0 || written < depth) {
-    return {0, 0};
+    return {};
   }
   const std::uint64_t held = written - info.stats().read;  // < depth: that read happened
   const std::uint64_t back = depth - 1 - held;             // reads after it
   if (back >= t.recent_reads.size()) {
-    return {0, 0};  // the depth grew (QRN_DEPTH=grow) past the reads kept
+    return {};  // the depth grew (QRN_DEPTH=grow) past the reads kept
   }
-  const stamp freed = t.recent_reads[t.recent_reads.size() - 1 - back];
-  return {freed.cycle + 1, freed.why};
+  const freed_slot freed = t.recent_reads[t.recent_reads.size() - 1 - back];
+  return {freed.cycle + 1, freed.read, stream_cause(path_cause_kind::shallow, info)};
 }
 
-void note_transfer(std::uint64_t cycle, cause why) {
+void note_transfer(std::uint64_t cycle, path_event event) {
   if (cycle + 1 >= totals.cycles) {
     totals.cycles = cycle + 1;
-    totals.last_cause = why;
+    totals.last_event = event;
   }
 }
 
-// The bench's transfer on `stream`: from `earliest` (with its cause), the
-// first cycle on which the interface's stall model lets it through.
-stamp bench_transfer(const timed_stream_ref& stream, stamp earliest) {
-  stamp at = earliest;
+// The bench's transfer on `stream`: from `earliest`, the first cycle on
+// which its hold and the interface's stall model let it through.
+std::pair<std::uint64_t, path_event> bench_transfer(const timed_stream_ref& stream,
+                                                    input earliest) {
+  input at = earliest;
   if (bench.hold > at.cycle) {
-    at = {bench.hold, bench_cause(stream.info)};
+    at = {bench.hold, bench.hold_from, stream_cause(path_cause_kind::bench_pace, stream.info)};
   }
+  std::uint64_t stalled = 0;
   while (stream.stall(stream.stream)) {
-    at = {at.cycle + 1, bench_cause(stream.info)};
+    ++stalled;
   }
-  bench.latest = at.cycle;
-  return at;
+  bench.latest = at.cycle + stalled;
+  bench.latest_event = note_path_event(bench.latest, at.from, at.why, stalled,
+                                       stream_cause(path_cause_kind::bench_stall, stream.info));
+  return {bench.latest, bench.latest_event};
 }
 
-// The cycle of the caller's next use, at `stage`, of a stream end that is
-// free from `end_free` on: waiting for it is the caller's own pace (a task's
-// loop moves one element per end every ii cycles), busy rather than stalled.
-std::uint64_t own_pace(component_clock& clock, std::uint64_t stage, std::uint64_t end_free) {
+// Moves the caller's clock to its next use, at `stage`, of a stream end that
+// is free from `end_free` on, and says whether that was later than its
+// clock: waiting for the end is the caller's own pace (a task's loop moves
+// one element per end every ii cycles), busy rather than stalled.
+bool wait_for_end(component_clock& clock, std::uint64_t stage, std::uint64_t end_free) {
   const std::uint64_t at = clock.now + stage;
   if (end_free > at) {
     clock.busy += end_free - at;
-    clock.held_by = own_cause(clock);
     clock.now = end_free - stage;
-    return end_free;
+    return true;
   }
-  return at;
+  return false;
+}
+
+// The event of a component's access at `cycle`: its clock decided it, or
+// else `decider` did, which then anchors the clock.
+path_event note_access(component_clock& clock, std::uint64_t cycle, bool by_clock,
+                       const input& decider) {
+  if (by_clock) {
+    return note_clock_event(clock, cycle);
+  }
+  const path_event event = note_path_event(cycle, decider.from, decider.why);
+  anchor_clock(clock, event, cycle);
+  return event;
 }
 
 // The most elements a stream holds when a component writes an element that
@@ -165,36 +189,51 @@ void note_own_backlog(stream_info& info, const component_clock& writer) {
   }
 }
 
+// A write's element enters at the latest of its writer's clock plus the
+// access's stage, the write end's next free cycle and room in the FIFO; a
+// later end or room holds the writer back. On a tie the earlier constraint
+// in that list decided: the writer was not held.
 void admit_write(const timed_stream_ref& stream) {
   stream_timing& t = timing_of(stream.info);
-  const stamp room = room_for_write(stream.info, t);
-  stamp entering;
+  const input room = room_for_write(stream.info, t);
+  std::uint64_t entering = 0;
+  path_event event = 0;
   if (component_clock* clock = running_fiber_clock()) {
     const std::uint64_t before = clock->now;
     const std::uint64_t stage = write_stage(*clock);
-    std::uint64_t at = own_pace(*clock, stage, t.next_write);
-    if (room.cycle > at) {
-      stream.info.cycle_stats().writer_stalls += room.cycle - at;
-      hold_iteration(*clock, room.cycle - at, room.why);
-      at = room.cycle;
+    input decider{t.next_write, t.last_write, component_path_cause(path_cause_kind::pace, *clock)};
+    bool by_clock = !wait_for_end(*clock, stage, t.next_write);
+    entering = clock->now + stage;
+    const bool held = room.cycle > entering;
+    if (held) {
+      stream.info.cycle_stats().writer_stalls += room.cycle - entering;
+      clock->now += room.cycle - entering;  // the stall rule: the iteration is held
+      entering = room.cycle;
+      decider = room;
+      by_clock = false;
     }
-    t.next_write = at + spacing(*clock);
-    entering = {at, cause_of(*clock)};
+    event = note_access(*clock, entering, by_clock, decider) | (held ? held_writer : 0);
+    t.next_write = entering + spacing(*clock);
     note_own_backlog(stream.info, *clock);
     if (graph_recording()) {
-      graph_write(stream, *clock, before, stage, spacing(*clock), entering.cycle);
+      graph_write(stream, *clock, before, stage, spacing(*clock), entering);
     }
   } else {
-    const stamp paced{t.next_write, bench_cause(stream.info)};
-    entering = bench_transfer(stream, room.cycle > paced.cycle ? room : paced);
-    t.next_write = entering.cycle + 1;
+    // The bench is named only where it held the design: on a tie, the room.
+    const input paced{t.next_write, t.last_write,
+                      stream_cause(path_cause_kind::bench_pace, stream.info)};
+    const bool by_room = room.why != 0 && room.cycle >= paced.cycle;
+    std::tie(entering, event) = bench_transfer(stream, by_room ? room : paced);
+    event |= by_bench | (by_room && room.cycle > paced.cycle ? held_writer : 0);
+    t.next_write = entering + 1;
     if (graph_recording()) {
-      graph_bench_write(stream, entering.cycle);
+      graph_bench_write(stream, entering);
     }
   }
-  t.ready_at.push_back({entering.cycle + 1, entering.why});
-  t.occupancy.entered(entering.cycle, stream.info, depth_of(stream.info));
-  note_transfer(entering.cycle, entering.why);
+  t.last_write = event & event_bits;
+  t.ready_at.push_back({entering + 1, event});
+  t.occupancy.entered(entering, stream.info, depth_of(stream.info));
+  note_transfer(entering, t.last_write);
 }
 
 void unwrite(stream_info& info) {
@@ -206,65 +245,79 @@ void unwrite(stream_info& info) {
   }
 }
 
+// A read takes place at the latest of its reader's clock plus the access's
+// stage, the read end's next free cycle and the element's readable cycle.
+// On a tie the element decided (the path goes upstream, so that a chain
+// names its slowest stage), unless its writer did not lead: the test bench
+// (named only where it held the design) or a writer that waited for room,
+// which this reader freed.
 void read(const timed_stream_ref& stream) {
   stream_timing& t = timing_of(stream.info);
-  const stamp readable = t.ready_at.front();
+  const held_element element = t.ready_at.front();
   t.ready_at.pop_front();
+  const input data{element.readable, element.written & event_bits,
+                   stream_cause(path_cause_kind::transfer, stream.info)};
   qrn::internal::stream_cycle_stats& stats = stream.info.cycle_stats();
-  stamp done;            // the read, with the cause of the room it frees
-  cause transfer_cause;  // what decided its cycle
+  std::uint64_t cycle = 0;
+  path_event event = 0;
   if (component_clock* clock = running_fiber_clock()) {
     const std::uint64_t before = clock->now;
     const std::uint64_t stage = read_stage(*clock);
-    std::uint64_t cycle = own_pace(*clock, stage, t.next_read);
-    // A read that waited for this stream's element frees room that its
-    // writer may wait for in turn: both ends wait on the FIFO, too shallow.
-    done = {cycle, cause_of(*clock)};
-    if (readable.cycle > cycle) {
-      stats.reader_stalls += readable.cycle - cycle;
-      hold_iteration(*clock, readable.cycle - cycle, readable.why);
-      cycle = readable.cycle;
-      done = {cycle, stream_cause(stream.info)};
+    input decider{t.next_read, t.last_read, component_path_cause(path_cause_kind::pace, *clock)};
+    bool by_clock = !wait_for_end(*clock, stage, t.next_read);
+    cycle = clock->now + stage;
+    const bool led = (element.written & (by_bench | held_writer)) == 0;
+    if (data.cycle > cycle || (data.cycle == cycle && led)) {
+      stats.reader_stalls += data.cycle - cycle;
+      clock->now += data.cycle - cycle;  // the stall rule: the iteration is held
+      cycle = data.cycle;
+      decider = data;
+      by_clock = false;
     }
+    event = note_access(*clock, cycle, by_clock, decider);
     t.next_read = cycle + spacing(*clock);
-    transfer_cause = cause_of(*clock);
     if (graph_recording()) {
       graph_read(stream.info, *clock, before, stage, spacing(*clock), cycle);
     }
   } else {
-    const stamp paced{t.next_read, bench_cause(stream.info)};
-    done = bench_transfer(stream, readable.cycle > paced.cycle ? readable : paced);
-    transfer_cause = done.why;
-    if (done.why == readable.why && readable.cycle > paced.cycle) {
-      done.why = stream_cause(stream.info);
-    }
-    t.next_read = done.cycle + 1;
+    const input paced{t.next_read, t.last_read,
+                      stream_cause(path_cause_kind::bench_pace, stream.info)};
+    std::tie(cycle, event) = bench_transfer(stream, data.cycle >= paced.cycle ? data : paced);
+    t.next_read = cycle + 1;
     if (graph_recording()) {
-      graph_bench_read(stream.info, done.cycle);
+      graph_bench_read(stream.info, cycle);
     }
     if (stats.bench_reads++ == 0) {
-      stats.first_bench_read = done.cycle + 1;
-      if (totals.first_bench_read == 0 || done.cycle + 1 < totals.first_bench_read) {
-        totals.first_bench_read = done.cycle + 1;
+      stats.first_bench_read = cycle + 1;
+      if (totals.first_bench_read == 0 || cycle + 1 < totals.first_bench_read) {
+        totals.first_bench_read = cycle + 1;
       }
     }
-    stats.last_bench_read = done.cycle;
-    if (done.cycle + 1 >= totals.last_output) {
-      totals.last_output = done.cycle + 1;
-      totals.last_output_cause = transfer_cause;
+    stats.last_bench_read = cycle;
+    if (cycle + 1 >= totals.last_output) {
+      totals.last_output = cycle + 1;
+      totals.last_output_event = event;
     }
   }
-  const std::uint64_t cycle = done.cycle;
+  t.last_read = event;
   const std::uint64_t depth = depth_of(stream.info);
   if (depth != 0) {
-    t.recent_reads.push_back(done);
+    t.recent_reads.push_back({cycle, event});
     if (t.recent_reads.size() > depth) {
       t.recent_reads.pop_front();
     }
   }
   ++stats.elements;
   t.occupancy.read(cycle, stream.info, depth);
-  note_transfer(cycle, transfer_cause);
+  note_transfer(cycle, event);
+}
+
+// A poll that found nothing used its end at `at`: an event, decided by the
+// caller's clock or by the end's previous use.
+path_event note_refused_poll(component_clock& clock, std::uint64_t at, bool by_clock,
+                             path_event last_use) {
+  return note_access(clock, at, by_clock,
+                     {at, last_use, component_path_cause(path_cause_kind::pace, clock)});
 }
 
 // Whether what a stream's other end does from now on can no longer change
@@ -279,7 +332,7 @@ bool settled(bool sole, const qrn::internal::always_run_record* user, std::uint6
 }
 
 bool readable(const timed_stream_ref& stream) {
-  stream_timing& t = timing_of(stream.info);  // ready_at holds a stamp per element held
+  stream_timing& t = timing_of(stream.info);  // ready_at holds one entry per element held
   component_clock* clock = running_fiber_clock();
   if (clock == nullptr) {
     if (graph_recording()) {
@@ -298,7 +351,7 @@ bool readable(const timed_stream_ref& stream) {
   if (!settled(sole, writer, ahead, at)) {
     let_earlier_fibers_run(at);
   }
-  const bool found = !t.ready_at.empty() && t.ready_at.front().cycle <= at;
+  const bool found = !t.ready_at.empty() && t.ready_at.front().readable <= at;
   if (graph_recording()) {
     graph_poll(stream.info, *clock, before, true, found, stage, spacing(*clock), at);
   }
@@ -306,6 +359,7 @@ bool readable(const timed_stream_ref& stream) {
     return true;
   }
   clock->now = at - stage;  // the attempt used the read end for this cycle
+  t.last_read = note_refused_poll(*clock, at, at == before + stage, t.last_read);
   t.next_read = at + spacing(*clock);
   return false;
 }
@@ -335,6 +389,7 @@ bool room(const timed_stream_ref& stream) {
     return true;
   }
   clock->now = enters - stage;  // the attempt used the write end for this cycle
+  t.last_write = note_refused_poll(*clock, enters, enters == before + stage, t.last_write);
   t.next_write = enters + spacing(*clock);
   return false;
 }
@@ -347,7 +402,7 @@ void next_iteration(component_clock& clock, bool moved) {
     graph_clock_spent(clock, clock.now, clock.pace.ii);
   }
   clock.now += clock.pace.ii;
-  clock.held_by = own_cause(clock);
+  clock.path_paced += clock.pace.ii;
   clock.stage = component_clock::unstaged;
   if (moved) {
     clock.busy += clock.pace.ii;
@@ -386,8 +441,11 @@ void spend(std::uint64_t cycles) {
     }
     clock->now += cycles;
     clock->busy += cycles;
-    clock->held_by = own_cause(*clock);
+    clock->path_paced += cycles;
   } else {
+    if (bench.latest >= bench.hold) {
+      bench.hold_from = bench.latest_event;
+    }
     bench.hold = std::max(bench.hold, bench.latest) + cycles;
     if (graph_recording()) {
       graph_bench_spent(bench.hold);
@@ -403,6 +461,13 @@ std::uint64_t cycle() {
 void launched(component_clock& clock, bool by_component) {
   component_clock* launcher = by_component ? running_fiber_clock() : nullptr;
   clock.now = launcher != nullptr ? launcher->now : 0;
+  if (launcher != nullptr) {
+    clock.path_anchor = launcher->path_anchor;
+    clock.path_anchor_cycle = launcher->path_anchor_cycle;
+    clock.path_paced = launcher->path_paced;
+  } else {
+    anchor_clock(clock, 0, 0);
+  }
   if (graph_recording()) {
     graph_launched(clock, launcher);
   }
@@ -449,7 +514,7 @@ void skip_idle_calls(component_clock& clock, const qrn::internal::poll_log& log,
       const std::uint64_t stage = std::max(clock.pace.latency, clock.deepest_stage);
       first = room > stage ? room - stage : 0;
     } else if (!t.ready_at.empty()) {
-      const std::uint64_t ready = t.ready_at.front().cycle;
+      const std::uint64_t ready = t.ready_at.front().readable;
       first = ready > clock.deepest_stage ? ready - clock.deepest_stage : 0;
     }
     until = std::min(until, first);
@@ -459,7 +524,9 @@ void skip_idle_calls(component_clock& clock, const qrn::internal::poll_log& log,
   }
   if (until != UINT64_MAX && until > clock.now) {
     const std::uint64_t ii = clock.pace.ii;
-    clock.now += (until - clock.now + ii - 1) / ii * ii;
+    const std::uint64_t skipped = (until - clock.now + ii - 1) / ii * ii;
+    clock.now += skipped;
+    clock.path_paced += skipped;
   }
 }
 

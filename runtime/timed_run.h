@@ -12,16 +12,12 @@
 namespace qrn_runtime {
 
 struct design_cycles {
-  std::uint64_t cycles = 0;              // the cycle after the last transfer of any stream
-  std::uint64_t first_bench_read = 0;    // the cycle of the test bench's first read, + 1; 0: none
-  std::uintptr_t last_cause = 0;         // what decided the cycle of the last transfer
-  std::uint64_t last_output = 0;         // the cycle of the test bench's last read, + 1; 0: none
-  std::uintptr_t last_output_cause = 0;  // what decided it
+  std::uint64_t cycles = 0;             // the cycle after the last transfer of any stream
+  std::uint64_t first_bench_read = 0;   // the cycle of the test bench's first read, + 1; 0: none
+  std::uint64_t last_event = 0;         // the last transfer's event (critical_path.h)
+  std::uint64_t last_output = 0;        // the cycle of the test bench's last read, + 1; 0: none
+  std::uint64_t last_output_event = 0;  // its event
 };
-
-// The name of what `cause` stands for: "component NAME", "stream NAME (too
-// shallow)" or "the test bench's pace on stream NAME"; empty for none.
-std::string cause_name(std::uintptr_t cause);
 
 const design_cycles& design_totals();
 

@@ -49,6 +49,15 @@ struct component_cycles {
   std::vector<stall_cycles> inputs;   // cycles stalled on each stream it reads
   std::vector<stall_cycles> outputs;  // cycles stalled on each stream it writes
   std::uint64_t iterations = 0;       // a task: the iterations it marked (qrn::new_iteration)
+  double utilisation = 0;             // busy cycles over the run's cycles, at most 1
+};
+
+// Cycles of a timed run's critical path that one cause accounts for: a
+// component's pace or latency, a stream's transfer cycle or its being too
+// shallow, the test bench's pace or stall model on a stream.
+struct path_cycles {
+  std::string cause;  // "worker() pace", "stream lap too shallow", ...
+  std::int64_t cycles = 0;
 };
 
 // A timed run's account of the design.
@@ -57,7 +66,13 @@ struct design_cycles {
   std::uint64_t total = 0;         // cycles up to and including the last transfer
   std::uint64_t first_output = 0;  // the cycle of the test bench's first read
   bool any_output = false;         // the test bench read anything
-  std::string bottleneck;          // what held the last output longest
+  std::string bottleneck;          // the top causes of the critical path, with their shares
+  // The longest path to the last output (to the last transfer without one):
+  // its cycles per cause, most first, and the cycles it covers (its last
+  // part only when the run had more events than QRN_TIME_PATH_EVENTS).
+  std::vector<path_cycles> critical_path;
+  std::uint64_t critical_path_cycles = 0;
+  bool critical_path_complete = true;
 };
 
 // One stream: live, or destroyed after it was used.

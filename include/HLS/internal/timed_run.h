@@ -42,11 +42,15 @@ struct component_clock {
   timing pace;
   bool task = false;       // a task: its loop's iterations are not calls
   std::uint64_t busy = 0;  // cycles of calls that moved elements, and cycles spent
-  // What decided `now`: 0 for its own pace, else the cause of a stall (see
-  // runtime/timed_run.cpp), followed back to the first cause.
-  std::uintptr_t held_by = 0;
   // Its entry in a recorded event graph, + 1; 0: none yet (runtime/timed_graph.h).
   std::uint32_t graph_slot = 0;
+  // Its number as a cause on the critical path, + 1; 0: none yet; and the
+  // path's view of `now` (runtime/critical_path.h): the event that last set
+  // it, that event's cycle, and the cycles of its own pace since.
+  std::uint32_t path_slot = 0;
+  std::uint64_t path_anchor = 0;
+  std::uint64_t path_anchor_cycle = 0;
+  std::uint64_t path_paced = 0;
   // Where its accesses sit in an iteration (qrn::at_stage, qrn::new_iteration):
   // `now` is the cycle of the iteration's stage 0.
   unsigned stage = unstaged;   // the stage of the accesses that follow
