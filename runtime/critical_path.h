@@ -15,6 +15,7 @@
 #ifndef QRN_RUNTIME_CRITICAL_PATH_H
 #define QRN_RUNTIME_CRITICAL_PATH_H
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -45,18 +46,76 @@ enum class path_cause_kind : std::uint32_t {
 // component_cause) or a stream's serial.
 using path_cause = std::uint32_t;
 
-path_cause stream_path_cause(path_cause_kind kind, std::uint64_t serial);
-path_cause component_path_cause(path_cause_kind kind, qrn::internal::component_clock& clock);
-path_cause_kind kind_of(path_cause cause);
+constexpr unsigned path_kind_shift = 29;
+constexpr std::uint32_t path_subject_mask = (1U << path_kind_shift) - 1;
+
+inline path_cause stream_path_cause(path_cause_kind kind, std::uint64_t serial) {
+  return static_cast<std::uint32_t>(kind) << path_kind_shift |
+         static_cast<std::uint32_t>(serial & path_subject_mask);
+}
+// Gives the clock its slot.
+void number_clock(qrn::internal::component_clock& clock);
+inline path_cause component_path_cause(path_cause_kind kind,
+                                       qrn::internal::component_clock& clock) {
+  if (clock.path_slot == 0) {
+    number_clock(clock);
+  }
+  return static_cast<std::uint32_t>(kind) << path_kind_shift |
+         (clock.path_slot & path_subject_mask);
+}
+inline path_cause_kind kind_of(path_cause cause) {
+  return static_cast<path_cause_kind>(cause >> path_kind_shift);
+}
 // The stream serial or component slot of `cause`.
-std::uint32_t subject_of(path_cause cause);
+inline std::uint32_t subject_of(path_cause cause) { return cause & path_subject_mask; }
 // The clock of a component's slot; null for a slot never given out.
 const qrn::internal::component_clock* clock_of_slot(std::uint32_t slot);
 
+// One event. `back`: its number minus that of the event that decided it; 0
+// for the run's start; `beyond` when that event lies past the window.
+struct path_event_record {
+  std::uint64_t cycle = 0;
+  std::uint32_t back = 0;
+  path_cause cause = 0;
+  path_cause extra_cause = 0;
+  std::uint32_t extra = 0;
+};
+constexpr std::uint32_t path_beyond = UINT32_MAX;
+
+// The ring: event n in slot (n - 1) % window. Constant-initialised, never
+// freed (the report reads it while the process ends).
+struct path_ring {
+  path_event_record* slots = nullptr;
+  std::uint64_t count = 0;      // events made
+  std::size_t next = 0;         // the next event's slot
+  std::size_t allocated = 0;    // slots allocated, up to the window
+  std::size_t window = 262144;  // QRN_TIME_PATH_EVENTS
+};
+extern path_ring the_path_ring;
+
+// Allocates more slots, up to the window: the ring fills as the run goes.
+void grow_path_ring();
+
 // A new event at `cycle`, decided by `from`: its cycles after `from`'s go
 // to `cause`, but `extra` of them to `extra_cause`. Returns its number.
-path_event note_path_event(std::uint64_t cycle, path_event from, path_cause cause,
-                           std::uint64_t extra = 0, path_cause extra_cause = 0);
+inline path_event note_path_event(std::uint64_t cycle, path_event from, path_cause cause,
+                                  std::uint64_t extra = 0, path_cause extra_cause = 0) {
+  path_ring& r = the_path_ring;
+  if (r.next == r.allocated) {
+    grow_path_ring();  // before the first wrap only
+  }
+  path_event_record& record = r.slots[r.next];
+  const path_event made = ++r.count;
+  record.cycle = cycle;
+  record.back = from == 0                ? 0
+                : made - from < r.window ? static_cast<std::uint32_t>(made - from)
+                                         : path_beyond;
+  record.cause = cause;
+  record.extra_cause = extra_cause;
+  record.extra = extra < path_beyond ? static_cast<std::uint32_t>(extra) : path_beyond - 1;
+  r.next = r.next + 1 == r.window ? 0 : r.next + 1;
+  return made;
+}
 
 // A component's clock as the path sees it: `now` is `anchor_cycle` (the
 // cycle of event `anchor`, or 0 for the start) plus `paced` cycles of its
@@ -64,8 +123,22 @@ path_event note_path_event(std::uint64_t cycle, path_event from, path_cause caus
 void anchor_clock(qrn::internal::component_clock& clock, path_event anchor,
                   std::uint64_t anchor_cycle);
 // An event that the component's clock decided: what is not its pace since
-// the anchor is its latency.
-path_event note_clock_event(qrn::internal::component_clock& clock, std::uint64_t cycle);
+// the anchor is its latency. An iteration's early stage may come before its
+// predecessor's late one that stalled: then nothing is latency.
+inline path_event note_clock_event(qrn::internal::component_clock& clock, std::uint64_t cycle) {
+  const std::uint64_t since = cycle > clock.path_anchor_cycle ? cycle - clock.path_anchor_cycle : 0;
+  const std::uint64_t latency = since > clock.path_paced ? since - clock.path_paced : 0;
+  return note_path_event(cycle, clock.path_anchor,
+                         component_path_cause(path_cause_kind::pace, clock), latency,
+                         component_path_cause(path_cause_kind::latency, clock));
+}
+
+// Whether `read`, a read of the stream with serial `serial`, came at its
+// reader's clock within an iteration of the reader's wait for another
+// stream's element: a write held by the room it freed waited on a FIFO too
+// shallow for what the other stream's path had in flight, not on the
+// reader's pace.
+bool read_held_elsewhere(path_event read, std::uint64_t serial);
 
 // Reads QRN_TIME_PATH_EVENTS; one line for a bad value.
 void configure_critical_path();

@@ -165,13 +165,16 @@ bool wait_for_end(component_clock& clock, std::uint64_t stage, std::uint64_t end
 }
 
 // The event of a component's access at `cycle`: its clock decided it, or
-// else `decider` did, which then anchors the clock.
+// else `decider` did (without a cause: the end's previous use, its own
+// pace), which then anchors the clock.
 path_event note_access(component_clock& clock, std::uint64_t cycle, bool by_clock,
                        const input& decider) {
   if (by_clock) {
     return note_clock_event(clock, cycle);
   }
-  const path_event event = note_path_event(cycle, decider.from, decider.why);
+  const path_event event = note_path_event(
+      cycle, decider.from,
+      decider.why != 0 ? decider.why : component_path_cause(path_cause_kind::pace, clock));
   anchor_clock(clock, event, cycle);
   return event;
 }
@@ -201,16 +204,25 @@ void admit_write(const timed_stream_ref& stream) {
   if (component_clock* clock = running_fiber_clock()) {
     const std::uint64_t before = clock->now;
     const std::uint64_t stage = write_stage(*clock);
-    input decider{t.next_write, t.last_write, component_path_cause(path_cause_kind::pace, *clock)};
+    input decider{t.next_write, t.last_write, 0};
     bool by_clock = !wait_for_end(*clock, stage, t.next_write);
     entering = clock->now + stage;
     const bool held = room.cycle > entering;
+    if (held && read_held_elsewhere(room.from, stream.info.serial())) {
+      // Its reader had just waited for another stream's element: this FIFO
+      // could not hold what the reconvergent path had in flight. The path
+      // stays with the writer, its wait the stream's.
+      const path_event unheld = note_access(*clock, entering, by_clock, decider);
+      decider = {room.cycle, unheld, room.why};
+      by_clock = false;
+    } else if (held) {
+      decider = room;
+      by_clock = false;
+    }
     if (held) {
       stream.info.cycle_stats().writer_stalls += room.cycle - entering;
       clock->now += room.cycle - entering;  // the stall rule: the iteration is held
       entering = room.cycle;
-      decider = room;
-      by_clock = false;
     }
     event = note_access(*clock, entering, by_clock, decider) | (held ? held_writer : 0);
     t.next_write = entering + spacing(*clock);
@@ -263,7 +275,7 @@ void read(const timed_stream_ref& stream) {
   if (component_clock* clock = running_fiber_clock()) {
     const std::uint64_t before = clock->now;
     const std::uint64_t stage = read_stage(*clock);
-    input decider{t.next_read, t.last_read, component_path_cause(path_cause_kind::pace, *clock)};
+    input decider{t.next_read, t.last_read, 0};
     bool by_clock = !wait_for_end(*clock, stage, t.next_read);
     cycle = clock->now + stage;
     const bool led = (element.written & (by_bench | held_writer)) == 0;
@@ -316,8 +328,7 @@ void read(const timed_stream_ref& stream) {
 // caller's clock or by the end's previous use.
 path_event note_refused_poll(component_clock& clock, std::uint64_t at, bool by_clock,
                              path_event last_use) {
-  return note_access(clock, at, by_clock,
-                     {at, last_use, component_path_cause(path_cause_kind::pace, clock)});
+  return note_access(clock, at, by_clock, {at, last_use, 0});
 }
 
 // Whether what a stream's other end does from now on can no longer change

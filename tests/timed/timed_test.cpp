@@ -32,15 +32,17 @@ std::string run_case(const std::string& which, int n, const std::vector<std::str
 
 TEST(TimedRuns, AChainOutputsAfterItsLatenciesAtThePaceOfItsSlowestStage) {
   // Latencies 2 + 5 + 3 and one cycle through each of the four FIFOs; the
-  // stage of II 3 sets the pace.
+  // stage of II 3 sets the pace: 29 intervals of 3 of the path's 101 cycles,
+  // and its latency 5 more.
   EXPECT_EQ(run_case("chain", 30),
-            "first output at 14, then one every 3 cycles\nbottleneck: component slow\n");
+            "first output at 14, then one every 3 cycles\n"
+            "bottleneck: slow pace 86 %, slow latency 5 %\n");
 }
 
 TEST(TimedRuns, AFifoOfDepthOneHalvesThePaceOfTwoStagesAndDepthTwoRestoresIt) {
   EXPECT_EQ(run_case("depth1", 40),
             "first output at 5, then one every 2 cycles\n"
-            "bottleneck: stream link (too shallow for both its ends)\n");
+            "bottleneck: stream link too shallow 94 %\n");
   const std::string depth_2 = run_case("depth2", 40);
   EXPECT_EQ(depth_2.substr(0, depth_2.find('\n')), "first output at 5, then one every 1 cycles");
   EXPECT_EQ(run_case("depth16", 40), depth_2);

@@ -3,6 +3,7 @@
 // on standard output (qrn::cycle() of the test bench, and the run report).
 #include <cstdio>
 #include <cstdlib>
+#include <deque>
 #include <string>
 
 #include "HLS/diagnostics.h"
@@ -123,6 +124,46 @@ void bench_stalls(int stall) {
   out.setStallCycles(static_cast<unsigned int>(stall), 0);
   qrn::launch_always_run<add_one>(qrn::named("stage"), feed, out);
   print_output_pace(out, 20);
+}
+
+// The bench reads the results of one II-1 stage with qrn::cycles(4)
+// between its reads: the bench's own pace sets the design's.
+void slow_bench(int count) {
+  static qrn::stream<int> feed("feed"), out("out");
+  for (int i = 0; i < count; ++i) {
+    feed.write(i);
+  }
+  qrn::launch_always_run<add_one>(qrn::named("stage"), feed, out);
+  for (int i = 0; i < count; ++i) {
+    out.read();
+    qrn::cycles(4);
+  }
+  std::printf("bottleneck: %s\n", bottleneck().c_str());
+}
+
+// `stages` II-1 stages in a chain of depth-2 links, but for the one at
+// `slow` (counted from 0), of II 2; the bench writes 200 elements first.
+void chain_of(int stages, int slow) {
+  static std::deque<std::string> names;
+  static std::deque<depth_2> links;
+  static qrn::stream<int> feed("feed"), out("out");
+  for (int i = 0; i + 1 < stages; ++i) {
+    names.push_back("link" + std::to_string(i));
+    links.emplace_back(names.back().c_str());
+  }
+  for (int i = 0; i < 200; ++i) {
+    feed.write(i);
+  }
+  for (int i = 0; i < stages; ++i) {
+    qrn::stream<int>& in = i == 0 ? feed : links[static_cast<std::size_t>(i - 1)];
+    qrn::stream<int>& to = i + 1 == stages ? out : links[static_cast<std::size_t>(i)];
+    qrn::launch_always_run<add_one>(qrn::named("stage" + std::to_string(i)),
+                                    qrn::timing{i == slow ? 2U : 1U, 1}, in, to);
+  }
+  for (int i = 0; i < 200; ++i) {
+    out.read();
+  }
+  std::printf("bottleneck: %s\n", bottleneck().c_str());
 }
 
 // A task offers `count` elements at one per cycle to a depth-2 FIFO that a
@@ -299,6 +340,10 @@ int main(int argc, char** argv) {
     bursts(n);
   } else if (which == "bench_stalls") {
     bench_stalls(n);
+  } else if (which == "slow_bench") {
+    slow_bench(n);
+  } else if (which == "chain_of") {
+    chain_of(n, argc > 3 ? std::atoi(argv[3]) : 0);
   } else if (which == "offers") {
     offers(n);
   } else if (which == "round_trip" || which == "round_trip_unstaged") {
