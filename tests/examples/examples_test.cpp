@@ -172,8 +172,23 @@ TEST(Examples, TimedPipelineKeepsItsResultsAndReportsItsPace) {
   EXPECT_EQ(reported.exit_status, 0);
   EXPECT_EQ(reported.out, results);
   qrn_test::expect_contains_all(
-      reported.err, {"\ntimed run: 48 cycles; first output at cycle 14; packed 0.333 per cycle\n",
-                     "\nbottleneck: component filter()\n"});
+      reported.err,
+      {"\ntimed run: 48 cycles; first output at cycle 14; packed 0.333 per cycle\n",
+       "\nbottleneck: filter() pace 70 %, filter() latency 11 %, pack() latency 6 %\n"});
+}
+
+// A 64x64 image filtered by two workers that take half a row each and
+// merged in order: the same checksum in every mode, and timed under any
+// workers' intervals (which change only when each pixel comes out).
+TEST(Examples, ImagePipelineGivesTheSameChecksumUnderEveryTiming) {
+  const std::string checksum = "checksum ec5421e0\n";
+  qrn_test::expect_runs({QRN_EXAMPLE_IMAGE_PIPELINE}, runs, checksum);
+  for (const std::vector<std::string>& intervals :
+       std::vector<std::vector<std::string>>{{"3"}, {"4", "4"}, {"1", "5"}}) {
+    std::vector<std::string> argv = {QRN_EXAMPLE_IMAGE_PIPELINE};
+    argv.insert(argv.end(), intervals.begin(), intervals.end());
+    qrn_test::expect_runs(argv, 1, checksum, 0, std::chrono::seconds(30), {"QRN_TIME=cycles"});
+  }
 }
 
 // A producer offers one element per cycle to a FIFO of depth 2 that its
