@@ -120,7 +120,7 @@ void write_json(std::ostream& out, const qrn::run_report& report) {
       out << "null";
     }
     out << ", \"bottleneck\": " << json_string(report.cycles.bottleneck)
-        << ", \"critical_path\": {\"cycles\": " << report.cycles.critical_path_cycles
+        << R"(, "critical_path": {"cycles": )" << report.cycles.critical_path_cycles
         << ", \"complete\": " << (report.cycles.critical_path_complete ? "true" : "false")
         << ", \"causes\": [";
     separator = "";
