@@ -104,6 +104,7 @@ std::optional<event_graph> event_graph::load(const std::string& path, std::strin
           return std::nullopt;
         }
         g.roles_[nodes[k]] = {s, k, write};
+        g.streams_[s].bench_end = g.streams_[s].bench_end || g.bench_made_[nodes[k]] != 0;
       }
     }
   }

@@ -26,6 +26,7 @@ struct graph_stream {
   std::uint64_t depth = 0;         // in force in the recorded run; 0: unbounded
   std::uint64_t configured = 0;    // declared (or defaulted); 0: none
   std::uint64_t element_bits = 0;  // 0: never written
+  bool bench_end = false;          // the test bench writes or reads it
   std::vector<std::uint32_t> writes;
   std::vector<std::uint32_t> reads;
 };

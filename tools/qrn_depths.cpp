@@ -335,6 +335,9 @@ struct stream_search {
   stream_entry reference;                          // from the unbounded run
   std::uint64_t ceiling = 1;                       // its depth while another stream is searched
   bool searched = false;                           // QRN_DEPTH_OVERRIDE can set its depth alone
+  // The test bench writes or reads it and it declares no depth: the bench's
+  // own buffer, not a FIFO of the design; unbounded in every run.
+  bool bench_buffer = false;
   std::uint64_t deadlock_lo = 1, deadlock_hi = 1;  // the answer lies in [lo, hi]
   std::uint64_t speed_lo = 1, speed_hi = 1;
 };
@@ -354,6 +357,7 @@ struct depth_search {
   std::optional<qrn_tools::joint_vector> joint;
   std::vector<qrn_tools::joint_vector> curve;
   std::string joint_error;
+  std::vector<std::uint64_t> joint_ceiling;  // by stream of the graph; 0: not searched
 };
 
 void stop(depth_search& search, const std::string& error) {
@@ -401,7 +405,7 @@ const cycle_figure& worse(const cycle_figure& a, const cycle_figure& b) {
 depth_setup ceilings(const std::vector<stream_search>& streams) {
   depth_setup setup{"declared", {}, std::nullopt};
   for (const stream_search& s : streams) {
-    if (s.reference.name.find(',') == std::string::npos) {
+    if (!s.bench_buffer && s.reference.name.find(',') == std::string::npos) {
       std::uint64_t& depth = setup.overrides[s.reference.name];
       depth = std::max(depth, s.ceiling);
     }
@@ -514,6 +518,12 @@ void run_unbounded(const timed_runner& runner, const std::string& program,
           stream_search stream;
           stream.reference = entry;
           stream.ceiling = std::max(entry.peak, entry.cycles_peak + 1);
+          stream.bench_buffer = entry.depth == 0 && s.best.graph != nullptr &&
+                                std::any_of(s.best.graph->streams().begin(),
+                                            s.best.graph->streams().end(),
+                                            [&entry](const qrn_tools::graph_stream& g) {
+                                              return g.bench_end && g.name == entry.name;
+                                            });
           s.streams.push_back(stream);
         }
         s.base = ceilings(s.streams);
@@ -604,6 +614,7 @@ void merge(depth_table& into, const depth_table& from) {
       continue;
     }
     at->searched = at->searched && row.searched;
+    at->bench_buffer = at->bench_buffer && row.bench_buffer;
     at->deadlock_hi = std::max(at->deadlock_hi, row.deadlock_hi);
     at->speed_hi = std::max(at->speed_hi, row.speed_hi);
   }
@@ -621,21 +632,32 @@ void print_table(const depth_table& table) {
   }
   const int w = static_cast<int>(width);
   std::printf("%-*s  %8s  %11s  %10s\n", w, "stream", "declared", "no deadlock", "full speed");
+  std::string bench_buffers;
   for (const stream_search& s : table.streams) {
-    const std::string deadlock = s.searched ? std::to_string(s.deadlock_hi) : "?";
-    const std::string speed = s.searched ? std::to_string(s.speed_hi) : "?";
+    const std::string unsearched = s.bench_buffer ? "-" : "?";
+    const std::string deadlock = s.searched ? std::to_string(s.deadlock_hi) : unsearched;
+    const std::string speed = s.searched ? std::to_string(s.speed_hi) : unsearched;
+    if (s.bench_buffer && bench_buffers.find(" " + s.reference.name + ",") == std::string::npos) {
+      bench_buffers += " " + s.reference.name + ",";
+    }
     std::printf("%-*s  %8s  %11s  %10s\n", w, s.reference.name.c_str(),
                 depth_text(s.reference.depth).c_str(), deadlock.c_str(), speed.c_str());
   }
   std::set<std::string> noted;
   for (const stream_search& s : table.streams) {
-    if (!s.searched && noted.insert(s.reference.name).second) {
+    if (!s.searched && !s.bench_buffer && noted.insert(s.reference.name).second) {
       std::printf(
           "? %s: QRN_DEPTH_OVERRIDE cannot set its depth alone (a comma in its name, a "
           "name another stream has, or a name given after it was made); it kept its "
           "declared depth (%s) in every run\n",
           s.reference.name.c_str(), depth_text(s.reference.depth).c_str());
     }
+  }
+  if (!bench_buffers.empty()) {
+    bench_buffers.pop_back();
+    std::printf("-%s: the test bench's own %s (no declared depth), left unbounded in every run\n",
+                bench_buffers.c_str(),
+                bench_buffers.find(',') == std::string::npos ? "stream" : "streams");
   }
   std::printf("cycles unbounded: %s\n", table.unbounded.text.c_str());
   std::printf("cycles at the declared depths: %s\n", table.declared.text.c_str());
@@ -704,9 +726,31 @@ void search_jointly(std::vector<depth_search>& searches, double slack) {
                           : "the program reads cycle counts: qrn::cycle(), qrn::snapshot_run()";
       continue;
     }
+    s.joint_ceiling = limits.ceiling;
     s.joint = qrn_tools::least_storage(*graph, limits, s.best.total, slack);
     s.curve = qrn_tools::trade_off(*graph, limits, s.best.total, slack);
   }
+}
+
+// --verify: every joint answer valued again by a real run at its depths.
+void verify_joint(const timed_runner& runner, std::vector<depth_search>& searches) {
+  run_each(
+      runner, searches,
+      [](const depth_search& s) {
+        std::vector<depth_setup> setups;
+        if (s.joint) {
+          setups.push_back(s.base);
+          setups.back().answered = &s.best;
+          const event_graph& graph = *s.best.graph;
+          for (std::size_t i = 0; i < graph.streams().size(); ++i) {
+            if (s.joint_ceiling[i] != 0) {
+              setups.back().overrides[graph.streams()[i].name] = s.joint->depths[i];
+            }
+          }
+        }
+        return setups;
+      },
+      [](depth_search&, const std::vector<outcome>&) {});
 }
 
 std::string percent(double fraction) {
@@ -931,7 +975,13 @@ void note_slow_suggestion(const depth_search& s) {
   const cycle_figure best = figure(s.best, s.best);
   const cycle_figure declared = figure(s.declared, s.best);
   const cycle_figure suggested = figure(s.suggested, s.best);
-  if (!s.error.empty() || !best.cycles || !suggested.cycles) {
+  if (!s.error.empty() || !best.cycles) {
+    return;
+  }
+  if (!suggested.cycles) {
+    std::printf("%snote: set together, the full-speed depths do not run as the unbounded run "
+                "does; the joint search (--joint) sizes the streams together\n",
+                s.seed ? ("seed " + std::to_string(*s.seed) + ": ").c_str() : "");
     return;
   }
   const bool slower_than_declared = declared.cycles && *suggested.cycles > *declared.cycles;
@@ -1010,6 +1060,9 @@ int main(int argc, char** argv) {
   run_results(runner, searches);
   if (o.joint) {
     search_jointly(searches, o.slack);
+    if (o.verify) {
+      verify_joint(runner, searches);
+    }
   }
   const bool agreed = report_graphs(runner, searches, o);
   if (!o.plot.empty()) {
