@@ -13,6 +13,7 @@
 #include "HLS/internal/settings.h"
 #include "HLS/internal/stream_registry.h"
 #include "run_snapshot.h"
+#include "timed_graph.h"
 
 namespace qrn_runtime {
 
@@ -112,9 +113,12 @@ void read_overrides(depth_setting_state& s) {
 }
 
 // Requires the stream's mutex. `name` is the stream's display name, or empty
-// when no override can apply.
+// when no override can apply and no event graph records it.
 void apply_depth(stream_info& stream, const std::string& name) {
   depth_setting_state& s = state();
+  if (graph_recording()) {
+    graph_depth_named(stream.serial(), name);
+  }
   qrn::internal::stream_depth& depth = stream.depth();
   const int declared = stream.declared().buffer;
   depth.configured = declared > 0 ? static_cast<std::uint64_t>(declared) : s.default_depth;
@@ -130,10 +134,10 @@ void apply_depth(stream_info& stream, const std::string& name) {
   }
 }
 
-// The name an override would use, or empty when there are no overrides.
-// Requires the registry's mutex.
+// The name an override would use, or empty when there are no overrides
+// and no event graph records it. Requires the registry's mutex.
 std::string override_name(stream_info& stream) {
-  return state().overrides.empty() ? std::string() : stream_name(stream);
+  return state().overrides.empty() && !graph_recording() ? std::string() : stream_name(stream);
 }
 
 void configure_stream(stream_info& stream) {

@@ -76,6 +76,8 @@ struct recorder {
   std::uint32_t bench_last = 0;     // the bench's latest node, transfer or not
   std::uint64_t opaque = 0;
   std::uint64_t clock_reads = 0;
+  std::mutex depth_names_mutex;                                // guards depth_names
+  std::unordered_map<std::uint64_t, std::string> depth_names;  // by serial
 };
 
 recorder& graph() {
@@ -285,8 +287,11 @@ void write_timed_graph() {
   for (const graph_stream& s : g.streams) {
     const auto name = names.find(s.serial);
     const std::string text = name != names.end() ? name->second : std::string();
+    const auto depth_name = g.depth_names.find(s.serial);
+    const std::string named = depth_name != g.depth_names.end() ? depth_name->second : "";
     format::graph_stream_header stream;
     stream.name_bytes = static_cast<std::uint32_t>(text.size());
+    stream.depth_name_bytes = named.size();
     stream.element_bits = static_cast<std::uint32_t>(s.element_bits);
     stream.depth = s.depth;
     stream.configured = s.configured;
@@ -294,6 +299,7 @@ void write_timed_graph() {
     stream.reads = s.reads.size();
     put(file, &stream, 1);
     put(file, text.data(), text.size());
+    put(file, named.data(), named.size());
     put(file, s.writes.data(), s.writes.size());
     put(file, s.reads.data(), s.reads.size());
   }
@@ -301,6 +307,12 @@ void write_timed_graph() {
   if (std::fclose(file) != 0) {
     std::cerr << "qrn: could not write the event graph to " << g.path << " (QRN_TIME_GRAPH)\n";
   }
+}
+
+void graph_depth_named(std::uint64_t serial, const std::string& name) {
+  recorder& g = graph();
+  const std::lock_guard<std::mutex> lock(g.depth_names_mutex);
+  g.depth_names[serial] = name;
 }
 
 void graph_write(const qrn::internal::timed_stream_ref& stream, component_clock& clock,

@@ -15,6 +15,7 @@
 #define QRN_RUNTIME_TIMED_GRAPH_H
 
 #include <cstdint>
+#include <string>
 
 #include "HLS/internal/stream_registry.h"
 #include "HLS/internal/timed_run.h"
@@ -29,6 +30,8 @@ inline bool graph_recording() { return graph_on; }
 void configure_timed_graph();
 // Writes the file, when recording. At the end of the run.
 void write_timed_graph();
+// The stream's depth was set while it had `name`. Any thread.
+void graph_depth_named(std::uint64_t serial, const std::string& name);
 
 // ---- The transfers, after the rule decided their cycle. `before`: the
 // caller's clock before the operation; `stage`: the access's cycles after

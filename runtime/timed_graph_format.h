@@ -6,7 +6,7 @@
 //   graph_node[header.nodes]        node 0 is the run's start, cycle 0
 //   graph_edge[header.edges]        each node's inputs, node by node
 //   std::uint8_t[header.nodes]      1 where the test bench made the node
-//   per stream: graph_stream_header, its name's bytes,
+//   per stream: graph_stream_header, its name's bytes, its depth name's bytes,
 //               std::uint32_t[writes] write nodes, std::uint32_t[reads] read nodes
 //   graph_poll[header.polls]
 //
@@ -24,7 +24,7 @@
 
 namespace qrn_graph_format {
 
-constexpr std::array<char, 8> magic = {'Q', 'R', 'N', 'G', 'R', 'P', 'H', '1'};
+constexpr std::array<char, 8> magic = {'Q', 'R', 'N', 'G', 'R', 'P', 'H', '2'};
 
 struct graph_header {
   std::array<char, 8> magic{};
@@ -67,6 +67,10 @@ struct graph_stream_header {
   std::uint64_t configured = 0;    // declared, defaulted or overridden; 0: none
   std::uint64_t writes = 0;
   std::uint64_t reads = 0;
+  // The bytes of the name it had when its depth was set (the name that
+  // QRN_DEPTH_OVERRIDE matches); 0 also when its depth was set before the
+  // run recorded.
+  std::uint64_t depth_name_bytes = 0;
 };
 
 // A non-blocking answer of a component. `readable`: element `index` of the

@@ -1,10 +1,12 @@
 #include "event_graph.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 #include <map>
+#include <queue>
+#include <unordered_map>
 
 namespace qrn_tools {
 
@@ -54,7 +56,16 @@ std::optional<event_graph> event_graph::load(const std::string& path, std::strin
     error = "cannot read the event graph " + path;
     return std::nullopt;
   }
-  reader in{std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>())};
+  std::string bytes;
+  file.seekg(0, std::ios::end);
+  bytes.resize(static_cast<std::size_t>(std::max<std::streamoff>(file.tellg(), 0)));
+  file.seekg(0);
+  file.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (!file) {
+    error = "cannot read the event graph " + path;
+    return std::nullopt;
+  }
+  reader in{std::move(bytes)};
   event_graph g;
   error = "the event graph " + path + " is damaged";
   if (!in.take(&g.header_, 1) || g.header_.magic != format::magic ||
@@ -70,11 +81,13 @@ std::optional<event_graph> event_graph::load(const std::string& path, std::strin
       return std::nullopt;
     }
     std::vector<char> name;
-    if (!in.take(name, header.name_bytes) || !in.take(s.writes, header.writes) ||
-        !in.take(s.reads, header.reads)) {
+    std::vector<char> depth_name;
+    if (!in.take(name, header.name_bytes) || !in.take(depth_name, header.depth_name_bytes) ||
+        !in.take(s.writes, header.writes) || !in.take(s.reads, header.reads)) {
       return std::nullopt;
     }
     s.name.assign(name.begin(), name.end());
+    s.depth_name.assign(depth_name.begin(), depth_name.end());
     s.depth = header.depth;
     s.configured = header.configured;
     s.element_bits = header.element_bits;
@@ -172,6 +185,38 @@ std::uint32_t event_graph::room_input(std::uint32_t node,
 }
 
 evaluation event_graph::evaluate(const std::vector<std::uint64_t>& depths) const {
+  std::vector<std::int64_t> cycle;
+  return evaluate(depths, cycle);
+}
+
+valuation event_graph::value(const std::vector<std::uint64_t>& depths) const {
+  static std::atomic<std::uint64_t> made{0};
+  valuation v;
+  v.depths = depths;
+  v.result = evaluate(depths, v.cycle);
+  v.id = ++made;
+  return v;
+}
+
+// The latest of a node's inputs at `depths`, plus its post.
+std::int64_t event_graph::cycle_of(std::uint32_t node, const std::vector<std::uint64_t>& depths,
+                                   const std::vector<std::int64_t>& cycle) const {
+  std::int64_t latest = 0;
+  const std::uint32_t end = node + 1 < nodes_.size() ? nodes_[node + 1].first_edge : edges_.size();
+  for (std::uint32_t e = nodes_[node].first_edge; e < end; ++e) {
+    if (edges_[e].weight != format::order_only) {
+      latest = std::max(latest, cycle[edges_[e].from] + edges_[e].weight);
+    }
+  }
+  const std::uint32_t room = room_input(node, depths);
+  if (room != none) {
+    latest = std::max(latest, cycle[room] + 1);
+  }
+  return latest + nodes_[node].post;
+}
+
+evaluation event_graph::evaluate(const std::vector<std::uint64_t>& depths,
+                                 std::vector<std::int64_t>& cycle) const {
   evaluation result;
   const bool recorded = depths == recorded_depths();
   if (header_.opaque != 0) {
@@ -191,7 +236,7 @@ evaluation event_graph::evaluate(const std::vector<std::uint64_t>& depths) const
       ++waiting[writes[k]];
     }
   }
-  std::vector<std::int64_t> cycle(n, 0);
+  cycle.assign(n, 0);
   std::vector<std::uint8_t> ran(n, 0);
   std::vector<std::uint32_t> ready;
   ready.reserve(n);
@@ -209,18 +254,7 @@ evaluation event_graph::evaluate(const std::vector<std::uint64_t>& depths) const
   while (!ready.empty()) {
     const std::uint32_t v = ready.back();
     ready.pop_back();
-    std::int64_t latest = 0;
-    const std::uint32_t end = v + 1 < n ? nodes_[v + 1].first_edge : edges_.size();
-    for (std::uint32_t e = nodes_[v].first_edge; e < end; ++e) {
-      if (edges_[e].weight != format::order_only) {
-        latest = std::max(latest, cycle[edges_[e].from] + edges_[e].weight);
-      }
-    }
-    const std::uint32_t room = room_input(v, depths);
-    if (room != none) {
-      latest = std::max(latest, cycle[room] + 1);
-    }
-    cycle[v] = latest + nodes_[v].post;
+    cycle[v] = cycle_of(v, depths, cycle);
     ran[v] = 1;
     ++done;
     for (std::uint32_t o = out_first_[v]; o < out_first_[v + 1]; ++o) {
@@ -248,6 +282,24 @@ evaluation event_graph::evaluate(const std::vector<std::uint64_t>& depths) const
     }
     return result;
   }
+  check_polls(depths, cycle, result);
+  if (result.verdict != evaluation::kind::cycles) {
+    return result;
+  }
+  std::int64_t last = -1;
+  for (const graph_stream& s : streams_) {
+    for (const std::vector<std::uint32_t>* nodes : {&s.writes, &s.reads}) {
+      for (const std::uint32_t node : *nodes) {
+        last = std::max(last, cycle[node]);
+      }
+    }
+  }
+  result.cycles = static_cast<std::uint64_t>(last + 1);
+  return result;
+}
+
+void event_graph::check_polls(const std::vector<std::uint64_t>& depths,
+                              const std::vector<std::int64_t>& cycle, evaluation& result) const {
   for (const format::graph_poll& poll : polls_) {
     const graph_stream& s = streams_[poll.stream];
     bool answer = false;
@@ -262,19 +314,186 @@ evaluation event_graph::evaluate(const std::vector<std::uint64_t>& depths) const
     if (answer != (poll.answer != 0)) {
       result.verdict = evaluation::kind::needs_run;
       result.why = "a non-blocking operation on " + s.name + " would answer otherwise";
-      return result;
+      return;
     }
   }
-  std::int64_t last = -1;
-  for (const graph_stream& s : streams_) {
-    for (const std::vector<std::uint32_t>* nodes : {&s.writes, &s.reads}) {
-      for (const std::uint32_t node : *nodes) {
-        last = std::max(last, cycle[node]);
+}
+
+// Whether the inputs among `nodes` (those whose cycle differs from `base`)
+// at `depths` make a cycle: an iterative depth-first walk.
+bool event_graph::circles(const std::vector<std::uint32_t>& nodes,
+                          const std::vector<std::uint64_t>& depths,
+                          const std::vector<std::int64_t>& base,
+                          const std::vector<std::int64_t>& cycle) const {
+  std::unordered_map<std::uint32_t, std::uint8_t> state;      // 1: on the walk, 2: done
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> walk;  // node, inputs tried
+  const auto moved = [&](std::uint32_t node) {
+    return node != none && node != never && cycle[node] != base[node];
+  };
+  // The i-th input of `node` (the room input last), or none past them.
+  const auto input = [&](std::uint32_t node, std::uint32_t i) -> std::uint32_t {
+    const std::uint32_t first = nodes_[node].first_edge;
+    const std::uint32_t end =
+        node + 1 < nodes_.size() ? nodes_[node + 1].first_edge : edges_.size();
+    if (first + i < end) {
+      return edges_[first + i].from;
+    }
+    return first + i == end ? room_input(node, depths) : none;
+  };
+  for (const std::uint32_t start : nodes) {
+    if (state[start] != 0) {
+      continue;
+    }
+    walk.emplace_back(start, 0);
+    state[start] = 1;
+    while (!walk.empty()) {
+      const std::uint32_t node = walk.back().first;
+      const std::uint32_t i = walk.back().second++;
+      const std::uint32_t end =
+          node + 1 < nodes_.size() ? nodes_[node + 1].first_edge : edges_.size();
+      if (nodes_[node].first_edge + i > end) {
+        state[node] = 2;
+        walk.pop_back();
+        continue;
+      }
+      const std::uint32_t next = input(node, i);
+      if (!moved(next)) {
+        continue;
+      }
+      std::uint8_t& seen = state[next];
+      if (seen == 1) {
+        return true;
+      }
+      if (seen == 0) {
+        seen = 1;
+        walk.emplace_back(next, 0);
       }
     }
   }
-  result.cycles = static_cast<std::uint64_t>(last + 1);
-  return result;
+  return false;
+}
+
+namespace {
+
+// One thread's scratch space for incremental evaluation: the cycles of the
+// base it was last filled from, put back after each use.
+struct scratch_space {
+  std::uint64_t base = 0;  // valuation::id
+  std::vector<std::int64_t> cycle;
+  std::vector<std::uint8_t> queued;
+  std::vector<std::uint32_t> touched;  // nodes whose cycle differs from the base's
+};
+
+}  // namespace
+
+evaluation event_graph::evaluate(const std::vector<std::uint64_t>& depths,
+                                 const valuation& base) const {
+  const auto within = [](std::uint64_t depth, std::uint64_t limit) {
+    return limit == 0 || (depth != 0 && depth <= limit);
+  };
+  bool smaller = base.result.verdict == evaluation::kind::cycles && header_.opaque == 0 &&
+                 base.cycle.size() == nodes_.size() && depths.size() == base.depths.size();
+  for (std::size_t s = 0; smaller && s < depths.size(); ++s) {
+    smaller = within(depths[s], base.depths[s]);
+  }
+  if (!smaller) {
+    return evaluate(depths);
+  }
+  thread_local scratch_space space;
+  if (space.base != base.id) {
+    space.cycle = base.cycle;
+    space.queued.assign(nodes_.size(), 0);
+    space.touched.clear();
+    space.base = base.id;
+  }
+  std::vector<std::int64_t>& cycle = space.cycle;
+  // The nodes to value again, earliest first in the base's order (by cycle,
+  // then node): an order in which every input of the base comes first, so
+  // that a node is rarely valued again but for a smaller depth's new input.
+  using entry = std::pair<std::int64_t, std::uint32_t>;
+  std::priority_queue<entry, std::vector<entry>, std::greater<>> queue;
+  const auto push = [&](std::uint32_t node) {
+    if (space.queued[node] == 0) {
+      space.queued[node] = 1;
+      queue.emplace(base.cycle[node], node);
+    }
+  };
+  bool falls_back = false;
+  for (std::size_t s = 0; s < depths.size() && !falls_back; ++s) {
+    if (depths[s] == base.depths[s]) {
+      continue;
+    }
+    const graph_stream& stream = streams_[s];
+    for (std::uint64_t k = depths[s]; k < stream.writes.size(); ++k) {
+      const std::uint32_t room = room_input(stream.writes[k], depths);
+      if (room == never) {
+        falls_back = true;  // a write waits for a read the run never made
+        break;
+      }
+      if (cycle[room] + 1 + nodes_[stream.writes[k]].post > cycle[stream.writes[k]]) {
+        push(stream.writes[k]);
+      }
+    }
+  }
+  // Delays that pass on rarely value a node more than twice; valuing many
+  // more often than there are delayed nodes suggests that they circle (a
+  // deadlock, which evaluate(depths) then finds): the delayed nodes are
+  // checked for a cycle, and the budget doubles when they have none.
+  std::size_t valued = 0;
+  std::size_t budget = 64;
+  while (!falls_back && !queue.empty()) {
+    if (++valued > nodes_.size()) {
+      falls_back = true;  // as dear as valuing every node once: evaluate(depths) is cheaper
+      break;
+    }
+    if (valued > 2 * space.touched.size() + budget) {
+      falls_back = circles(space.touched, depths, base.cycle, cycle);
+      budget = 2 * budget + valued;
+      if (falls_back) {
+        break;
+      }
+    }
+    const std::uint32_t v = queue.top().second;
+    queue.pop();
+    space.queued[v] = 0;
+    const std::int64_t now = cycle_of(v, depths, cycle);
+    if (now <= cycle[v]) {
+      continue;
+    }
+    if (cycle[v] == base.cycle[v]) {
+      space.touched.push_back(v);
+    }
+    cycle[v] = now;
+    for (std::uint32_t o = out_first_[v]; o < out_first_[v + 1]; ++o) {
+      push(out_[o]);
+    }
+    const role& r = roles_[v];
+    if (r.stream != none && !r.write && depths[r.stream] != 0 &&
+        r.index + depths[r.stream] < streams_[r.stream].writes.size()) {
+      push(streams_[r.stream].writes[r.index + depths[r.stream]]);
+    }
+  }
+  evaluation result;
+  if (!falls_back) {
+    check_polls(depths, cycle, result);
+    if (result.verdict == evaluation::kind::cycles) {
+      auto last = static_cast<std::int64_t>(base.result.cycles) - 1;
+      for (const std::uint32_t node : space.touched) {
+        if (roles_[node].stream != none) {
+          last = std::max(last, cycle[node]);
+        }
+      }
+      result.cycles = static_cast<std::uint64_t>(last + 1);
+    }
+  }
+  for (; !queue.empty(); queue.pop()) {
+    space.queued[queue.top().second] = 0;
+  }
+  for (const std::uint32_t node : space.touched) {
+    cycle[node] = base.cycle[node];
+  }
+  space.touched.clear();
+  return falls_back ? evaluate(depths) : result;
 }
 
 // The streams on a dependency cycle through a node of the bench that did not

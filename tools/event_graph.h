@@ -27,6 +27,7 @@ struct graph_stream {
   std::uint64_t configured = 0;    // declared (or defaulted); 0: none
   std::uint64_t element_bits = 0;  // 0: never written
   bool bench_end = false;          // the test bench writes or reads it
+  std::string depth_name;          // its name when its depth was set: what overrides match
   std::vector<std::uint32_t> writes;
   std::vector<std::uint32_t> reads;
 };
@@ -37,6 +38,15 @@ struct evaluation {
   std::uint64_t cycles = 0;                // with kind::cycles
   std::vector<std::size_t> cycle_streams;  // with kind::deadlock: the streams on the cycle
   std::string why;                         // with kind::needs_run
+};
+
+// A run valued at some depths, with every event's cycle: the base from which
+// runs at smaller depths are valued incrementally. Read-only once made.
+struct valuation {
+  std::vector<std::uint64_t> depths;
+  evaluation result;
+  std::vector<std::int64_t> cycle;  // by node; with result.verdict == kind::cycles
+  std::uint64_t id = 0;             // unique per valuation made
 };
 
 class event_graph {
@@ -54,6 +64,15 @@ class event_graph {
 
   // The run at `depths` (one per stream, 0: unbounded).
   evaluation evaluate(const std::vector<std::uint64_t>& depths) const;
+  // The same, from `base` where no depth is larger than base's (0 counts as
+  // the largest) and base ran through: only the events that the smaller
+  // depths delay are valued again, each delay passed on to the events that
+  // wait for it. Else, and when the delays keep circling (a deadlock), as
+  // evaluate(depths). Thread-safe; each thread keeps scratch space the size
+  // of the graph.
+  evaluation evaluate(const std::vector<std::uint64_t>& depths, const valuation& base) const;
+  // The run at `depths` with every event's cycle, for evaluate(depths, base).
+  valuation value(const std::vector<std::uint64_t>& depths) const;
 
  private:
   struct role {
@@ -63,6 +82,16 @@ class event_graph {
   };
   static constexpr std::uint32_t none = UINT32_MAX;
 
+  evaluation evaluate(const std::vector<std::uint64_t>& depths,
+                      std::vector<std::int64_t>& cycle) const;
+  // The verdict of a run that ran through with `cycle`: a non-blocking
+  // answer that would flip needs a real run.
+  void check_polls(const std::vector<std::uint64_t>& depths, const std::vector<std::int64_t>& cycle,
+                   evaluation& result) const;
+  bool circles(const std::vector<std::uint32_t>& nodes, const std::vector<std::uint64_t>& depths,
+               const std::vector<std::int64_t>& base, const std::vector<std::int64_t>& cycle) const;
+  std::int64_t cycle_of(std::uint32_t node, const std::vector<std::uint64_t>& depths,
+                        const std::vector<std::int64_t>& cycle) const;
   std::uint32_t room_input(std::uint32_t node, const std::vector<std::uint64_t>& depths) const;
   std::vector<std::size_t> deadlock_cycle(const std::vector<std::uint8_t>& ran,
                                           const std::vector<std::uint64_t>& depths) const;

@@ -37,6 +37,7 @@ struct child {
   int err_fd = -1;      // read end of its standard error; -1 once it ended
   std::size_t run = 0;  // index into the runs
   std::chrono::steady_clock::time_point deadline;
+  std::optional<std::chrono::steady_clock::time_point> ended;  // when its outputs ended
   run_result result;
 };
 
@@ -164,13 +165,18 @@ void close_outputs(child& c) {
 
 // Milliseconds until the first deadline of a child not yet killed, at least
 // 1 (-1: none); a child whose outputs have ended but who runs on is polled
-// every 20 ms.
+// again after as long as it has run on since, from 1 ms up to 20 ms (most end
+// at once: their outputs close as they exit).
 int poll_timeout(const std::vector<child>& running) {
   using std::chrono::milliseconds;
   const auto now = std::chrono::steady_clock::now();
   long long wait = -1;
   for (const child& c : running) {
     long long until = 20;
+    if (c.ended) {
+      until = std::min<long long>(until,
+                                  std::chrono::duration_cast<milliseconds>(now - *c.ended).count());
+    }
     if (c.out_fd >= 0 || c.err_fd >= 0) {
       until = c.result.timed_out
                   ? -1
@@ -234,6 +240,8 @@ std::vector<run_result> run_programs(const std::vector<std::string>& argv,
             c.result.status = *status;
             results[c.run] = std::move(c.result);
             running.erase(running.begin() + static_cast<std::ptrdiff_t>(i));
+          } else if (!c.ended) {
+            c.ended = now;
           }
         }
       }

@@ -100,6 +100,8 @@ struct outcome {
   std::uint64_t total = 0;
   std::vector<stream_entry> streams;
   std::shared_ptr<const event_graph> graph;  // its event graph, when it recorded one
+  // The graph valued with every stream at its ceiling: the base of the probes.
+  std::shared_ptr<const qrn_tools::valuation> ceilings;
 };
 
 // The streams and total of a timed run's JSON report; false when `text` is none.
@@ -182,7 +184,10 @@ class timed_runner {
     qrn_tools::parallel_for(setups.size(), [&](std::size_t i) {
       const outcome* recorded = setups[i].answered;
       if (recorded != nullptr && recorded->graph != nullptr) {
-        valued[i] = recorded->graph->evaluate(depths_of(*recorded->graph, setups[i]));
+        const std::vector<std::uint64_t> depths = depths_of(*recorded->graph, setups[i]);
+        valued[i] = recorded->ceilings != nullptr
+                        ? recorded->graph->evaluate(depths, *recorded->ceilings)
+                        : recorded->graph->evaluate(depths);
       }
     });
     std::vector<outcome> outcomes(setups.size());
@@ -332,9 +337,9 @@ class timed_runner {
 
 // One stream's row and searches.
 struct stream_search {
-  stream_entry reference;                          // from the unbounded run
-  std::uint64_t ceiling = 1;                       // its depth while another stream is searched
-  bool searched = false;                           // QRN_DEPTH_OVERRIDE can set its depth alone
+  stream_entry reference;     // from the unbounded run
+  std::uint64_t ceiling = 1;  // its depth while another stream is searched
+  bool searched = false;      // QRN_DEPTH_OVERRIDE can set its depth alone
   // The test bench writes or reads it and it declares no depth: the bench's
   // own buffer, not a FIFO of the design; unbounded in every run.
   bool bench_buffer = false;
@@ -518,12 +523,12 @@ void run_unbounded(const timed_runner& runner, const std::string& program,
           stream_search stream;
           stream.reference = entry;
           stream.ceiling = std::max(entry.peak, entry.cycles_peak + 1);
-          stream.bench_buffer = entry.depth == 0 && s.best.graph != nullptr &&
-                                std::any_of(s.best.graph->streams().begin(),
-                                            s.best.graph->streams().end(),
-                                            [&entry](const qrn_tools::graph_stream& g) {
-                                              return g.bench_end && g.name == entry.name;
-                                            });
+          stream.bench_buffer =
+              entry.depth == 0 && s.best.graph != nullptr &&
+              std::any_of(s.best.graph->streams().begin(), s.best.graph->streams().end(),
+                          [&entry](const qrn_tools::graph_stream& g) {
+                            return g.bench_end && g.name == entry.name;
+                          });
           s.streams.push_back(stream);
         }
         s.base = ceilings(s.streams);
@@ -531,13 +536,71 @@ void run_unbounded(const timed_runner& runner, const std::string& program,
       });
 }
 
-// One run per search with every stream at its ceiling: it keeps the best
-// pace unless a stream the overrides cannot reach holds it up, and it shows
-// which overrides reach their stream, whose searches it then opens.
+// Whether the unbounded run's graph shows, without a run, that every stream
+// at its ceiling keeps the pace and which overrides reach their stream: it
+// values the ceilings, and it knows the name each stream had when its depth
+// was set. `ceilings` must be valued.
+bool graph_checks(const depth_search& s) {
+  if (s.best.graph == nullptr || s.best.graph->reads_clock() ||
+      s.best.ceilings->result.verdict != evaluation::kind::cycles ||
+      s.best.ceilings->result.cycles * 100 > s.best.total * 101) {
+    return false;
+  }
+  for (const auto& set : s.base.overrides) {
+    const std::vector<qrn_tools::graph_stream>& streams = s.best.graph->streams();
+    if (std::none_of(streams.begin(), streams.end(), [&set](const qrn_tools::graph_stream& g) {
+          return g.name == set.first && !g.depth_name.empty();
+        })) {
+      return false;  // a stream the run never used, or one whose depth was set before
+    }
+  }
+  return true;
+}
+
+// Whether QRN_DEPTH_OVERRIDE reaches `name`, by the graph: the one stream of
+// that name had it when its depth was set.
+bool override_reaches(const event_graph& graph, const std::string& name) {
+  std::size_t named = 0;
+  bool reaches = false;
+  for (const qrn_tools::graph_stream& g : graph.streams()) {
+    named += g.name == name ? 1 : 0;
+    reaches = reaches || (g.name == name && g.depth_name == name);
+  }
+  return named == 1 && reaches;
+}
+
+// Every stream at its ceiling keeps the best pace unless a stream the
+// overrides cannot reach holds it up; which overrides reach their stream
+// opens their searches. The unbounded run's graph tells where it can
+// (graph_checks), else one run per search does.
 void check_ceilings(const timed_runner& runner, std::vector<depth_search>& searches) {
+  for (depth_search& s : searches) {
+    if (s.error.empty() && s.best.graph != nullptr) {
+      s.best.ceilings = std::make_shared<const qrn_tools::valuation>(
+          s.best.graph->value(depths_of(*s.best.graph, s.base)));
+    }
+  }
   run_each(
-      runner, searches, [](const depth_search& s) { return std::vector<depth_setup>{s.base}; },
+      runner, searches,
+      [](const depth_search& s) {
+        return graph_checks(s) ? std::vector<depth_setup>{} : std::vector<depth_setup>{s.base};
+      },
       [](depth_search& s, const std::vector<outcome>& runs) {
+        if (runs.empty()) {
+          std::map<std::string, int> uses;
+          for (const stream_search& stream : s.streams) {
+            ++uses[stream.reference.name];
+          }
+          for (stream_search& stream : s.streams) {
+            const std::string& name = stream.reference.name;
+            stream.searched = uses[name] == 1 && s.base.overrides.count(name) != 0 &&
+                              override_reaches(*s.best.graph, name);
+            if (stream.searched) {
+              stream.deadlock_hi = stream.speed_hi = stream.ceiling;
+            }
+          }
+          return;
+        }
         const outcome& check = runs.front();
         if (!judge(check, s.best).fast) {
           stop(s,
@@ -687,7 +750,8 @@ std::string json_result(const depth_search& s) {
         json_number(row.reference.depth == 0 ? std::nullopt
                                              : std::optional<std::uint64_t>(row.reference.depth)) +
         ",\"no_deadlock\":" + searched(row.deadlock_hi) +
-        ",\"full_speed\":" + searched(row.speed_hi) + "}";
+        ",\"full_speed\":" + searched(row.speed_hi) +
+        ",\"bench_buffer\":" + (row.bench_buffer ? "true" : "false") + "}";
   }
   return R"("status":"ok","cycles_unbounded":)" + json_number(table.unbounded.cycles) +
          ",\"cycles_declared\":" + json_number(table.declared.cycles) +
@@ -979,9 +1043,10 @@ void note_slow_suggestion(const depth_search& s) {
     return;
   }
   if (!suggested.cycles) {
-    std::printf("%snote: set together, the full-speed depths do not run as the unbounded run "
-                "does; the joint search (--joint) sizes the streams together\n",
-                s.seed ? ("seed " + std::to_string(*s.seed) + ": ").c_str() : "");
+    std::printf(
+        "%snote: set together, the full-speed depths do not run as the unbounded run "
+        "does; the joint search (--joint) sizes the streams together\n",
+        s.seed ? ("seed " + std::to_string(*s.seed) + ": ").c_str() : "");
     return;
   }
   const bool slower_than_declared = declared.cycles && *suggested.cycles > *declared.cycles;

@@ -24,11 +24,13 @@ process_result depths(std::vector<std::string> args) {
 }
 
 // qrn-depths' output, parsed: the rows by stream name (declared, no
-// deadlock, full speed), the notes, the three cycle lines by what follows
-// "cycles " and, with --seeds, the line on the seeds.
+// deadlock, full speed), the notes, the line on the bench's own streams, the
+// three cycle lines by what follows "cycles " and, with --seeds, the line on
+// the seeds.
 struct depth_table {
   std::map<std::string, std::vector<std::string>> rows;
   std::vector<std::string> notes;
+  std::string bench_streams;
   std::map<std::string, std::string> cycles;
   std::string seeds;
 };
@@ -46,6 +48,8 @@ depth_table parsed(const std::string& out) {
       table.seeds = line;
     } else if (line.compare(0, 2, "? ") == 0) {
       table.notes.push_back(line.substr(2, line.find(':') - 2));
+    } else if (line.compare(0, 2, "- ") == 0) {
+      table.bench_streams = line;
     } else {
       std::istringstream words(line);
       std::string name;
@@ -133,8 +137,9 @@ merged_lines merged(const std::string& out) {
       std::vector<std::string>& row = m.table.rows[stream.at("name").get<std::string>()];
       row.resize(3);
       row[0] = row[0].empty() ? text(stream, "/declared", "-") : row[0];
-      row[1] = larger(row[1], text(stream, "/no_deadlock", "?"));
-      row[2] = larger(row[2], text(stream, "/full_speed", "?"));
+      const std::string unsearched = stream.at("bench_buffer").get<bool>() ? "-" : "?";
+      row[1] = larger(row[1], text(stream, "/no_deadlock", unsearched));
+      row[2] = larger(row[2], text(stream, "/full_speed", unsearched));
     }
     for (const auto& cycles : {std::make_pair("unbounded", "/cycles_unbounded"),
                                std::make_pair("at the declared depths", "/cycles_declared"),
@@ -151,11 +156,14 @@ TEST(QrnDepths, BurstsNeedNineSlotsForFullSpeed) {
   ASSERT_EQ(result.exit_status, 0) << result.err;
   // Every binary-search probe, and the declared and full-speed depths, valued on the graph.
   EXPECT_EQ(result.err,
-            "qrn-depths: the event graph valued 20 of 20 candidates; 0 needed a real run\n");
+            "qrn-depths: the event graph valued 14 of 14 candidates; 0 needed a real run\n");
   EXPECT_EQ(qrn_test::lines_of(result.out).front(), "stream   declared  no deadlock  full speed");
   const depth_table table = parsed(result.out);
   EXPECT_EQ(table.rows.at("samples"), (std::vector<std::string>{"2", "1", "9"}));
-  EXPECT_EQ(table.rows.at("sums"), (std::vector<std::string>{"-", "1", "1"}));
+  // The bench reads `sums`, which declares no depth: the bench's own buffer.
+  EXPECT_EQ(table.rows.at("sums"), (std::vector<std::string>{"-", "-", "-"}));
+  EXPECT_EQ(table.bench_streams,
+            "- sums: the test bench's own stream (no declared depth), left unbounded in every run");
   EXPECT_TRUE(table.notes.empty());
   // 640 samples, one every 2 cycles, are the pace; the declared depth 2 holds
   // the producer up in every burst.
@@ -178,8 +186,8 @@ TEST(QrnDepths, StreamsOverridesCannotAddressAreLeftOutWithANote) {
   ASSERT_EQ(result.exit_status, 0) << result.err;
   const depth_table table = parsed(result.out);
   EXPECT_EQ(table.rows.at("samples"), (std::vector<std::string>{"2", "1", "9"}));
-  EXPECT_EQ(table.rows.at("left,right"), (std::vector<std::string>{"-", "?", "?"}));
-  EXPECT_EQ(table.rows.at("twin"), (std::vector<std::string>{"-", "?", "?"}));
+  EXPECT_EQ(table.rows.at("left,right"), (std::vector<std::string>{"1", "?", "?"}));
+  EXPECT_EQ(table.rows.at("twin"), (std::vector<std::string>{"1", "?", "?"}));
   EXPECT_EQ(table.notes, (std::vector<std::string>{"left,right", "twin"}));
 }
 

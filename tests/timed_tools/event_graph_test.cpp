@@ -241,7 +241,10 @@ std::map<std::string, std::uint64_t> joint_depths(const std::string& out) {
       std::istringstream words(line.substr(line.find(": ") + 2));
       std::string word;
       while (words >> word) {
-        depths[word.substr(0, word.find('='))] = std::stoull(word.substr(word.find('=') + 1));
+        const std::string depth = word.substr(word.find('=') + 1);
+        if (depth != "-") {  // the bench's own streams stay unbounded
+          depths[word.substr(0, word.find('='))] = std::stoull(depth);
+        }
       }
     }
   }
@@ -258,7 +261,7 @@ TEST(EventGraph, TheJointSearchFindsWhatPerStreamSearchesMiss) {
   EXPECT_NE(result.out.find("note: set together, the full-speed depths take"), std::string::npos)
       << result.out;
   const std::map<std::string, std::uint64_t> joint = joint_depths(result.out);
-  ASSERT_EQ(joint.size(), 8U) << result.out;
+  ASSERT_EQ(joint.size(), 6U) << result.out;
   EXPECT_GE(joint.at("lap") + joint.at("lap2"), 30U) << result.out;
   // A real run at the joint depths keeps within 1 % of unbounded.
   std::string overrides;
@@ -350,7 +353,7 @@ TEST(EventGraph, ATruncatedOrForeignFileIsRefused) {
   std::string error;
   ASSERT_TRUE(event_graph::load(path, error)) << error;
   for (const std::string& bytes : {whole.substr(0, whole.size() / 2), whole + "x",
-                                   "QRNGRPH2" + whole.substr(8), std::string()}) {
+                                   "QRNGRPH1" + whole.substr(8), std::string()}) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
     EXPECT_FALSE(event_graph::load(path, error));
     EXPECT_EQ(error, "the event graph " + path + " is damaged");

@@ -8,8 +8,8 @@
 // to wait, and any depth of at least 1 for the run to end.
 //
 // With an argument, the bench also passes one element through each of three
-// streams that QRN_DEPTH_OVERRIDE cannot address one by one: "left,right"
-// and two streams named "twin".
+// streams of declared depth 1 that QRN_DEPTH_OVERRIDE cannot address one by
+// one: "left,right" and two streams named "twin".
 #include <iostream>
 
 #include "HLS/hls.h"
@@ -51,10 +51,11 @@ void consumer() {
 
 int main(int argc, char**) {
   if (argc > 1) {
-    qrn::stream<int> comma("left,right");
-    qrn::stream<int> twin_a("twin");
-    qrn::stream<int> twin_b("twin");
-    for (qrn::stream<int>* stream : {&comma, &twin_a, &twin_b}) {
+    using declared = qrn::stream<int, qrn::buffer<1>>;
+    declared comma("left,right");
+    declared twin_a("twin");
+    declared twin_b("twin");
+    for (declared* stream : {&comma, &twin_a, &twin_b}) {
       stream->write(1);
       stream->read();
     }
