@@ -6,7 +6,6 @@
 #include <fstream>
 #include <map>
 #include <queue>
-#include <unordered_map>
 
 namespace qrn_tools {
 
@@ -320,57 +319,58 @@ void event_graph::check_polls(const std::vector<std::uint64_t>& depths,
 }
 
 // Whether the inputs among `nodes` (those whose cycle differs from `base`)
-// at `depths` make a cycle: an iterative depth-first walk.
+// at `depths` make a cycle: an iterative depth-first walk, which marks the
+// nodes in bits 1 (on the walk) and 2 (done) of `marks` and clears them.
 bool event_graph::circles(const std::vector<std::uint32_t>& nodes,
                           const std::vector<std::uint64_t>& depths,
                           const std::vector<std::int64_t>& base,
-                          const std::vector<std::int64_t>& cycle) const {
-  std::unordered_map<std::uint32_t, std::uint8_t> state;      // 1: on the walk, 2: done
+                          const std::vector<std::int64_t>& cycle,
+                          std::vector<std::uint8_t>& marks) const {
+  constexpr std::uint8_t walking = 2;
+  constexpr std::uint8_t done = 4;
   std::vector<std::pair<std::uint32_t, std::uint32_t>> walk;  // node, inputs tried
   const auto moved = [&](std::uint32_t node) {
     return node != none && node != never && cycle[node] != base[node];
   };
-  // The i-th input of `node` (the room input last), or none past them.
-  const auto input = [&](std::uint32_t node, std::uint32_t i) -> std::uint32_t {
-    const std::uint32_t first = nodes_[node].first_edge;
-    const std::uint32_t end =
-        node + 1 < nodes_.size() ? nodes_[node + 1].first_edge : edges_.size();
-    if (first + i < end) {
-      return edges_[first + i].from;
-    }
-    return first + i == end ? room_input(node, depths) : none;
-  };
+  bool found = false;
   for (const std::uint32_t start : nodes) {
-    if (state[start] != 0) {
+    if ((marks[start] & (walking | done)) != 0) {
       continue;
     }
     walk.emplace_back(start, 0);
-    state[start] = 1;
-    while (!walk.empty()) {
+    marks[start] |= walking;
+    while (!walk.empty() && !found) {
       const std::uint32_t node = walk.back().first;
       const std::uint32_t i = walk.back().second++;
+      const std::uint32_t first = nodes_[node].first_edge;
       const std::uint32_t end =
           node + 1 < nodes_.size() ? nodes_[node + 1].first_edge : edges_.size();
-      if (nodes_[node].first_edge + i > end) {
-        state[node] = 2;
+      if (first + i > end) {  // its static inputs, then its room input
+        marks[node] = static_cast<std::uint8_t>((marks[node] & ~walking) | done);
         walk.pop_back();
         continue;
       }
-      const std::uint32_t next = input(node, i);
-      if (!moved(next)) {
+      const std::uint32_t next =
+          first + i < end ? edges_[first + i].from : room_input(node, depths);
+      if (!moved(next) || (marks[next] & done) != 0) {
         continue;
       }
-      std::uint8_t& seen = state[next];
-      if (seen == 1) {
-        return true;
-      }
-      if (seen == 0) {
-        seen = 1;
+      if ((marks[next] & walking) != 0) {
+        found = true;
+      } else {
+        marks[next] |= walking;
         walk.emplace_back(next, 0);
       }
     }
+    walk.clear();
+    if (found) {
+      break;
+    }
   }
-  return false;
+  for (const std::uint32_t node : nodes) {
+    marks[node] &= 1;
+  }
+  return found;
 }
 
 namespace {
@@ -413,8 +413,8 @@ evaluation event_graph::evaluate(const std::vector<std::uint64_t>& depths,
   using entry = std::pair<std::int64_t, std::uint32_t>;
   std::priority_queue<entry, std::vector<entry>, std::greater<>> queue;
   const auto push = [&](std::uint32_t node) {
-    if (space.queued[node] == 0) {
-      space.queued[node] = 1;
+    if ((space.queued[node] & 1) == 0) {
+      space.queued[node] |= 1;
       queue.emplace(base.cycle[node], node);
     }
   };
@@ -442,12 +442,12 @@ evaluation event_graph::evaluate(const std::vector<std::uint64_t>& depths,
   std::size_t valued = 0;
   std::size_t budget = 64;
   while (!falls_back && !queue.empty()) {
-    if (++valued > nodes_.size()) {
-      falls_back = true;  // as dear as valuing every node once: evaluate(depths) is cheaper
+    if (++valued > nodes_.size() / 8) {
+      falls_back = true;  // about as dear as evaluate(depths), which values each node once
       break;
     }
     if (valued > 2 * space.touched.size() + budget) {
-      falls_back = circles(space.touched, depths, base.cycle, cycle);
+      falls_back = circles(space.touched, depths, base.cycle, cycle, space.queued);
       budget = 2 * budget + valued;
       if (falls_back) {
         break;
@@ -455,7 +455,7 @@ evaluation event_graph::evaluate(const std::vector<std::uint64_t>& depths,
     }
     const std::uint32_t v = queue.top().second;
     queue.pop();
-    space.queued[v] = 0;
+    space.queued[v] &= ~1;
     const std::int64_t now = cycle_of(v, depths, cycle);
     if (now <= cycle[v]) {
       continue;
@@ -487,7 +487,7 @@ evaluation event_graph::evaluate(const std::vector<std::uint64_t>& depths,
     }
   }
   for (; !queue.empty(); queue.pop()) {
-    space.queued[queue.top().second] = 0;
+    space.queued[queue.top().second] &= ~1;
   }
   for (const std::uint32_t node : space.touched) {
     cycle[node] = base.cycle[node];

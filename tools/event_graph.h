@@ -89,7 +89,8 @@ class event_graph {
   void check_polls(const std::vector<std::uint64_t>& depths, const std::vector<std::int64_t>& cycle,
                    evaluation& result) const;
   bool circles(const std::vector<std::uint32_t>& nodes, const std::vector<std::uint64_t>& depths,
-               const std::vector<std::int64_t>& base, const std::vector<std::int64_t>& cycle) const;
+               const std::vector<std::int64_t>& base, const std::vector<std::int64_t>& cycle,
+               std::vector<std::uint8_t>& marks) const;
   std::int64_t cycle_of(std::uint32_t node, const std::vector<std::uint64_t>& depths,
                         const std::vector<std::int64_t>& cycle) const;
   std::uint32_t room_input(std::uint32_t node, const std::vector<std::uint64_t>& depths) const;

@@ -791,8 +791,10 @@ void search_jointly(std::vector<depth_search>& searches, double slack) {
       continue;
     }
     s.joint_ceiling = limits.ceiling;
-    s.joint = qrn_tools::least_storage(*graph, limits, s.best.total, slack);
-    s.curve = qrn_tools::trade_off(*graph, limits, s.best.total, slack);
+    s.joint =
+        qrn_tools::least_storage(*graph, limits, s.best.total, slack, qrn_tools::joint_evaluations);
+    s.curve =
+        qrn_tools::trade_off(*graph, limits, s.best.total, slack, qrn_tools::curve_evaluations);
   }
 }
 
@@ -858,9 +860,15 @@ void print_joint(const depth_search& s, double slack) {
     return;
   }
   const qrn_tools::joint_vector& joint = *s.joint;
-  if (joint.found) {
+  if (joint.found && joint.least) {
     std::printf("%sjoint depths, the least storage within %s of unbounded: %s\n", seed.c_str(),
                 percent(slack).c_str(), named_depths(s, joint.depths).c_str());
+  } else if (joint.found) {
+    std::printf(
+        "%sjoint depths, the least storage found within %s of unbounded (the search "
+        "stopped after %" PRIu64 " candidates; a smaller vector may exist): %s\n",
+        seed.c_str(), percent(slack).c_str(), qrn_tools::joint_evaluations,
+        named_depths(s, joint.depths).c_str());
   } else {
     std::printf(
         "%sjoint depths: none within %s of unbounded up to the ceilings; the best found: %s\n",
@@ -900,7 +908,7 @@ std::string joint_json(const depth_search& s, double slack) {
          ",\"found\":" + (s.joint->found ? "true" : "false") +
          ",\"cycles\":" + std::to_string(s.joint->cycles) +
          ",\"bits\":" + std::to_string(s.joint->bits) + ",\"depths\":[" + depths + "],\"curve\":[" +
-         curve + "]}";
+         curve + "],\"least\":" + (s.joint->least ? "true" : "false") + "}";
 }
 
 struct options {
