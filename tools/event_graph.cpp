@@ -192,8 +192,40 @@ valuation event_graph::value(const std::vector<std::uint64_t>& depths) const {
   static std::atomic<std::uint64_t> made{0};
   valuation v;
   v.depths = depths;
-  v.result = evaluate(depths, v.cycle);
+  std::vector<std::uint32_t> order;  // topological
+  v.result = evaluate(depths, v.cycle, &order);
   v.id = ++made;
+  if (v.result.verdict != evaluation::kind::cycles || order.size() != nodes_.size()) {
+    return v;
+  }
+  v.bench_before.assign(nodes_.size(), 0);
+  v.bench_after.assign(nodes_.size(), UINT32_MAX);
+  for (const std::uint32_t node : order) {
+    std::uint32_t& before = v.bench_before[node];
+    before = bench_made_[node] != 0 ? node + 1 : 0;
+    const std::uint32_t end =
+        node + 1 < nodes_.size() ? nodes_[node + 1].first_edge : edges_.size();
+    for (std::uint32_t e = nodes_[node].first_edge; e < end; ++e) {
+      before = std::max(before, v.bench_before[edges_[e].from]);
+    }
+    const std::uint32_t room = room_input(node, depths);
+    if (room != none && room != never) {
+      before = std::max(before, v.bench_before[room]);
+    }
+  }
+  for (auto at = order.rbegin(); at != order.rend(); ++at) {
+    const std::uint32_t node = *at;
+    std::uint32_t& after = v.bench_after[node];
+    after = bench_made_[node] != 0 ? node + 1 : UINT32_MAX;
+    for (std::uint32_t o = out_first_[node]; o < out_first_[node + 1]; ++o) {
+      after = std::min(after, v.bench_after[out_[o]]);
+    }
+    const role& r = roles_[node];
+    if (r.stream != none && !r.write && depths[r.stream] != 0 &&
+        r.index + depths[r.stream] < streams_[r.stream].writes.size()) {
+      after = std::min(after, v.bench_after[streams_[r.stream].writes[r.index + depths[r.stream]]]);
+    }
+  }
   return v;
 }
 
@@ -215,7 +247,8 @@ std::int64_t event_graph::cycle_of(std::uint32_t node, const std::vector<std::ui
 }
 
 evaluation event_graph::evaluate(const std::vector<std::uint64_t>& depths,
-                                 std::vector<std::int64_t>& cycle) const {
+                                 std::vector<std::int64_t>& cycle,
+                                 std::vector<std::uint32_t>* order) const {
   evaluation result;
   const bool recorded = depths == recorded_depths();
   if (header_.opaque != 0) {
@@ -255,6 +288,9 @@ evaluation event_graph::evaluate(const std::vector<std::uint64_t>& depths,
     ready.pop_back();
     cycle[v] = cycle_of(v, depths, cycle);
     ran[v] = 1;
+    if (order != nullptr) {
+      order->push_back(v);
+    }
     ++done;
     for (std::uint32_t o = out_first_[v]; o < out_first_[v + 1]; ++o) {
       release(out_[o]);
@@ -392,7 +428,8 @@ evaluation event_graph::evaluate(const std::vector<std::uint64_t>& depths,
     return limit == 0 || (depth != 0 && depth <= limit);
   };
   bool smaller = base.result.verdict == evaluation::kind::cycles && header_.opaque == 0 &&
-                 base.cycle.size() == nodes_.size() && depths.size() == base.depths.size();
+                 base.cycle.size() == nodes_.size() && base.bench_after.size() == nodes_.size() &&
+                 depths.size() == base.depths.size();
   for (std::size_t s = 0; smaller && s < depths.size(); ++s) {
     smaller = within(depths[s], base.depths[s]);
   }
@@ -419,6 +456,8 @@ evaluation event_graph::evaluate(const std::vector<std::uint64_t>& depths,
     }
   };
   bool falls_back = false;
+  std::uint32_t follows = 0;            // the last bench node a new room input follows
+  std::uint32_t followed = UINT32_MAX;  // the first that a write with one precedes
   for (std::size_t s = 0; s < depths.size() && !falls_back; ++s) {
     if (depths[s] == base.depths[s]) {
       continue;
@@ -428,6 +467,12 @@ evaluation event_graph::evaluate(const std::vector<std::uint64_t>& depths,
       const std::uint32_t room = room_input(stream.writes[k], depths);
       if (room == never) {
         falls_back = true;  // a write waits for a read the run never made
+        break;
+      }
+      follows = std::max(follows, base.bench_before[room]);
+      followed = std::min(followed, base.bench_after[stream.writes[k]]);
+      if (follows != 0 && follows >= followed) {
+        falls_back = true;  // a cycle may close through the bench's order
         break;
       }
       if (cycle[room] + 1 + nodes_[stream.writes[k]].post > cycle[stream.writes[k]]) {
@@ -442,8 +487,8 @@ evaluation event_graph::evaluate(const std::vector<std::uint64_t>& depths,
   std::size_t valued = 0;
   std::size_t budget = 64;
   while (!falls_back && !queue.empty()) {
-    if (++valued > nodes_.size() / 8) {
-      falls_back = true;  // about as dear as evaluate(depths), which values each node once
+    if (++valued > std::max<std::size_t>(nodes_.size() / 32, 4096)) {
+      falls_back = true;  // a large part of the graph: evaluate(depths) values each node once
       break;
     }
     if (valued > 2 * space.touched.size() + budget) {

@@ -46,7 +46,14 @@ struct valuation {
   std::vector<std::uint64_t> depths;
   evaluation result;
   std::vector<std::int64_t> cycle;  // by node; with result.verdict == kind::cycles
-  std::uint64_t id = 0;             // unique per valuation made
+  // By node, through every input (an order one too): the last node of the
+  // bench that it follows, and the first that follows it (node + 1; 0 and
+  // UINT32_MAX for none). A smaller depth's inputs can close a cycle
+  // through the bench's order, which no cycle count shows, only where some
+  // node that waits for a delayed write also follows a bench node that
+  // follows the write.
+  std::vector<std::uint32_t> bench_before, bench_after;
+  std::uint64_t id = 0;  // unique per valuation made
 };
 
 class event_graph {
@@ -82,8 +89,8 @@ class event_graph {
   };
   static constexpr std::uint32_t none = UINT32_MAX;
 
-  evaluation evaluate(const std::vector<std::uint64_t>& depths,
-                      std::vector<std::int64_t>& cycle) const;
+  evaluation evaluate(const std::vector<std::uint64_t>& depths, std::vector<std::int64_t>& cycle,
+                      std::vector<std::uint32_t>* order = nullptr) const;
   // The verdict of a run that ran through with `cycle`: a non-blocking
   // answer that would flip needs a real run.
   void check_polls(const std::vector<std::uint64_t>& depths, const std::vector<std::int64_t>& cycle,

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "event_graph.h"
+#include "joint_depths.h"
 #include "json_text.h"
 #include "program_runs.h"
 #include "support/run_process.h"
@@ -362,5 +363,209 @@ TEST(EventGraph, ATruncatedOrForeignFileIsRefused) {
   EXPECT_FALSE(event_graph::load(path, error));
   EXPECT_EQ(error, "cannot read the event graph " + path);
 }
+
+}  // namespace
+
+namespace {
+
+// Random depth vectors no deeper than `base` (0: unbounded, then up to `top`):
+// the incremental valuation from `base` agrees with a whole pass on the
+// verdict, the cycles and a deadlock's streams.
+void expect_incremental_equals_whole(const event_graph& graph,
+                                     const std::vector<std::uint64_t>& base, std::uint64_t top,
+                                     int vectors, std::uint32_t seed) {
+  const qrn_tools::valuation from = graph.value(base);
+  ASSERT_EQ(from.result.verdict, evaluation::kind::cycles);
+  std::mt19937 random(seed);
+  int slower = 0;
+  int deadlocks = 0;
+  for (int i = 0; i < vectors; ++i) {
+    std::vector<std::uint64_t> depths = base;
+    for (std::uint64_t& depth : depths) {
+      // Most streams keep their base depth, as a search's probes do.
+      depth = random() % 3 == 0 ? 1 + random() % (depth == 0 ? top : depth) : depth;
+    }
+    const std::string where = overrides_of(graph, depths);
+    const evaluation whole = graph.evaluate(depths);
+    const evaluation incremental = graph.evaluate(depths, from);
+    EXPECT_EQ(incremental.verdict, whole.verdict) << where;
+    EXPECT_EQ(incremental.cycles, whole.cycles) << where;
+    EXPECT_EQ(incremental.cycle_streams, whole.cycle_streams) << where;
+    slower += whole.verdict == evaluation::kind::cycles && whole.cycles > from.result.cycles;
+    deadlocks += whole.verdict == evaluation::kind::deadlock;
+  }
+  EXPECT_GT(slower, 0);  // the vectors delay events, not only keep the base's cycles
+  EXPECT_GT(deadlocks + slower, vectors / 4);
+}
+
+TEST(EventGraph, IncrementalValuationsEqualWholePasses) {
+  timed_result run;
+  std::optional<event_graph> graph = recorded({QRN_PROGRAM_SPLIT_MERGE, "3", "1", "12"}, run);
+  ASSERT_TRUE(graph);
+  std::vector<std::uint64_t> base;  // the bench's streams unbounded, the others 24 deep
+  for (const qrn_tools::graph_stream& s : graph->streams()) {
+    base.push_back(s.bench_end ? 0 : 24);
+  }
+  expect_incremental_equals_whole(*graph, base, 16, 300, 7);
+  // From the unbounded run itself: every depth is smaller, and a shallow
+  // `in` deadlocks through the bench's order (it launches the workers after
+  // its writes), which no cycle count shows.
+  expect_incremental_equals_whole(*graph, graph->recorded_depths(), 16, 100, 8);
+  graph = recorded({QRN_PROGRAM_STAGED_CHAIN}, run);
+  ASSERT_TRUE(graph);
+  expect_incremental_equals_whole(*graph, graph->recorded_depths(), 2, 100, 9);
+}
+
+std::size_t stream_index(const event_graph& graph, const std::string& name) {
+  std::size_t s = 0;
+  while (s < graph.streams().size() && graph.streams()[s].name != name) {
+    ++s;
+  }
+  EXPECT_LT(s, graph.streams().size()) << name;
+  return s;
+}
+
+// Whether `depths` keeps within `budget` cycles on `graph`.
+bool fits(const event_graph& graph, const std::vector<std::uint64_t>& depths,
+          std::uint64_t budget) {
+  const evaluation e = graph.evaluate(depths);
+  return e.verdict == evaluation::kind::cycles && e.cycles <= budget;
+}
+
+// Whether some vector below `limit` bits fits, by trying every depth of
+// every open stream in turn (a prefix that does not fit with the rest at
+// their ceilings is dropped: deeper streams never slow a run).
+bool smaller_fits(const event_graph& graph, const qrn_tools::joint_limits& limits,
+                  std::vector<std::uint64_t>& depths, std::size_t s, std::uint64_t bits,
+                  std::uint64_t limit, std::uint64_t budget) {
+  if (s == depths.size()) {
+    return fits(graph, depths, budget);
+  }
+  if (limits.ceiling[s] == 0) {
+    return smaller_fits(graph, limits, depths, s + 1, bits, limit, budget);
+  }
+  const std::uint64_t width = graph.streams()[s].element_bits;
+  bool found = false;
+  for (std::uint64_t depth = 1; !found && depth <= limits.ceiling[s]; ++depth) {
+    if (bits + depth * width >= limit) {
+      break;
+    }
+    depths[s] = depth;
+    found = fits(graph, depths, budget) &&
+            smaller_fits(graph, limits, depths, s + 1, bits + depth * width, limit, budget);
+  }
+  depths[s] = limits.ceiling[s];
+  return found;
+}
+
+TEST(JointDepths, TheAnswerIsTheLeastStorageWithinTheSlack) {
+  // worker_a's latency of 12 holds samples that must wait in lap or lap2.
+  timed_result run;
+  const std::optional<event_graph> loaded =
+      recorded({QRN_PROGRAM_SPLIT_MERGE, "1", "1", "12"}, run);
+  ASSERT_TRUE(loaded);
+  const event_graph& graph = *loaded;
+  qrn_tools::joint_limits limits;
+  limits.fixed = graph.recorded_depths();  // unbounded
+  for (const qrn_tools::graph_stream& s : graph.streams()) {
+    limits.ceiling.push_back(s.name == "in" || s.name == "out" ? 0 : 24);
+  }
+  const std::uint64_t unbounded = graph.recorded_cycles();
+  const std::uint64_t budget = unbounded + unbounded / 100;
+  const qrn_tools::joint_vector joint =
+      qrn_tools::least_storage(graph, limits, unbounded, 0.01, qrn_tools::joint_evaluations);
+  ASSERT_TRUE(joint.found && joint.least);
+  EXPECT_TRUE(fits(graph, joint.depths, budget));
+  EXPECT_EQ(joint.bits, qrn_tools::storage_bits(graph, limits, joint.depths));
+  EXPECT_EQ(joint.cycles, graph.evaluate(joint.depths).cycles);
+  std::vector<std::uint64_t> depths = limits.ceiling;
+  for (std::size_t s = 0; s < depths.size(); ++s) {
+    depths[s] = depths[s] != 0 ? depths[s] : limits.fixed[s];
+  }
+  const std::vector<std::uint64_t> ceilings = depths;
+  EXPECT_FALSE(smaller_fits(graph, limits, depths, 0, 0, joint.bits, budget));
+  // Each stream's smallest depth with the others at their ceilings (a
+  // per-stream search's answer) is too slow set together: the need is joint.
+  std::vector<std::uint64_t> per_stream = ceilings;
+  for (std::size_t s = 0; s < depths.size(); ++s) {
+    std::vector<std::uint64_t> alone = ceilings;
+    while (limits.ceiling[s] != 0 && alone[s] > 1) {
+      --alone[s];
+      if (!fits(graph, alone, budget)) {
+        ++alone[s];
+        break;
+      }
+    }
+    per_stream[s] = alone[s];
+  }
+  EXPECT_FALSE(fits(graph, per_stream, budget));
+  EXPECT_GE(joint.depths[stream_index(graph, "lap")] + joint.depths[stream_index(graph, "lap2")],
+            12U);
+  // Out of candidates, it keeps the best vector found, said not to be least.
+  const qrn_tools::joint_vector cut = qrn_tools::least_storage(graph, limits, unbounded, 0.01, 40);
+  EXPECT_TRUE(cut.found);
+  EXPECT_FALSE(cut.least);
+  EXPECT_TRUE(fits(graph, cut.depths, budget));
+  EXPECT_GE(cut.bits, joint.bits);
+  // No vector within no slack at depths of 1: the ceilings, not found.
+  limits.ceiling.assign(limits.ceiling.size(), 0);
+  limits.fixed.assign(limits.fixed.size(), 1);
+  EXPECT_FALSE(qrn_tools::least_storage(graph, limits, unbounded, 0, 100).found);
+}
+
+#ifdef QRN_EXAMPLE_IMAGE_PIPELINE
+TEST(JointDepths, TheImagePipelineKeepsItsPaceWithTheBenchsStreamsUnbounded) {
+  // worker_a at ii 3: real runs agree with the graph at several depth vectors...
+  timed_result reference;
+  const std::vector<std::string> design = {QRN_EXAMPLE_IMAGE_PIPELINE, "3"};
+  const std::optional<event_graph> loaded = recorded(design, reference);
+  ASSERT_TRUE(loaded);
+  const event_graph& graph = *loaded;
+  std::vector<std::uint64_t> declared;
+  for (const qrn_tools::graph_stream& s : graph.streams()) {
+    declared.push_back(s.configured);
+  }
+  const std::size_t lap = stream_index(graph, "lap");
+  const std::size_t to_a = stream_index(graph, "to_a");
+  for (const auto& change : std::vector<std::vector<std::pair<std::size_t, std::uint64_t>>>{
+           {}, {{lap, 90}}, {{lap, 40}, {to_a, 40}}, {{lap, 2}}}) {
+    std::vector<std::uint64_t> depths = declared;
+    for (const auto& set : change) {
+      depths[set.first] = set.second;
+    }
+    const evaluation valued = graph.evaluate(depths);
+    const timed_result run = timed_run(design, overrides_of(graph, depths));
+    const bool runs_through = run.run.status == 0 && run.run.out == reference.run.out;
+    EXPECT_EQ(valued.verdict == evaluation::kind::cycles, runs_through)
+        << overrides_of(graph, depths);
+    EXPECT_EQ(valued.cycles, runs_through ? run.cycles.value_or(0) : 0)
+        << overrides_of(graph, depths);
+  }
+  // ... and the joint search keeps within 1 % of unbounded with short links,
+  // confirmed by a real run (--verify).
+  const process_result result = depths_tool({"--joint", "--verify", design[0], design[1]});
+  EXPECT_EQ(result.exit_status, 0) << result.err;
+  EXPECT_NE(result.err.find(", 0 differ"), std::string::npos) << result.err;
+  EXPECT_NE(result.out.find("- pixels, results: the test bench's own streams"), std::string::npos)
+      << result.out;
+  const std::map<std::string, std::uint64_t> joint = joint_depths(result.out);
+  ASSERT_EQ(joint.size(), 10U) << result.out;  // all but pixels and results
+  for (const char* link : {"raw", "windows", "merged"}) {
+    EXPECT_LE(joint.at(link), 4U) << link;
+  }
+  // The results in flight between split and merge wait in lap or in the workers' links.
+  EXPECT_GE(joint.at("lap") + joint.at("to_a") + joint.at("from_a") + joint.at("to_b") +
+                joint.at("from_b"),
+            40U);
+  std::string overrides;
+  for (const auto& entry : joint) {
+    overrides += (overrides.empty() ? "" : ",") + entry.first + "=" + std::to_string(entry.second);
+  }
+  const timed_result at_joint = timed_run(design, overrides);
+  ASSERT_TRUE(at_joint.cycles && reference.cycles);
+  EXPECT_LE(*at_joint.cycles * 100, *reference.cycles * 101);
+  EXPECT_EQ(at_joint.run.out, reference.run.out);
+}
+#endif
 
 }  // namespace
