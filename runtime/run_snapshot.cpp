@@ -20,7 +20,7 @@
 #include "symbol_names.h"
 #include "timed_graph.h"
 #include "timed_report.h"
-#include "timed_run.h"
+#include "timed_totals.h"
 
 namespace qrn_runtime {
 

@@ -16,7 +16,7 @@
 #include "HLS/internal/settings.h"
 #include "settings.h"
 #include "timed_graph_format.h"
-#include "timed_run.h"
+#include "timed_totals.h"
 
 namespace qrn_runtime {
 

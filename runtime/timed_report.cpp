@@ -8,7 +8,7 @@
 #include "HLS/internal/timed_run.h"
 #include "critical_path.h"
 #include "run_snapshot.h"
-#include "timed_run.h"
+#include "timed_totals.h"
 
 namespace qrn_runtime {
 

@@ -1,4 +1,4 @@
-#include "timed_run.h"
+#include "timed_totals.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -42,7 +42,7 @@
 #include "HLS/internal/timed_run.h"
 #include "HLS/internal/trace.h"
 #include "run_snapshot.h"
-#include "timed_run.h"
+#include "timed_totals.h"
 #include "trace_files.h"
 
 namespace qrn_runtime {

@@ -1,8 +1,8 @@
 // The runtime's side of timed runs (QRN_TIME=cycles; see
 // HLS/internal/timed_run.h): each stream's timestamps and cycle statistics,
 // the test bench's clock, and the design's totals. Main thread only.
-#ifndef QRN_RUNTIME_TIMED_RUN_H
-#define QRN_RUNTIME_TIMED_RUN_H
+#ifndef QRN_RUNTIME_TIMED_TOTALS_H
+#define QRN_RUNTIME_TIMED_TOTALS_H
 
 #include <cstdint>
 #include <string>
@@ -31,4 +31,4 @@ std::uint64_t timed_cycle_now();
 
 }  // namespace qrn_runtime
 
-#endif  // QRN_RUNTIME_TIMED_RUN_H
+#endif  // QRN_RUNTIME_TIMED_TOTALS_H
