@@ -1,8 +1,13 @@
-// qrn-depths [--seeds A-B] [--json] PROGRAM [ARGS...]
+// qrn-depths [--seeds A-B] [--json] [--verify] [--rerun] [--joint] [--slack P%]
+//            [--plot FILE.svg] [--time-limit S] PROGRAM [ARGS...]
 //
 // Finds the FIFO depths a design needs, from timed runs (QRN_TIME=cycles) of
 // PROGRAM. The run with unbounded streams gives the best cycle count and each
-// stream's peaks; a stream's ceiling is the larger of its peak in the
+// stream's peaks, and records its event graph, on which every later
+// candidate is valued where the graph can tell (else, and with --rerun, it
+// is run; --verify runs it as well and compares). A stream that the test
+// bench writes or reads and that declares no depth is the bench's own
+// buffer: unbounded in every run, not searched. A stream's ceiling is the larger of its peak in the
 // emulation (the most elements it held at once, so that no write waits) and
 // one more than its peak in cycles (room for an element comes the cycle
 // after the read that frees it), and a run with every stream at its ceiling
@@ -12,7 +17,8 @@
 //     (same exit status and standard output): no deadlock, and
 //   - the smallest such depth whose cycle count is within 1 % of the best.
 // The runs of one search step, one per stream, go side by side, one per
-// processor. Prints a table of the streams (declared depth, the two depths)
+// processor. --joint also searches all depths together (joint_depths.h).
+// Prints a table of the streams (declared depth, the two depths)
 // and the cycle counts of the unbounded run, of a run at the declared depths
 // and of a run at the full-speed depths. Exit 0; usage errors, programs that
 // cannot be run or whose unbounded run fails or writes no timed report: one
@@ -21,9 +27,10 @@
 // Depths are set by name with QRN_DEPTH_OVERRIDE. A stream whose name it
 // cannot address (a name with a comma, a name two streams share, or a name
 // that differs when the stream is made) keeps its declared depth in every
-// run; the output says so under the table. The children's standard error is
-// discarded; the rest of the environment (QRN_DEPTH_DEFAULT included) is
-// passed on.
+// run; the output says so under the table. Which names reach their stream,
+// and that the ceilings keep the pace, the graph tells where it can (it
+// holds each stream's name when its depth was set), else a run does. The children's standard error
+// is discarded; the rest of the environment (QRN_DEPTH_DEFAULT included) is passed on.
 //
 // --seeds A-B makes the whole search once under each seed A to B
 // (QRN_SCHEDULE_SEED), the runs of all seeds' steps side by side. The table
@@ -37,7 +44,7 @@
 // --json prints instead one line per seed (seed null without --seeds):
 //   {"seed":S,"status":"ok","cycles_unbounded":U,"cycles_declared":D,
 //    "cycles_suggested":F,"streams":[{"name":N,"declared":X,
-//    "no_deadlock":Y,"full_speed":Z},...]}
+//    "no_deadlock":Y,"full_speed":Z,"bench_buffer":B},...]}
 // with null for a cycle count that does not exist (the run does not exit as
 // the unbounded one), a declared depth that does not exist and a depth that
 // was not searched. A seed whose unbounded run fails, or whose run with every
