@@ -14,16 +14,11 @@
 
 #include "support/expect_runs.h"
 #include "support/run_process.h"
+#include "support/sanitized.h"
 
 namespace {
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool sanitized = true;
-#elif defined(__has_feature)
-constexpr bool sanitized = __has_feature(address_sanitizer) || __has_feature(thread_sanitizer);
-#else
-constexpr bool sanitized = false;
-#endif
+using qrn_test::sanitized;
 
 const std::string bench_lines = "cout line\nprintf line\n";
 const std::string error_line =
