@@ -254,25 +254,25 @@ std::map<std::string, std::uint64_t> joint_depths(const std::string& out) {
 }
 
 TEST(EventGraph, TheJointSearchFindsWhatPerStreamSearchesMiss) {
-  // worker_a's 40 cycles of latency hold samples that must wait in lap or in
+  // worker_a's 20 cycles of latency hold samples that must wait in lap or in
   // lap2: each alone may be shallow while the other is at its ceiling, so
   // the per-stream depths, set together, are slow.
   const qrn_test::process_result result =
-      depths_tool({"--joint", QRN_PROGRAM_SPLIT_MERGE, "1", "1", "40"});
+      depths_tool({"--joint", QRN_PROGRAM_SPLIT_MERGE, "1", "1", "20"});
   ASSERT_EQ(result.exit_status, 0) << result.err;
   EXPECT_NE(result.out.find("note: set together, the full-speed depths take"), std::string::npos)
       << result.out;
   const std::map<std::string, std::uint64_t> joint = joint_depths(result.out);
   ASSERT_EQ(joint.size(), 6U) << result.out;
-  EXPECT_GE(joint.at("lap") + joint.at("lap2"), 30U) << result.out;
+  EXPECT_GE(joint.at("lap") + joint.at("lap2"), 18U) << result.out;
   // A real run at the joint depths keeps within 1 % of unbounded.
   std::string overrides;
   for (const auto& entry : joint) {
     overrides += (overrides.empty() ? "" : ",") + entry.first + "=" + std::to_string(entry.second);
   }
   const timed_result unbounded =
-      timed_run({QRN_PROGRAM_SPLIT_MERGE, "1", "1", "40"}, "", scratch("g"));
-  const timed_result at_joint = timed_run({QRN_PROGRAM_SPLIT_MERGE, "1", "1", "40"}, overrides);
+      timed_run({QRN_PROGRAM_SPLIT_MERGE, "1", "1", "20"}, "", scratch("g"));
+  const timed_result at_joint = timed_run({QRN_PROGRAM_SPLIT_MERGE, "1", "1", "20"}, overrides);
   ASSERT_TRUE(unbounded.cycles && at_joint.cycles);
   EXPECT_LE(*at_joint.cycles * 100, *unbounded.cycles * 101);
   EXPECT_EQ(at_joint.run.out, unbounded.run.out);
@@ -296,7 +296,7 @@ TEST(EventGraph, TheJointSearchFindsWhatPerStreamSearchesMiss) {
   std::remove(scratch("g").c_str());
   // --json: the joint result after the streams.
   const qrn_test::process_result json =
-      depths_tool({"--json", "--slack", "1%", QRN_PROGRAM_SPLIT_MERGE, "1", "1", "40"});
+      depths_tool({"--json", "--slack", "1%", QRN_PROGRAM_SPLIT_MERGE, "1", "1", "20"});
   ASSERT_EQ(json.exit_status, 0) << json.err;
   const nlohmann::json line = nlohmann::json::parse(json.out, nullptr, false);
   ASSERT_TRUE(line.contains("joint")) << json.out;
