@@ -42,7 +42,11 @@ class fiber_ready_queue {
     if (!timed_) {
       const std::size_t at = pick(in_turn_.size());
       Fiber* next = in_turn_[at];
-      in_turn_.erase(in_turn_.begin() + static_cast<std::ptrdiff_t>(at));
+      if (at == 0) {
+        in_turn_.pop_front();
+      } else {
+        in_turn_.erase(in_turn_.begin() + static_cast<std::ptrdiff_t>(at));
+      }
       return next;
     }
     std::pop_heap(by_clock_.begin(), by_clock_.end(), later());

@@ -267,11 +267,11 @@ class stream : public stream_abstract_base {
   // Appends `arg` with sideband (false, false, 0); waits for room while the
   // stream is full. Thread-safe.
   virtual void write(const T& arg) {
-    if (short_write_applies(info_, parked_pollers_)) {
+    if (short_write_applies(ring_, info_, parked_pollers_)) {
       append_on_short_path(ring_, arg, info_);
       return;
     }
-    append(arg, false, false, 0);
+    append<true>(arg, packet_sideband());
   }
   // Takes the oldest element if there is one; otherwise sets `success` false
   // and returns T(). Never blocks. Thread-safe.
@@ -299,8 +299,10 @@ class stream : public stream_abstract_base {
     await_element(lock, wait);
     return take_front(sop, eop, empty);
   }
-  virtual void write(const T& arg, bool sop, bool eop) { append(arg, sop, eop, 0); }
-  virtual void write(const T& arg, bool sop, bool eop, int empty) { append(arg, sop, eop, empty); }
+  virtual void write(const T& arg, bool sop, bool eop) { append(arg, {sop, eop, 0}); }
+  virtual void write(const T& arg, bool sop, bool eop, int empty) {
+    append(arg, {sop, eop, empty});
+  }
   // On failure `sop` and `eop` keep the caller's values.
   virtual T tryRead(bool& success, bool& sop, bool& eop) {
     std::unique_lock<std::mutex> lock = lock_m();
@@ -507,7 +509,7 @@ class stream : public stream_abstract_base {
   }
   // After an element left, `m_` held: the timed run, the statistics, a
   // waiting writer, the trace and the caller's moved count hear of it.
-  void note_taken() {
+  __attribute__((always_inline)) void note_taken() {
     if (timed_run()) {
       timed_ops().read(timed_ref());
     }
@@ -528,6 +530,9 @@ class stream : public stream_abstract_base {
     sop = ring_.front_sideband().sop;
     eop = ring_.front_sideband().eop;
   }
+  // Requires `m_` held: the stream holds as many elements as its depth
+  // allows (never when unbounded).
+  bool at_depth() const { return ring_.size() >= info_.depth().capacity; }
   // Requires `m_` held. Peeks never wait.
   void require_element() {
     if (!holds_element_for_poll()) {
@@ -537,9 +542,15 @@ class stream : public stream_abstract_base {
   // Requires `m_` held: whether an operation that does not wait finds an
   // element. With fibers, the test bench that finds none first lets the
   // components run until a write reaches this stream or none can run.
-  bool holds_element_for_poll() {
+  __attribute__((always_inline)) bool holds_element_for_poll() {
+    if (!_internal_cosim_empty() && !timed_run()) {
+      return true;
+    }
+    return holds_element_after_poll();
+  }
+  __attribute__((noinline)) bool holds_element_after_poll() {
     if (!_internal_cosim_empty()) {
-      return !timed_run() || timed_ops().readable(timed_ref());
+      return timed_ops().readable(timed_ref());
     }
     const bool held = fiber_scheduling() && fiber_scheduler().poll_empty(this, poll_ops()) &&
                       !_internal_cosim_empty();
@@ -556,11 +567,11 @@ class stream : public stream_abstract_base {
   // Locks `m_`, spinning briefly before sleeping on it; with fibers, leaves
   // it unlocked (see stream_lock_elided).
   __attribute__((always_inline)) std::unique_lock<std::mutex> lock_m() {
-    std::unique_lock<std::mutex> lock(m_, std::defer_lock);
-    if (!stream_lock_elided(info_)) {
-      lock_spinning(lock);
+    if (stream_lock_elided(info_)) {
+      return std::unique_lock<std::mutex>(m_, std::defer_lock);
     }
-    return lock;
+    lock_spinning(m_);
+    return std::unique_lock<std::mutex>(m_, std::adopt_lock);
   }
   // The result of a tryRead or tryPeek that found the stream empty: releases `m_`,
   // notes the stream for the diagnostics and, on a component's thread, in its
@@ -817,22 +828,23 @@ class stream : public stream_abstract_base {
   // parked poller. The wake-ups are sent before `m_` is released: once a
   // reader can take the element (and perhaps destroy the stream), the write
   // touches nothing.
-  __attribute__((noinline)) void append(const T& arg, bool sop, bool eop, int empty) {
+  // `Plain`: a write without sideband, whose band is the default.
+  template <bool Plain = false>
+  __attribute__((noinline)) void append(const T& arg, const packet_sideband& band) {
     {
       std::unique_lock<std::mutex> lock = lock_m();
-      if (timed_run() ? !admit_timed_write(lock) : info_.full() && !wait_for_room(lock)) {
+      if (timed_run() ? !admit_timed_write(lock) : at_depth() && !wait_for_room(lock)) {
         return;
       }
-      const bool sideband = sop || eop || empty != 0;
       try {
-        ring_.push_back(arg, packet_sideband{sop, eop, empty}, info_.depth().capacity, &info_);
+        ring_.push_back(arg, band, info_.depth().capacity, &info_);
       } catch (...) {
         forget_timed_write();
         throw;
       }
-      info_.note_written();
-      if (sideband) {
-        info_.note_sideband(sop || eop, empty != 0);
+      info_.note_written(ring_.size());
+      if (!Plain && (band.sop || band.eop || band.empty != 0)) {
+        info_.note_sideband(band.sop || band.eop, band.empty != 0);
       }
       trace_occupancy(
           info_, [this] { return ring_.size(); }, true);

@@ -136,7 +136,7 @@ bool write_unless_full(const void* stream, Write write) {
 // write to the stream, and at most `most` of the writers asleep on it that
 // no earlier call has woken. With fibers every waiting fiber looks again,
 // and each counts as woken.
-inline void wake_writers(stream_depth& depth, unsigned int most) {
+__attribute__((noinline)) inline void wake_writers(stream_depth& depth, unsigned int most) {
   if (depth.room_pollers != nullptr) {
     wake_parked_pollers(depth.room_pollers);
   }

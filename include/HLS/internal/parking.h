@@ -114,6 +114,7 @@ struct poll_site {
   void* waiter = nullptr;
   poll_site* prev = nullptr;  // guarded by the stream's mutex
   poll_site* next = nullptr;  // guarded by the stream's mutex
+  bool linked = false;        // guarded by the stream's mutex: in the stream's list
 };
 
 // Parked-list operations; each requires the owning stream's mutex.
@@ -124,25 +125,43 @@ inline void link_parked_poller(poll_site*& head, poll_site& site) {
     head->prev = &site;
   }
   head = &site;
+  site.linked = true;
 }
 
+// Does nothing when a wake-up has already taken `site` out of the list.
 inline void unlink_parked_poller(poll_site*& head, poll_site& site) {
+  if (!site.linked) {
+    return;
+  }
   (site.prev != nullptr ? site.prev->next : head) = site.next;
   if (site.next != nullptr) {
     site.next->prev = site.prev;
   }
   site.prev = nullptr;
   site.next = nullptr;
+  site.linked = false;
 }
 
-// Called by a write that found parked pollers on its stream.
-__attribute__((noinline)) inline void wake_parked_pollers(const poll_site* head) {
-  for (; head != nullptr; head = head->next) {
-    if (head->notify != nullptr) {
-      head->notify(*head);
+// Called by a write that found parked pollers on its stream (or a read that
+// found writers waiting for room): wakes each and empties the list. A woken
+// poller looks at its streams again before it parks again, so later changes
+// need not wake it, and with fibers they take the short path meanwhile. Each
+// site leaves the list before its waiter is woken, so the waker touches no
+// site after a wake-up.
+__attribute__((noinline)) inline void wake_parked_pollers(poll_site*& head) {
+  poll_site* site = head;
+  head = nullptr;
+  while (site != nullptr) {
+    poll_site* const next = site->next;
+    site->prev = nullptr;
+    site->next = nullptr;
+    site->linked = false;
+    if (site->notify != nullptr) {
+      site->notify(*site);
     } else {
-      head->parker->wake();
+      site->parker->wake();
     }
+    site = next;
   }
 }
 

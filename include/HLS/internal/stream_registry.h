@@ -181,9 +181,9 @@ class stream_info {
   stream_info& operator=(const stream_info&) = delete;
 
   // ---- Hot path: called by stream operations with the stream's mutex held --
-  void note_written() {
+  // An element was written; the stream now holds `held` elements.
+  void note_written(std::uint64_t held) {
     ++stats_.written;
-    const std::uint64_t held = stats_.written - stats_.read;
     if (held > stats_.peak) {
       stats_.peak = held;
     }

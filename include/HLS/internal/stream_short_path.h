@@ -18,21 +18,25 @@ namespace qrn {
 namespace internal {
 
 // Whether a plain read of the stream whose storage is `ring` may take the
-// short path.
+// short path. A writer waiting for room stays counted asleep until it runs
+// again, but once a read has woken it, it has left the list of waiting
+// writers: no later read needs to wake it.
 template <typename T>
 __attribute__((always_inline)) inline bool short_read_applies(const stream_ring<T>& ring,
                                                               stream_info& info) {
-  return short_stream_path() && !ring.empty() && info.depth().writers_asleep == 0 &&
+  return short_stream_path() && !ring.empty() && info.depth().fiber_writers == nullptr &&
          info.depth().room_pollers == nullptr;
 }
 
-// Whether a plain write to the stream may take the short path; `parked` is
-// its list of components parked until a write, taken by reference so that it
-// is read only on the scheduling thread (other threads change it under the
-// stream's lock).
-__attribute__((always_inline)) inline bool short_write_applies(const stream_info& info,
+// Whether a plain write to the stream whose storage is `ring` may take the
+// short path; `parked` is its list of components parked until a write, taken
+// by reference so that it is read only on the scheduling thread (other
+// threads change it under the stream's lock).
+template <typename T>
+__attribute__((always_inline)) inline bool short_write_applies(const stream_ring<T>& ring,
+                                                               const stream_info& info,
                                                                poll_site* const& parked) {
-  return short_stream_path() && !info.full() && parked == nullptr;
+  return short_stream_path() && ring.size() < info.depth().capacity && parked == nullptr;
 }
 
 // The short path's read: takes the oldest element of `ring`.
@@ -50,7 +54,7 @@ template <typename T>
 __attribute__((always_inline)) inline void append_on_short_path(stream_ring<T>& ring,
                                                                 const T& value, stream_info& info) {
   ring.push_back(value, packet_sideband(), info.depth().capacity, &info);
-  info.note_written();
+  info.note_written(ring.size());
   ++moved_elements();
 }
 
