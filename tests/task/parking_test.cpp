@@ -110,9 +110,13 @@ TEST(Parking, AWriteToEitherPolledStreamWakesTheSleeper) {
   }
 }
 
-// Two components polling one stream, parked in either order of leaving.
+// Two components polling one stream: a write wakes both and takes both out
+// of the stream's list, so the next write wakes neither; parked again, either
+// one may leave first, and the next write wakes the one still parked.
 TEST(Parking, AWriteWakesEveryPollerParkedOnTheStream) {
-  for (const bool first_leaves_first : {true, false}) {
+  for (const int leaves_first : {0, 1}) {
+    SCOPED_TRACE(leaves_first);
+    const int stays = 1 - leaves_first;
     stream shared;
     poll_log logs[2];
     idle_parker parkers[2];
@@ -131,10 +135,24 @@ TEST(Parking, AWriteWakesEveryPollerParkedOnTheStream) {
       sleeper.join();
     }
     EXPECT_TRUE(woken[0] && woken[1]);
-    logs[first_leaves_first ? 0 : 1].leave_all();
-    shared.write(2);  // still wakes the one enlisted
-    EXPECT_TRUE(parkers[first_leaves_first ? 1 : 0].sleep(forever));
-    logs[first_leaves_first ? 1 : 0].leave_all();
+    shared.write(2);  // both are awake and out of the list: no wake-up
+    EXPECT_FALSE(parkers[0].sleep(no_pause));
+    EXPECT_FALSE(parkers[1].sleep(no_pause));
+    logs[leaves_first].leave_all();
+    logs[stays].leave_all();
+
+    bool taken = false;
+    (void)shared.tryRead(taken);
+    (void)shared.tryRead(taken);
+    ASSERT_TRUE(taken);
+    for (int i = 0; i < 2; ++i) {
+      ASSERT_TRUE(logs[i].enlist_all(parkers[i]));
+    }
+    logs[leaves_first].leave_all();
+    shared.write(3);  // wakes the one still parked
+    EXPECT_TRUE(parkers[stays].sleep(forever));
+    EXPECT_FALSE(parkers[leaves_first].sleep(no_pause));
+    logs[stays].leave_all();
   }
 }
 
