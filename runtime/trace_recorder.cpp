@@ -159,7 +159,7 @@ void note_cut(std::uint64_t ns) {
   std::uint64_t seen = cut.load(std::memory_order_relaxed);
   while (ns < seen && !cut.compare_exchange_weak(seen, ns, std::memory_order_relaxed)) {
   }
-  qrn::internal::trace_hooks().on.store(false, std::memory_order_relaxed);
+  qrn::internal::set_tracing(false);
 }
 
 // Appends `event` to the calling thread's record; false once the budget is spent.
@@ -490,7 +490,7 @@ bool start_trace(const std::string& path, const std::string& origin, const std::
                          std::memory_order_relaxed);
     r.budget.store(r.limit, std::memory_order_relaxed);
     r.active.store(true, std::memory_order_release);
-    qrn::internal::trace_hooks().on.store(true, std::memory_order_release);
+    qrn::internal::set_tracing(true);
   }
   return true;
 }
@@ -533,7 +533,7 @@ void finish_trace() {
     trace.start_ns = trace.in_cycles ? 0 : relative(r.start_ns);
     threads = r.threads;
   }
-  qrn::internal::trace_hooks().on.store(false, std::memory_order_relaxed);
+  qrn::internal::set_tracing(false);
   std::uint64_t end = qrn::internal::timed_run() ? design_totals().cycles : now_ns();
   const std::uint64_t cut = r.cut_ns.load(std::memory_order_relaxed);
   trace.cut = cut <= end;

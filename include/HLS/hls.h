@@ -107,9 +107,13 @@ class stream<_T> : public internal::stream<_T>, private internal::property_const
   // See internal::stream<T>::stop_users().
   ~stream() { this->stop_users(); }
 
-  _T read(bool wait = true) override { return base::read(wait); }
-  void write(const _T& arg) override { base::write(arg); }
-  _T tryRead(bool& success) override { return base::tryRead(success); }
+  // The plain operations inline where they are called directly, with their
+  // short path (see internal::stream<T>).
+  __attribute__((always_inline)) _T read(bool wait = true) override { return base::read(wait); }
+  __attribute__((always_inline)) void write(const _T& arg) override { base::write(arg); }
+  __attribute__((always_inline)) _T tryRead(bool& success) override {
+    return base::tryRead(success);
+  }
   bool tryWrite(const _T& arg) override {
     return this->write_unless_full([&] { stream::write(arg); });
   }

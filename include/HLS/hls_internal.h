@@ -258,15 +258,16 @@ class stream : public stream_abstract_base {
   // ---- Plain operations ------------------------------------------------------
   // Takes the oldest element; an empty stream makes `read(true)` sleep until a
   // write and `read(false)` fatal. Thread-safe.
-  virtual T read(bool wait = true) {
+  __attribute__((always_inline)) virtual T read(bool wait = true) {
     if (short_read_applies(ring_, info_)) {
       return take_on_short_path(ring_, info_);
     }
     return read_in_general(wait);
   }
   // Appends `arg` with sideband (false, false, 0); waits for room while the
-  // stream is full. Thread-safe.
-  virtual void write(const T& arg) {
+  // stream is full. Thread-safe. The plain operations inline where they are
+  // called directly: their short path is a few instructions.
+  __attribute__((always_inline)) virtual void write(const T& arg) {
     if (short_write_applies(ring_, info_, parked_pollers_)) {
       append_on_short_path(ring_, arg, info_);
       return;
@@ -275,7 +276,7 @@ class stream : public stream_abstract_base {
   }
   // Takes the oldest element if there is one; otherwise sets `success` false
   // and returns T(). Never blocks. Thread-safe.
-  virtual T tryRead(bool& success) {
+  __attribute__((always_inline)) virtual T tryRead(bool& success) {
     if (short_read_applies(ring_, info_)) {
       success = true;
       return take_on_short_path(ring_, info_);

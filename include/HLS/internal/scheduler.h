@@ -38,6 +38,7 @@
 #include "HLS/internal/activity.h"
 #include "HLS/internal/parking.h"
 #include "HLS/internal/settings.h"
+#include "HLS/internal/short_path_gate.h"
 #include "HLS/internal/stream_registry.h"
 #include "HLS/internal/timed_run.h"
 #include "HLS/internal/trace.h"
@@ -169,6 +170,9 @@ inline schedule_mode read_schedule_mode() {
 // Reads the mode once per process (thread-safe) and publishes it.
 __attribute__((noinline)) inline bool resolve_fiber_scheduling() {
   static const schedule_mode mode = read_schedule_mode();
+  if (mode == schedule_mode::fibers && !timed_run()) {
+    open_short_path(closed_unless_untimed_fibers);
+  }
   schedule_mode_word().store(static_cast<int>(mode), std::memory_order_relaxed);
   return mode == schedule_mode::fibers;
 }
@@ -290,9 +294,7 @@ __attribute__((always_inline)) inline bool on_scheduling_thread() {
 // stream operation takes no lock, and one that wakes no one and finds no
 // sideband stored only moves and counts its element (see stream<T>).
 __attribute__((always_inline)) inline bool short_stream_path() {
-  return schedule_mode_word().load(std::memory_order_relaxed) ==
-             static_cast<int>(schedule_mode::fibers) &&
-         !timed_run() && !tracing() && on_scheduling_thread();
+  return short_path_open() && on_scheduling_thread();
 }
 
 // Called by each stream operation before it locks the stream: true when it

@@ -22,6 +22,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "HLS/internal/short_path_gate.h"
+
 namespace qrn {
 namespace internal {
 
@@ -58,6 +60,17 @@ inline trace_hook_table& trace_hooks() {
 
 // True while a trace is recorded; the one branch tracing costs when it is off.
 inline bool tracing() { return trace_hooks().on.load(std::memory_order_relaxed); }
+
+// Starts or stops tracing; a recorded trace closes the streams' short path.
+inline void set_tracing(bool on) {
+  if (on) {
+    close_short_path(closed_while_tracing);
+    trace_hooks().on.store(true, std::memory_order_release);
+  } else {
+    trace_hooks().on.store(false, std::memory_order_relaxed);
+    open_short_path(closed_while_tracing);
+  }
+}
 
 // Called by a stream operation, with the stream's mutex held, after it
 // added (`added`) or took one element; `occupancy()` tells what the stream
