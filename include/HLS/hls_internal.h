@@ -569,10 +569,10 @@ class stream : public stream_abstract_base {
   // it unlocked (see stream_lock_elided).
   __attribute__((always_inline)) std::unique_lock<std::mutex> lock_m() {
     if (stream_lock_elided(info_)) {
-      return std::unique_lock<std::mutex>(m_, std::defer_lock);
+      return {m_, std::defer_lock};
     }
     lock_spinning(m_);
-    return std::unique_lock<std::mutex>(m_, std::adopt_lock);
+    return {m_, std::adopt_lock};
   }
   // The result of a tryRead or tryPeek that found the stream empty: releases `m_`,
   // notes the stream for the diagnostics and, on a component's thread, in its
