@@ -60,7 +60,8 @@ class stream_endpoints {
   }
 
   // True when exactly one reader (writer) was seen: `who`, null for the
-  // test bench. Requires the stream's mutex.
+  // test bench. Before any was seen, false with `who` null, so that a caller
+  // may test `who` whatever the answer. Requires the stream's mutex.
   bool sole_reader(const always_run_record*& who) const { return sole(reader_, who); }
   bool sole_writer(const always_run_record*& who) const { return sole(writer_, who); }
 
@@ -91,9 +92,12 @@ class stream_endpoints {
   }
 
   bool sole(const always_run_record* first, const always_run_record*& who) const {
+    if (first == unseen()) {
+      who = nullptr;
+      return false;
+    }
     who = first;
-    return first != unseen() &&
-           (extras_ == nullptr || (extras_->readers.empty() && extras_->writers.empty()));
+    return extras_ == nullptr || (extras_->readers.empty() && extras_->writers.empty());
   }
 
   static bool has_ended(const always_run_record* user) {
