@@ -56,25 +56,24 @@ enum class fiber_state : std::uint8_t {
 };
 
 // What the main thread's thread-locals hold for one context (the test bench
-// or a fiber): swapped with each switch. `trace_slot` is the main thread's
-// trace slot (this_thread_trace_slot()).
+// or a fiber): swapped with each switch.
 struct context_locals {
   always_run_record* record = nullptr;
   poll_log* log = nullptr;
   std::uint64_t moved = 0;
   void* trace = nullptr;
 
-  void save(void* const& trace_slot) {
+  void save() {
     record = qrn::internal::current_always_run_record();
     log = qrn::internal::current_poll_log();
     moved = qrn::internal::moved_elements();
-    trace = trace_slot;
+    trace = this_thread_trace_slot();
   }
-  void load(void*& trace_slot) const {
+  void load() const {
     qrn::internal::current_always_run_record() = record;
     qrn::internal::current_poll_log() = log;
     qrn::internal::moved_elements() = moved;
-    trace_slot = trace;
+    this_thread_trace_slot() = trace;
   }
 };
 
@@ -117,10 +116,7 @@ namespace {
 
 class scheduler {
  public:
-  scheduler()
-      : seeded_(read_schedule_seed(random_)),
-        ready_(qrn::internal::timed_run()),
-        trace_slot_(this_thread_trace_slot()) {
+  scheduler() : seeded_(read_schedule_seed(random_)), ready_(qrn::internal::timed_run()) {
     bench_random_ = random_ ^ 0x5bd1e9955bd1e995ULL;
   }
 
@@ -383,8 +379,8 @@ class scheduler {
       return;
     }
     give_this_thread_a_signal_stack();
-    bench_locals_.save(trace_slot_);
-    next.locals.load(trace_slot_);
+    bench_locals_.save();
+    next.locals.load();
     next.state = fiber_state::running;
     current_ = &next;
     current_clock_ = nullptr;
@@ -394,9 +390,9 @@ class scheduler {
     progress_.running.store(nullptr, std::memory_order_relaxed);
     current_ = nullptr;
     current_clock_ = nullptr;
-    next.locals.save(trace_slot_);
+    next.locals.save();
     fiber_moves_ += next.locals.moved - moved_before;
-    bench_locals_.load(trace_slot_);
+    bench_locals_.load();
     if (next.state == fiber_state::finished) {
       if (next.listed_polling) {
         polling_.erase(std::find(polling_.begin(), polling_.end(), &next));
@@ -493,7 +489,6 @@ class scheduler {
   fiber* current_ = nullptr;                                 // null while the test bench runs
   qrn::internal::component_clock* current_clock_ = nullptr;  // see running_clock()
   context_locals bench_locals_;
-  void*& trace_slot_;  // the main thread's, where the scheduler runs
   bool bench_woken_ = false;
   fiber_progress progress_;
   bool progress_watched_ = false;
