@@ -121,6 +121,15 @@ bool components_quiet(hang_state& s, std::vector<const always_run_record*>& spin
   return quiet;
 }
 
+// False when one of `spinning` has fallen asleep since it was seen running:
+// it was in the polls a wait makes before sleeping, not spinning, and the
+// next look judges the run again.
+bool spinners_still_run(const std::vector<const always_run_record*>& spinning) {
+  return std::none_of(spinning.begin(), spinning.end(), [](const always_run_record* record) {
+    return record->asleep.load() || record->ended.load() || record->halted.load();
+  });
+}
+
 // When the last of the sleeping test bench, components and `watch`'s reader
 // fell asleep: none of them has moved an element since.
 steady::time_point latest_sleep_start(const qrn::internal::hang_watch& watch) {
@@ -462,7 +471,7 @@ std::chrono::nanoseconds::rep look_for_hang(const qrn::internal::hang_watch& wat
         return std::chrono::duration_cast<std::chrono::nanoseconds>(s.soon).count();
       }
     }
-    if (quiet && !s.reported && stuck >= s.hang_after) {
+    if (quiet && !s.reported && stuck >= s.hang_after && spinners_still_run(spinning)) {
       s.reported = true;
       write_hang_report(stuck_for(std::chrono::duration<double>(now - s.moved_after).count()),
                         s.exit_on_hang, spinning);

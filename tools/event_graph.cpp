@@ -183,11 +183,6 @@ std::uint32_t event_graph::room_input(std::uint32_t node,
   return r.index - depth < reads.size() ? reads[r.index - depth] : never;
 }
 
-evaluation event_graph::evaluate(const std::vector<std::uint64_t>& depths) const {
-  std::vector<std::int64_t> cycle;
-  return evaluate(depths, cycle);
-}
-
 valuation event_graph::value(const std::vector<std::uint64_t>& depths) const {
   static std::atomic<std::uint64_t> made{0};
   valuation v;
@@ -229,8 +224,9 @@ valuation event_graph::value(const std::vector<std::uint64_t>& depths) const {
   return v;
 }
 
-// The latest of a node's inputs at `depths`, plus its post.
-std::int64_t event_graph::cycle_of(std::uint32_t node, const std::vector<std::uint64_t>& depths,
+// The latest of a node's inputs, `room` (none, or the read a write waits
+// for at the depths valued) among them, plus its post.
+std::int64_t event_graph::cycle_of(std::uint32_t node, std::uint32_t room,
                                    const std::vector<std::int64_t>& cycle) const {
   std::int64_t latest = 0;
   const std::uint32_t end = node + 1 < nodes_.size() ? nodes_[node + 1].first_edge : edges_.size();
@@ -239,11 +235,30 @@ std::int64_t event_graph::cycle_of(std::uint32_t node, const std::vector<std::ui
       latest = std::max(latest, cycle[edges_[e].from] + edges_[e].weight);
     }
   }
-  const std::uint32_t room = room_input(node, depths);
   if (room != none) {
     latest = std::max(latest, cycle[room] + 1);
   }
   return latest + nodes_[node].post;
+}
+
+namespace {
+
+// One thread's scratch space for whole passes, kept from pass to pass so
+// that a pass over a large graph neither allocates nor touches new pages.
+struct pass_space {
+  std::vector<std::int64_t> cycle;
+  std::vector<std::uint32_t> waiting;  // by node: inputs not yet valued
+  std::vector<std::uint32_t> room;     // by write node: the read it waits for; none
+  std::vector<std::uint32_t> frees;    // by read node: the write waiting for it; none
+  std::vector<std::uint8_t> ran;
+  std::vector<std::uint32_t> ready;
+};
+
+}  // namespace
+
+evaluation event_graph::evaluate(const std::vector<std::uint64_t>& depths) const {
+  thread_local std::vector<std::int64_t> cycle;
+  return evaluate(depths, cycle);
 }
 
 evaluation event_graph::evaluate(const std::vector<std::uint64_t>& depths,
@@ -261,17 +276,27 @@ evaluation event_graph::evaluate(const std::vector<std::uint64_t>& depths,
     return result;
   }
   const std::size_t n = nodes_.size();
-  std::vector<std::uint32_t> waiting = inputs_;
+  thread_local pass_space space;
+  std::vector<std::uint32_t>& waiting = space.waiting;
+  waiting = inputs_;
+  space.room.assign(n, none);
+  space.frees.assign(n, none);
   for (std::size_t s = 0; s < streams_.size(); ++s) {
     const std::vector<std::uint32_t>& writes = streams_[s].writes;
+    const std::vector<std::uint32_t>& reads = streams_[s].reads;
     for (std::uint64_t k = depths[s]; depths[s] != 0 && k < writes.size(); ++k) {
-      ++waiting[writes[k]];
+      ++waiting[writes[k]];  // a write whose read never came stays waiting
+      if (k - depths[s] < reads.size()) {
+        space.room[writes[k]] = reads[k - depths[s]];
+        space.frees[reads[k - depths[s]]] = writes[k];
+      }
     }
   }
-  cycle.assign(n, 0);
-  std::vector<std::uint8_t> ran(n, 0);
-  std::vector<std::uint32_t> ready;
-  ready.reserve(n);
+  cycle.resize(n);
+  std::vector<std::uint8_t>& ran = space.ran;
+  ran.assign(n, 0);
+  std::vector<std::uint32_t>& ready = space.ready;
+  ready.clear();
   for (std::uint32_t i = 0; i < n; ++i) {
     if (waiting[i] == 0) {
       ready.push_back(i);
@@ -286,7 +311,7 @@ evaluation event_graph::evaluate(const std::vector<std::uint64_t>& depths,
   while (!ready.empty()) {
     const std::uint32_t v = ready.back();
     ready.pop_back();
-    cycle[v] = cycle_of(v, depths, cycle);
+    cycle[v] = cycle_of(v, space.room[v], cycle);
     ran[v] = 1;
     if (order != nullptr) {
       order->push_back(v);
@@ -295,10 +320,8 @@ evaluation event_graph::evaluate(const std::vector<std::uint64_t>& depths,
     for (std::uint32_t o = out_first_[v]; o < out_first_[v + 1]; ++o) {
       release(out_[o]);
     }
-    const role& r = roles_[v];
-    if (r.stream != none && !r.write && depths[r.stream] != 0 &&
-        r.index + depths[r.stream] < streams_[r.stream].writes.size()) {
-      release(streams_[r.stream].writes[r.index + depths[r.stream]]);
+    if (space.frees[v] != none) {
+      release(space.frees[v]);
     }
   }
   if (done < n) {
@@ -487,7 +510,7 @@ evaluation event_graph::evaluate(const std::vector<std::uint64_t>& depths,
   std::size_t valued = 0;
   std::size_t budget = 64;
   while (!falls_back && !queue.empty()) {
-    if (++valued > std::max<std::size_t>(nodes_.size() / 32, 4096)) {
+    if (++valued > std::max<std::size_t>(nodes_.size() / 32, 256)) {
       falls_back = true;  // a large part of the graph: evaluate(depths) values each node once
       break;
     }
@@ -501,7 +524,7 @@ evaluation event_graph::evaluate(const std::vector<std::uint64_t>& depths,
     const std::uint32_t v = queue.top().second;
     queue.pop();
     space.queued[v] &= ~1;
-    const std::int64_t now = cycle_of(v, depths, cycle);
+    const std::int64_t now = cycle_of(v, room_input(v, depths), cycle);
     if (now <= cycle[v]) {
       continue;
     }

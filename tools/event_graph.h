@@ -65,6 +65,9 @@ class event_graph {
   std::uint64_t recorded_cycles() const { return header_.cycles; }
   // Whether what the program prints may depend on depths (it read its clock).
   bool reads_clock() const { return header_.clock_reads != 0; }
+  // Whether runs at other depths can be valued on the graph at all (some
+  // candidates may still need a real run; see evaluate()).
+  bool answers_other_depths() const { return header_.opaque == 0 && !reads_clock(); }
   std::vector<std::uint64_t> recorded_depths() const;
   std::size_t nodes() const { return nodes_.size(); }
   std::size_t bytes() const;  // memory held
@@ -98,7 +101,7 @@ class event_graph {
   bool circles(const std::vector<std::uint32_t>& nodes, const std::vector<std::uint64_t>& depths,
                const std::vector<std::int64_t>& base, const std::vector<std::int64_t>& cycle,
                std::vector<std::uint8_t>& marks) const;
-  std::int64_t cycle_of(std::uint32_t node, const std::vector<std::uint64_t>& depths,
+  std::int64_t cycle_of(std::uint32_t node, std::uint32_t room,
                         const std::vector<std::int64_t>& cycle) const;
   std::uint32_t room_input(std::uint32_t node, const std::vector<std::uint64_t>& depths) const;
   std::vector<std::size_t> deadlock_cycle(const std::vector<std::uint8_t>& ran,

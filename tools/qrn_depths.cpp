@@ -12,7 +12,7 @@
 // one more than its peak in cycles (room for an element comes the cycle
 // after the read that frees it), and a run with every stream at its ceiling
 // runs as the unbounded one. Then, for each stream on its own, with every
-// other stream at its ceiling, a binary search from 1 to the ceiling finds
+// other stream at its ceiling, a search from 1 to the ceiling (see search()) finds
 //   - the smallest depth at which the run exits as the unbounded one does
 //     (same exit status and standard output): no deadlock, and
 //   - the smallest such depth whose cycle count is within 1 % of the best.
@@ -448,13 +448,25 @@ void run_each(const timed_runner& runner, std::vector<depth_search>& searches, S
   }
 }
 
-// Halves every unfinished search of every seed once per round of runs (one
+// Whether a search's probes are valued on its event graph: a probe then
+// costs a pass over the graph, not a run.
+bool probes_on_graph(const depth_search& s) {
+  return s.best.graph != nullptr && s.best.graph->answers_other_depths();
+}
+
+// Narrows every unfinished search of every seed once per round of runs (one
 // run per distinct probe, every other stream as in its seed's base), until
-// each has one depth left.
+// each has one depth left. With runs a round halves each range: the fewest
+// rounds of runs side by side. On the graph a range [lo, hi] is probed at
+// 2 lo - 1 while that is below its middle (1, 3, 7, ...), then halved: the
+// fewest probes when, as for most FIFOs, the answer is a few places.
 void search(const timed_runner& runner, std::vector<depth_search>& searches) {
   using probe = std::tuple<std::size_t, std::size_t, std::uint64_t>;  // search, stream, depth
   std::map<probe, verdict> known;
-  const auto middle = [](std::uint64_t lo, std::uint64_t hi) { return lo + (hi - lo) / 2; };
+  const auto probe_in = [&searches](std::size_t n, std::uint64_t lo, std::uint64_t hi) {
+    const std::uint64_t middle = lo + (hi - lo) / 2;
+    return probes_on_graph(searches[n]) ? std::min(middle, 2 * lo - 1) : middle;
+  };
   for (;;) {
     std::set<probe> probes;
     for (std::size_t n = 0; n < searches.size(); ++n) {
@@ -462,7 +474,7 @@ void search(const timed_runner& runner, std::vector<depth_search>& searches) {
         const stream_search& s = searches[n].streams[i];
         for (const auto& range : {std::make_pair(s.deadlock_lo, s.deadlock_hi),
                                   std::make_pair(s.speed_lo, s.speed_hi)}) {
-          const probe p{n, i, middle(range.first, range.second)};
+          const probe p{n, i, probe_in(n, range.first, range.second)};
           if (range.first < range.second && known.count(p) == 0) {
             probes.insert(p);
           }
@@ -487,8 +499,8 @@ void search(const timed_runner& runner, std::vector<depth_search>& searches) {
     const auto narrow = [&](std::size_t n, std::size_t i, std::uint64_t& lo, std::uint64_t& hi,
                             bool verdict::*passes) {
       if (lo < hi) {
-        const std::uint64_t mid = middle(lo, hi);
-        (known.at({n, i, mid}).*passes ? hi : lo) = known.at({n, i, mid}).*passes ? mid : mid + 1;
+        const std::uint64_t at = probe_in(n, lo, hi);
+        (known.at({n, i, at}).*passes ? hi : lo) = known.at({n, i, at}).*passes ? at : at + 1;
       }
     };
     for (std::size_t n = 0; n < searches.size(); ++n) {
