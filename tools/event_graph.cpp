@@ -125,11 +125,6 @@ std::optional<event_graph> event_graph::load(const std::string& path, std::strin
       return std::nullopt;
     }
   }
-  g.inputs_.resize(n);
-  for (std::size_t i = 0; i < n; ++i) {
-    const std::uint32_t end = i + 1 < n ? g.nodes_[i + 1].first_edge : g.edges_.size();
-    g.inputs_[i] = end - g.nodes_[i].first_edge;
-  }
   g.out_first_.assign(n + 1, 0);
   for (const format::graph_edge& edge : g.edges_) {
     ++g.out_first_[edge.from + 1];
@@ -160,7 +155,7 @@ std::vector<std::uint64_t> event_graph::recorded_depths() const {
 std::size_t event_graph::bytes() const {
   std::size_t total = nodes_.size() * (sizeof(format::graph_node) + 1 + sizeof(role)) +
                       edges_.size() * sizeof(format::graph_edge) +
-                      (inputs_.size() + out_first_.size() + out_.size()) * sizeof(std::uint32_t) +
+                      (out_first_.size() + out_.size()) * sizeof(std::uint32_t) +
                       polls_.size() * sizeof(format::graph_poll);
   for (const graph_stream& s : streams_) {
     total += (s.writes.size() + s.reads.size()) * sizeof(std::uint32_t);
@@ -226,8 +221,8 @@ valuation event_graph::value(const std::vector<std::uint64_t>& depths) const {
 
 // The latest of a node's inputs, `room` (none, or the read a write waits
 // for at the depths valued) among them, plus its post.
-std::int64_t event_graph::cycle_of(std::uint32_t node, std::uint32_t room,
-                                   const std::vector<std::int64_t>& cycle) const {
+inline std::int64_t event_graph::cycle_of(std::uint32_t node, std::uint32_t room,
+                                          const std::vector<std::int64_t>& cycle) const {
   std::int64_t latest = 0;
   const std::uint32_t end = node + 1 < nodes_.size() ? nodes_[node + 1].first_edge : edges_.size();
   for (std::uint32_t e = nodes_[node].first_edge; e < end; ++e) {
@@ -246,12 +241,10 @@ namespace {
 // One thread's scratch space for whole passes, kept from pass to pass so
 // that a pass over a large graph neither allocates nor touches new pages.
 struct pass_space {
-  std::vector<std::int64_t> cycle;
-  std::vector<std::uint32_t> waiting;  // by node: inputs not yet valued
-  std::vector<std::uint32_t> room;     // by write node: the read it waits for; none
+  std::vector<std::uint32_t> waiting;  // by node put off: inputs not valued yet
+  std::vector<std::uint32_t> room;     // by write node: the read it waits for; none; never
   std::vector<std::uint32_t> frees;    // by read node: the write waiting for it; none
-  std::vector<std::uint8_t> ran;
-  std::vector<std::uint32_t> ready;
+  std::vector<std::uint32_t> late;     // put off, and every input valued since
 };
 
 }  // namespace
@@ -277,57 +270,92 @@ evaluation event_graph::evaluate(const std::vector<std::uint64_t>& depths,
   }
   const std::size_t n = nodes_.size();
   thread_local pass_space space;
-  std::vector<std::uint32_t>& waiting = space.waiting;
-  waiting = inputs_;
   space.room.assign(n, none);
   space.frees.assign(n, none);
   for (std::size_t s = 0; s < streams_.size(); ++s) {
     const std::vector<std::uint32_t>& writes = streams_[s].writes;
     const std::vector<std::uint32_t>& reads = streams_[s].reads;
     for (std::uint64_t k = depths[s]; depths[s] != 0 && k < writes.size(); ++k) {
-      ++waiting[writes[k]];  // a write whose read never came stays waiting
-      if (k - depths[s] < reads.size()) {
-        space.room[writes[k]] = reads[k - depths[s]];
+      const bool read = k - depths[s] < reads.size();  // else the run never made it
+      space.room[writes[k]] = read ? reads[k - depths[s]] : never;
+      if (read) {
         space.frees[reads[k - depths[s]]] = writes[k];
       }
     }
   }
-  cycle.resize(n);
-  std::vector<std::uint8_t>& ran = space.ran;
-  ran.assign(n, 0);
-  std::vector<std::uint32_t>& ready = space.ready;
-  ready.clear();
-  for (std::uint32_t i = 0; i < n; ++i) {
-    if (waiting[i] == 0) {
-      ready.push_back(i);
-    }
-  }
-  const auto release = [&](std::uint32_t node) {
-    if (--waiting[node] == 0) {
-      ready.push_back(node);
-    }
-  };
+  // Nodes are valued in index order, the recorded order, in which every
+  // static input comes first: the inputs a node reads were mostly valued a
+  // moment ago. A node whose room input comes later (or never), or one of
+  // whose inputs was put off, is put off with the count of inputs it waits
+  // for, and valued as soon as the last of them is. Only a node valued late
+  // can hold up a successor the sweep has passed, besides the write a read
+  // frees.
+  constexpr std::int64_t unvalued = -1;
+  cycle.assign(n, unvalued);
+  std::vector<std::uint32_t>& waiting = space.waiting;  // > 0: put off
+  waiting.assign(n, 0);
+  std::vector<std::uint32_t>& late = space.late;
   std::size_t done = 0;
-  while (!ready.empty()) {
-    const std::uint32_t v = ready.back();
-    ready.pop_back();
-    cycle[v] = cycle_of(v, space.room[v], cycle);
-    ran[v] = 1;
+  // Values `v` when every input is valued, else puts it off. Returns
+  // whether it valued it.
+  const auto try_value = [&](std::uint32_t v) {
+    std::int64_t latest = 0;
+    std::uint32_t missing = 0;
+    const std::uint32_t end = v + 1 < n ? nodes_[v + 1].first_edge : edges_.size();
+    for (std::uint32_t e = nodes_[v].first_edge; e < end; ++e) {
+      const std::int64_t input = cycle[edges_[e].from];
+      missing += input == unvalued ? 1 : 0;
+      if (edges_[e].weight != format::order_only) {
+        latest = std::max(latest, input + edges_[e].weight);
+      }
+    }
+    if (const std::uint32_t room = space.room[v]; room != none) {
+      if (room == never || cycle[room] == unvalued) {
+        ++missing;
+      } else {
+        latest = std::max(latest, cycle[room] + 1);
+      }
+    }
+    if (missing != 0) {
+      waiting[v] = missing;
+      return false;
+    }
+    cycle[v] = latest + nodes_[v].post;
     if (order != nullptr) {
       order->push_back(v);
     }
     ++done;
-    for (std::uint32_t o = out_first_[v]; o < out_first_[v + 1]; ++o) {
-      release(out_[o]);
+    return true;
+  };
+  const auto release = [&](std::uint32_t node, std::uint32_t next) {
+    if (node <= next && waiting[node] != 0 && --waiting[node] == 0) {
+      late.push_back(node);
     }
-    if (space.frees[v] != none) {
-      release(space.frees[v]);
+  };
+  for (std::uint32_t next = 0; next < n; ++next) {
+    // `next`, then whatever its valuing lets go (one call site: inlined).
+    for (std::uint32_t v = next;;) {
+      if (try_value(v)) {
+        if (v != next) {
+          for (std::uint32_t o = out_first_[v]; o < out_first_[v + 1]; ++o) {
+            release(out_[o], next);
+          }
+        }
+        release(space.frees[v], next);
+      }
+      if (late.empty()) {
+        break;
+      }
+      v = late.back();  // every input is valued now
+      late.pop_back();
     }
   }
   if (done < n) {
+    std::vector<std::uint8_t> ran(n, 0);
     bool bench_stuck = false;
-    for (std::size_t i = 0; i < n && !bench_stuck; ++i) {
-      bench_stuck = ran[i] == 0 && bench_made_[i] != 0;
+    for (std::size_t i = 0; i < n; ++i) {
+      ran[i] = cycle[i] != unvalued ? 1 : 0;
+      bench_stuck = bench_stuck || (ran[i] == 0 && bench_made_[i] != 0);
     }
     if (bench_stuck) {
       result.cycle_streams = deadlock_cycle(ran, depths);
@@ -345,11 +373,9 @@ evaluation event_graph::evaluate(const std::vector<std::uint64_t>& depths,
     return result;
   }
   std::int64_t last = -1;
-  for (const graph_stream& s : streams_) {
-    for (const std::vector<std::uint32_t>* nodes : {&s.writes, &s.reads}) {
-      for (const std::uint32_t node : *nodes) {
-        last = std::max(last, cycle[node]);
-      }
+  for (std::size_t i = 0; i < n; ++i) {
+    if (roles_[i].stream != none) {
+      last = std::max(last, cycle[i]);
     }
   }
   result.cycles = static_cast<std::uint64_t>(last + 1);
@@ -478,6 +504,9 @@ evaluation event_graph::evaluate(const std::vector<std::uint64_t>& depths,
       queue.emplace(base.cycle[node], node);
     }
   };
+  // Beyond this many valuings a whole pass, which values each node once in
+  // order, is cheaper than passing delays on.
+  const std::size_t most_valued = std::max<std::size_t>(nodes_.size() / 32, 256);
   bool falls_back = false;
   std::uint32_t follows = 0;            // the last bench node a new room input follows
   std::uint32_t followed = UINT32_MAX;  // the first that a write with one precedes
@@ -486,7 +515,7 @@ evaluation event_graph::evaluate(const std::vector<std::uint64_t>& depths,
       continue;
     }
     const graph_stream& stream = streams_[s];
-    for (std::uint64_t k = depths[s]; k < stream.writes.size(); ++k) {
+    for (std::uint64_t k = depths[s]; k < stream.writes.size() && !falls_back; ++k) {
       const std::uint32_t room = room_input(stream.writes[k], depths);
       if (room == never) {
         falls_back = true;  // a write waits for a read the run never made
@@ -500,6 +529,7 @@ evaluation event_graph::evaluate(const std::vector<std::uint64_t>& depths,
       }
       if (cycle[room] + 1 + nodes_[stream.writes[k]].post > cycle[stream.writes[k]]) {
         push(stream.writes[k]);
+        falls_back = queue.size() > most_valued;  // each is valued at least once
       }
     }
   }
@@ -510,8 +540,8 @@ evaluation event_graph::evaluate(const std::vector<std::uint64_t>& depths,
   std::size_t valued = 0;
   std::size_t budget = 64;
   while (!falls_back && !queue.empty()) {
-    if (++valued > std::max<std::size_t>(nodes_.size() / 32, 256)) {
-      falls_back = true;  // a large part of the graph: evaluate(depths) values each node once
+    if (++valued > most_valued) {
+      falls_back = true;
       break;
     }
     if (valued > 2 * space.touched.size() + budget) {

@@ -114,7 +114,6 @@ class event_graph {
   std::vector<graph_stream> streams_;
   std::vector<qrn_graph_format::graph_poll> polls_;
   std::vector<role> roles_;               // by node
-  std::vector<std::uint32_t> inputs_;     // by node: how many static edges it has
   std::vector<std::uint32_t> out_first_;  // static successors: out_[out_first_[n] ..)
   std::vector<std::uint32_t> out_;
 };
