@@ -109,6 +109,7 @@ struct outcome {
   std::shared_ptr<const event_graph> graph;  // its event graph, when it recorded one
   // The graph valued with every stream at its ceiling: the base of the probes.
   std::shared_ptr<const qrn_tools::valuation> ceilings;
+  bool graph_valued = false;  // its verdict comes from an event graph (see timed_runner)
 };
 
 // The streams and total of a timed run's JSON report; false when `text` is none.
@@ -223,6 +224,7 @@ class timed_runner {
       } else {
         ++counts_.answered;
         graph_answered[i] = true;
+        outcomes[i].graph_valued = true;
         outcomes[i].result = recorded.result;
         outcomes[i].reported = true;
         outcomes[i].total = e.cycles;
@@ -243,6 +245,7 @@ class timed_runner {
         compare(setups[i], outcomes[i], runs[k]);
       }
       outcomes[i] = runs[k];
+      outcomes[i].graph_valued = graph_answered[i];
     }
     return outcomes;
   }
@@ -370,6 +373,7 @@ struct depth_search {
   std::vector<qrn_tools::joint_vector> curve;
   std::string joint_error;
   std::vector<std::uint64_t> joint_ceiling;  // by stream of the graph; 0: not searched
+  bool group_probes = true;                  // see probe_verdicts()
 };
 
 void stop(depth_search& search, const std::string& error) {
@@ -454,14 +458,78 @@ bool probes_on_graph(const depth_search& s) {
   return s.best.graph != nullptr && s.best.graph->answers_other_depths();
 }
 
-// Narrows every unfinished search of every seed once per round of runs (one
-// run per distinct probe, every other stream as in its seed's base), until
-// each has one depth left. With runs a round halves each range: the fewest
-// rounds of runs side by side. On the graph a range [lo, hi] is probed at
-// 2 lo - 1 while that is below its middle (1, 3, 7, ...), then halved: the
-// fewest probes when, as for most FIFOs, the answer is a few places.
+using probe = std::tuple<std::size_t, std::size_t, std::uint64_t>;  // search, stream, depth
+
+// The verdict of every probe in `probes` (each run with its stream at its
+// depth, every other stream as in its seed's base). On the graph a search's
+// probes of distinct streams are first valued together in one candidate:
+// smaller depths never make a run faster nor free it of a deadlock (a
+// longest path over more edges), so when the candidate with all of them
+// keeps the exit and the pace, each of them alone does. Else each is valued
+// alone, and the search tries no more groups (most of its streams need more
+// than their probes). With runs, which need not be monotone so, each probe
+// is run alone.
+std::map<probe, verdict> probe_verdicts(const timed_runner& runner,
+                                        std::vector<depth_search>& searches,
+                                        const std::set<probe>& probes) {
+  std::vector<std::vector<probe>> groups;
+  std::map<std::pair<std::size_t, std::size_t>, std::size_t> group_of;  // search, rank
+  std::pair<std::size_t, std::size_t> last_stream{SIZE_MAX, SIZE_MAX};
+  std::size_t rank = 0;  // of a probe among its stream's probes
+  for (const probe& p : probes) {
+    const std::pair<std::size_t, std::size_t> stream{std::get<0>(p), std::get<1>(p)};
+    rank = stream == last_stream ? rank + 1 : 0;
+    last_stream = stream;
+    const depth_search& s = searches[stream.first];
+    if (!s.group_probes || !probes_on_graph(s)) {
+      groups.push_back({p});
+      continue;
+    }
+    const auto group = group_of.emplace(std::make_pair(stream.first, rank), groups.size());
+    if (group.second) {
+      groups.emplace_back();
+    }
+    groups[group.first->second].push_back(p);
+  }
+  std::map<probe, verdict> verdicts;
+  while (!groups.empty()) {
+    std::vector<depth_setup> setups;
+    for (const std::vector<probe>& group : groups) {
+      const depth_search& s = searches[std::get<0>(group.front())];
+      setups.push_back(s.base);
+      for (const probe& p : group) {
+        setups.back().overrides[s.streams[std::get<1>(p)].reference.name] = std::get<2>(p);
+      }
+      setups.back().answered = &s.best;
+    }
+    const std::vector<outcome> runs = runner.run(setups);
+    std::vector<std::vector<probe>> alone;
+    for (std::size_t k = 0; k < groups.size(); ++k) {
+      depth_search& s = searches[std::get<0>(groups[k].front())];
+      const verdict v = judge(runs[k], s.best);
+      if (groups[k].size() == 1 || (runs[k].graph_valued && v.same_exit && v.fast)) {
+        for (const probe& p : groups[k]) {
+          verdicts[p] = v;
+        }
+        continue;
+      }
+      s.group_probes = false;
+      for (const probe& p : groups[k]) {
+        alone.push_back({p});
+      }
+    }
+    groups = std::move(alone);
+  }
+  return verdicts;
+}
+
+// Narrows every unfinished search of every seed once per round of probes,
+// until each has one depth left. With runs a round halves each range: the
+// fewest rounds of runs side by side. On the graph a range [lo, hi] is
+// probed at 2 lo - 1 while that is below its middle (1, 3, 7, ...), then
+// halved: the fewest probes when, as for most FIFOs, the answer is a few
+// places.
 void search(const timed_runner& runner, std::vector<depth_search>& searches) {
-  using probe = std::tuple<std::size_t, std::size_t, std::uint64_t>;  // search, stream, depth
   std::map<probe, verdict> known;
   const auto probe_in = [&searches](std::size_t n, std::uint64_t lo, std::uint64_t hi) {
     const std::uint64_t middle = lo + (hi - lo) / 2;
@@ -484,18 +552,7 @@ void search(const timed_runner& runner, std::vector<depth_search>& searches) {
     if (probes.empty()) {
       return;
     }
-    std::vector<depth_setup> setups;
-    for (const probe& p : probes) {
-      const depth_search& s = searches[std::get<0>(p)];
-      setups.push_back(s.base);
-      setups.back().overrides[s.streams[std::get<1>(p)].reference.name] = std::get<2>(p);
-      setups.back().answered = &s.best;
-    }
-    const std::vector<outcome> runs = runner.run(setups);
-    std::size_t k = 0;
-    for (const probe& p : probes) {
-      known[p] = judge(runs[k++], searches[std::get<0>(p)].best);
-    }
+    known.merge(probe_verdicts(runner, searches, probes));
     const auto narrow = [&](std::size_t n, std::size_t i, std::uint64_t& lo, std::uint64_t& hi,
                             bool verdict::*passes) {
       if (lo < hi) {

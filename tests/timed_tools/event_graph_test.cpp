@@ -218,6 +218,18 @@ TEST(EventGraph, DepthSearchOnTheGraphAnswersAsRerunsDo) {
   const std::string line = valued_line(polled.err);
   EXPECT_NE(line.find("a non-blocking operation on from_"), std::string::npos) << polled.err;
   EXPECT_EQ(line.find("; 0 needed"), std::string::npos) << polled.err;
+#ifdef QRN_EXAMPLE_TIMED_PIPELINE
+  // Both streams keep the pace at depth 1: one candidate with both there
+  // answers for each (then the declared and the full-speed depths). Above,
+  // the workers' streams at depth 1 together do not, and each is probed alone.
+  const qrn_test::process_result grouped = depths_tool({"--verify", QRN_EXAMPLE_TIMED_PIPELINE});
+  const qrn_test::process_result grouped_rerun =
+      depths_tool({"--rerun", QRN_EXAMPLE_TIMED_PIPELINE});
+  EXPECT_EQ(grouped.out, grouped_rerun.out);
+  EXPECT_EQ(valued_line(grouped.err),
+            "qrn-depths: the event graph valued 3 of 3 candidates; 0 needed a real run");
+  EXPECT_NE(grouped.err.find(", 0 differ"), std::string::npos) << grouped.err;
+#endif
 }
 
 #ifdef QRN_EXAMPLE_FIFO_DEPTH
