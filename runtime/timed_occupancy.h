@@ -17,12 +17,12 @@
 #define QRN_RUNTIME_TIMED_OCCUPANCY_H
 
 #include <cstdint>
-#include <deque>
 
 #include "HLS/internal/stream_registry.h"
 #include "HLS/internal/timed_run.h"
 #include "HLS/internal/trace.h"
 #include "trace_recorder.h"
+#include "value_ring.h"
 
 namespace qrn_runtime {
 
@@ -55,9 +55,11 @@ class occupancy_sweep {
   }
 
  private:
-  // Sweeps in batches, which costs less per event.
+  // Sweeps once every `batch` events, which costs less per event (and
+  // nothing per event while what is in flight cannot be swept yet).
   void sweep_some(qrn::internal::stream_info& stream, std::uint64_t depth) {
-    if (enters_.size() + reads_.size() >= batch) {
+    if (++since_sweep_ >= batch) {
+      since_sweep_ = 0;
       sweep(stream, depth, false);
     }
   }
@@ -73,7 +75,7 @@ class occupancy_sweep {
     for (;;) {
       const bool read_next =
           !reads_.empty() && (enters_.empty() || reads_.front() <= enters_.front());
-      std::deque<std::uint64_t>& next = read_next ? reads_ : enters_;
+      value_ring<std::uint64_t>& next = read_next ? reads_ : enters_;
       if (next.empty() || (!all && next.front() > limit)) {
         return;
       }
@@ -118,8 +120,8 @@ class occupancy_sweep {
     }
   }
 
-  std::deque<std::uint64_t> enters_;  // not yet swept, increasing
-  std::deque<std::uint64_t> reads_;   // not yet swept, increasing: the cycles after the reads
+  value_ring<std::uint64_t> enters_;  // not yet swept, increasing
+  value_ring<std::uint64_t> reads_;   // not yet swept, increasing: the cycles after the reads
   std::uint64_t last_enter_ = 0;
   std::uint64_t last_read_ = 0;
   bool any_read_ = false;
@@ -127,7 +129,8 @@ class occupancy_sweep {
   std::uint64_t at_ = 0;    // cycles before this one are accounted
   bool changed_ = false;    // held_ changed at at_ and is not traced yet
   bool last_added_ = false;
-  std::uint64_t changes_ = 0;  // traced so far
+  std::uint64_t changes_ = 0;    // traced so far
+  std::size_t since_sweep_ = 0;  // events since the last sweep_some() that swept
 };
 
 }  // namespace qrn_runtime

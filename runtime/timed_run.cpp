@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <deque>
 #include <mutex>
 #include <tuple>
 #include <utility>
@@ -14,6 +13,7 @@
 #include "fiber_scheduler.h"
 #include "timed_graph.h"
 #include "timed_occupancy.h"
+#include "value_ring.h"
 
 namespace qrn_runtime {
 
@@ -50,8 +50,8 @@ struct freed_slot {
 
 // The runtime's side of one stream in a timed run.
 struct stream_timing {
-  std::deque<held_element> ready_at;    // one per element held, oldest first
-  std::deque<freed_slot> recent_reads;  // the last `depth` reads, oldest first
+  value_ring<held_element> ready_at;    // one per element held, oldest first
+  value_ring<freed_slot> recent_reads;  // the last `depth` reads, oldest first
   std::uint64_t next_write = 0;         // earliest cycle of the next use of the write end
   std::uint64_t next_read = 0;          // earliest cycle of the next use of the read end
   path_event last_write = 0;            // the events of their latest uses

@@ -1,0 +1,58 @@
+// A first-in first-out queue of small trivially copyable values in one ring
+// that doubles when full and never shrinks: the timed run's per-stream
+// stamps, where a std::deque's block map costs more than the values.
+//
+// Not thread-safe: its owner guards it.
+#ifndef QRN_RUNTIME_VALUE_RING_H
+#define QRN_RUNTIME_VALUE_RING_H
+
+#include <algorithm>
+#include <cstddef>
+#include <type_traits>
+#include <vector>
+
+namespace qrn_runtime {
+
+template <typename T>
+class value_ring {
+  static_assert(std::is_trivially_copyable<T>::value, "values are copied as they are");
+
+ public:
+  bool empty() const { return head_ == tail_; }
+  std::size_t size() const { return tail_ - head_; }
+  // The i-th oldest value; requires i < size().
+  const T& operator[](std::size_t i) const { return slots_[(head_ + i) & mask_]; }
+  // Require a nonempty ring.
+  const T& front() const { return slots_[head_ & mask_]; }
+  const T& back() const { return slots_[(tail_ - 1) & mask_]; }
+  void pop_front() { ++head_; }
+  void pop_back() { --tail_; }
+
+  void push_back(const T& value) {
+    if (size() == slots_.size()) {
+      grow();
+    }
+    slots_[tail_++ & mask_] = value;
+  }
+
+ private:
+  void grow() {
+    std::vector<T> larger(std::max<std::size_t>(16, 2 * slots_.size()));
+    for (std::size_t i = head_; i != tail_; ++i) {
+      larger[i - head_] = slots_[i & mask_];
+    }
+    tail_ -= head_;
+    head_ = 0;
+    slots_.swap(larger);
+    mask_ = slots_.size() - 1;
+  }
+
+  std::vector<T> slots_;  // a power of two of them, or none
+  std::size_t head_ = 0;  // the oldest value's position; positions only grow
+  std::size_t tail_ = 0;  // one past the newest's
+  std::size_t mask_ = 0;
+};
+
+}  // namespace qrn_runtime
+
+#endif  // QRN_RUNTIME_VALUE_RING_H
