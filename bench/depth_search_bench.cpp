@@ -4,11 +4,14 @@
 // longer reconvergent path), and join back through a tree of adders to the
 // bench's output.
 //
-//   qrn_depth_search_bench            runs `qrn-depths --rerun` and `qrn-depths`
-//                                     on the design, side by side in this
-//                                     one run, and prints both times and
-//                                     whether their tables agree
+//   qrn_depth_search_bench            runs `qrn-depths --rerun` once and
+//                                     `qrn-depths` five times on the design,
+//                                     side by side in this one run, and
+//                                     prints the rerun's time, the graph
+//                                     searches' median and whether their
+//                                     tables agree
 //   qrn_depth_search_bench design     is the design (what qrn-depths runs)
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -24,6 +27,7 @@
 namespace {
 
 constexpr int samples = 200;
+constexpr int graph_runs = 5;
 constexpr int lanes = 16;
 
 using channel = qrn::stream<int>;
@@ -108,14 +112,24 @@ int main(int argc, char** argv) {
   const std::string design = qrn_bench::own_executable();
   const qrn_bench::child_result rerun =
       qrn_bench::run_child({QRN_DEPTHS_PROGRAM, "--rerun", design, "design"});
-  const qrn_bench::child_result graph =
-      qrn_bench::run_child({QRN_DEPTHS_PROGRAM, design, "design"});
+  // The graph search takes a few milliseconds, which a loaded machine can
+  // double: its median over several runs.
+  std::vector<qrn_bench::child_result> graphs;
+  for (int i = 0; i < graph_runs; ++i) {
+    graphs.push_back(qrn_bench::run_child({QRN_DEPTHS_PROGRAM, design, "design"}));
+  }
+  std::sort(graphs.begin(), graphs.end(),
+            [](const auto& a, const auto& b) { return a.wall_seconds < b.wall_seconds; });
+  const qrn_bench::child_result& graph = graphs[graph_runs / 2];
   std::printf("qrn-depths --rerun (a run per probe):\n%s\n", rerun.out.c_str());
   std::printf("qrn-depths (probes valued on the event graph):\n%s\n", graph.out.c_str());
-  std::printf("rerun search: %.3f s\ngraph search: %.3f s (%.1fx faster)\n", rerun.wall_seconds,
-              graph.wall_seconds, rerun.wall_seconds / graph.wall_seconds);
+  std::printf("rerun search: %.3f s\ngraph search: %.3f s, the median of %d (%.1fx faster)\n",
+              rerun.wall_seconds, graph.wall_seconds, graph_runs,
+              rerun.wall_seconds / graph.wall_seconds);
   const bool same =
-      rerun.exit_status == 0 && graph.exit_status == 0 && rows_of(rerun.out) == rows_of(graph.out);
+      rerun.exit_status == 0 && std::all_of(graphs.begin(), graphs.end(), [&](const auto& g) {
+        return g.exit_status == 0 && rows_of(rerun.out) == rows_of(g.out);
+      });
   std::printf("per-stream answers: %s\n", same ? "the same" : "DIFFER");
   return same ? 0 : 1;
 }
