@@ -1,0 +1,72 @@
+// The hooks through which one stream tells the runtime of a timed run
+// (QRN_TIME=cycles; see timed_run.h) of its reads and writes, and asks it
+// whether an element is readable or a write would find room at the caller's
+// clock. A timed run always runs on the fiber scheduler, so every hook runs
+// on the main thread; the callers hold the stream's mutex all the same.
+// Untimed, only forget_timed_write() and note_timed_read() may be called,
+// and each costs one test of the mode.
+//
+// `Stream` is the stream class (see HLS/hls_internal.h), which derives from
+// this mixin and befriends it, and `T` its element type; the mixin holds no
+// state.
+#ifndef QRN_HLS_INTERNAL_STREAM_TIMED_HOOKS_H
+#define QRN_HLS_INTERNAL_STREAM_TIMED_HOOKS_H
+
+#include <mutex>
+
+#include "HLS/internal/depth.h"
+#include "HLS/internal/stream_registry.h"
+#include "HLS/internal/timed_run.h"
+
+namespace qrn {
+namespace internal {
+
+template <typename Stream, typename T>
+class stream_timed_hooks {
+ protected:
+  // The start of a timed write: a tryWrite (see write_unless_full) is
+  // refused when its element would enter a full FIFO; a write waits for
+  // room as untimed, then takes the cycle it enters. False when nothing is
+  // to be appended.
+  __attribute__((noinline)) bool admit_timed_write(std::unique_lock<std::mutex>& lock) {
+    Stream& s = self();
+    write_refusal& refusal = current_write_refusal();
+    if (refusal.stream == &s && !timed_room()) {
+      refusal.refused = true;
+      return false;
+    }
+    if (s.info_.full() && !s.wait_for_room(lock)) {
+      return false;
+    }
+    timed_ops().admit_write(timed_ref());
+    return true;
+  }
+  // A timed write that admit_timed_write() stamped did not append.
+  void forget_timed_write() {
+    if (timed_run()) {
+      timed_ops().unwrite(self().info_);
+    }
+  }
+  // A read took the head element.
+  __attribute__((always_inline)) void note_timed_read() {
+    if (timed_run()) {
+      timed_ops().read(timed_ref());
+    }
+  }
+  // Timed runs only: whether the head element is readable, and whether a
+  // write would find room, at the caller's clock.
+  bool timed_readable() { return timed_ops().readable(timed_ref()); }
+  bool timed_room() { return timed_ops().room(timed_ref()); }
+
+ private:
+  Stream& self() { return static_cast<Stream&>(*this); }
+  // This stream as the runtime sees it; the test bench's side follows its
+  // stall model.
+  timed_stream_ref timed_ref() { return {self().info_, &self(), &stall_of, sizeof(T) * 8}; }
+  static bool stall_of(void* stream) { return static_cast<Stream*>(stream)->stall(); }
+};
+
+}  // namespace internal
+}  // namespace qrn
+
+#endif  // QRN_HLS_INTERNAL_STREAM_TIMED_HOOKS_H
