@@ -258,10 +258,9 @@ evaluation event_graph::evaluate(const std::vector<std::uint64_t>& depths,
                                  std::vector<std::int64_t>& cycle,
                                  std::vector<std::uint32_t>* order) const {
   evaluation result;
-  const bool recorded = depths == recorded_depths();
   if (header_.opaque != 0) {
     result.cycles = header_.cycles;
-    if (!recorded) {
+    if (depths != recorded_depths()) {
       result.verdict = evaluation::kind::needs_run;
       result.why =
           "the graph cannot follow the recorded run: polling, a shared stream or a clock move";

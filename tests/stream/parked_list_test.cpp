@@ -22,11 +22,17 @@ std::vector<const poll_site*>& notified() {
 
 void note_notified(const poll_site& site) { notified().push_back(&site); }
 
-poll_site waiting_site() {
-  poll_site site;
-  site.notify = &note_notified;
-  return site;
-}
+// A list head and three sites whose waiters note their notification.
+struct ParkedPollers : testing::Test {
+  ParkedPollers() {
+    notified().clear();
+    for (poll_site* site : {&a, &b, &c}) {
+      site->notify = &note_notified;
+    }
+  }
+  poll_site* head = nullptr;
+  poll_site a, b, c;
+};
 
 // The sites of `head`'s list, first to last, checking the back links.
 std::vector<const poll_site*> listed(const poll_site* head) {
@@ -40,12 +46,7 @@ std::vector<const poll_site*> listed(const poll_site* head) {
   return sites;
 }
 
-TEST(ParkedPollers, AWakeUpNotifiesEachSiteOnceAndEmptiesTheList) {
-  notified().clear();
-  poll_site* head = nullptr;
-  poll_site a = waiting_site();
-  poll_site b = waiting_site();
-  poll_site c = waiting_site();
+TEST_F(ParkedPollers, AWakeUpNotifiesEachSiteOnceAndEmptiesTheList) {
   link_parked_poller(head, a);
   link_parked_poller(head, b);
   link_parked_poller(head, c);
@@ -64,12 +65,10 @@ TEST(ParkedPollers, AWakeUpNotifiesEachSiteOnceAndEmptiesTheList) {
   EXPECT_EQ(notified().size(), 3U);
 }
 
-TEST(ParkedPollers, AWokenSiteLeavesWithoutTouchingSitesLinkedSince) {
-  notified().clear();
-  poll_site* head = nullptr;
-  poll_site woken = waiting_site();
-  poll_site first = waiting_site();
-  poll_site second = waiting_site();
+TEST_F(ParkedPollers, AWokenSiteLeavesWithoutTouchingSitesLinkedSince) {
+  poll_site& woken = a;
+  poll_site& first = b;
+  poll_site& second = c;
   link_parked_poller(head, woken);
   wake_parked_pollers(head);
   link_parked_poller(head, first);
