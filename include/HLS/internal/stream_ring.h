@@ -2,7 +2,8 @@
 // packet sideband, oldest first.
 //
 // - The ring grows by doubling, never past the bound its caller gives (a
-//   bounded stream's depth), and never shrinks; an unbounded stream's ring is
+//   bounded stream's depth), and never shrinks (trivially copyable entries
+//   grow in place where the allocator can); an unbounded stream's ring is
 //   as large as its largest backlog, rounded up to a power of two. Each
 //   growth of the ring of a stream is checked against the ceiling on a
 //   stream's storage (see stream_ceiling.h).
@@ -16,6 +17,7 @@
 #define QRN_HLS_INTERNAL_STREAM_RING_H
 
 #include <cstddef>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -102,7 +104,15 @@ class stream_ring {
     return i < before_end ? head_[i] : slots_[i - before_end];
   }
 
-  // Moves the entries into a larger array, oldest first.
+  // Trivially copyable entries live in a malloc'd array that grows with
+  // realloc, which often extends it in place or remaps its pages: a backlog
+  // that only grows (a test bench writing all its input first) is never
+  // copied. Other entries are relocated one by one into a new array.
+  static constexpr bool reallocated =
+      std::is_trivially_copyable<entry>::value && alignof(entry) <= alignof(std::max_align_t);
+
+  // Makes room for more entries, to at most `bound` (but at least one more).
+  // Requires a full ring.
   __attribute__((noinline)) void grow(std::size_t bound, const stream_info* owner) {
     std::size_t larger = capacity_ == 0 ? first_capacity : 2 * capacity_;
     if (larger > bound) {
@@ -112,27 +122,34 @@ class stream_ring {
       larger = size_ + 1;
     }
     check_stream_growth(owner, size_, larger * sizeof(entry));
-    entry* fresh = std::allocator<entry>().allocate(larger);
-    relocate(fresh, larger, std::is_trivially_copyable<entry>());
-    release(slots_, capacity_);
-    slots_ = fresh;
-    end_ = fresh + larger;
+    grow_to(larger, std::integral_constant<bool, reallocated>());
     capacity_ = larger;
-    head_ = fresh;
-    tail_ = fresh + size_;
+    end_ = slots_ + larger;
   }
-  // Copies the entries, oldest first, into `fresh` (of `count` slots) and
-  // ends the old ones; on failure ends the copies, frees `fresh` and rethrows.
-  // Trivially copyable entries are copied as bytes.
-  void relocate(entry* fresh, std::size_t /*count*/, std::true_type /*trivial*/) {
-    const std::size_t before_end = size_ == 0 ? 0 : static_cast<std::size_t>(end_ - head_);
-    const std::size_t first = before_end < size_ ? before_end : size_;
-    if (first != 0) {
-      std::memcpy(static_cast<void*>(fresh), head_, first * sizeof(entry));
-      std::memcpy(static_cast<void*>(fresh + first), slots_, (size_ - first) * sizeof(entry));
+  // Extends the array, then moves the entries from the head to the old end
+  // (when the head is not at the start) to the new end, keeping the order.
+  void grow_to(std::size_t larger, std::true_type /*reallocated*/) {
+    void* fresh = std::realloc(slots_, larger * sizeof(entry));
+    if (fresh == nullptr) {
+      throw std::bad_alloc();
+    }
+    const auto head = static_cast<std::size_t>(head_ - slots_);
+    slots_ = static_cast<entry*>(fresh);
+    if (head != 0) {  // wrapped: [head, old end) then [0, head)
+      const std::size_t to_end = capacity_ - head;
+      std::memmove(static_cast<void*>(slots_ + larger - to_end), slots_ + head,
+                   to_end * sizeof(entry));
+      head_ = slots_ + larger - to_end;
+      tail_ = slots_ + head;
+    } else {
+      head_ = slots_;
+      tail_ = slots_ + size_;
     }
   }
-  void relocate(entry* fresh, std::size_t count, std::false_type /*trivial*/) {
+  // Copies the entries, oldest first, into a new array and ends the old
+  // ones; on failure ends the copies, frees the new array and rethrows.
+  void grow_to(std::size_t larger, std::false_type /*reallocated*/) {
+    entry* fresh = std::allocator<entry>().allocate(larger);
     std::size_t moved = 0;
     try {
       for (; moved != size_; ++moved) {
@@ -144,15 +161,24 @@ class stream_ring {
       while (moved != 0) {
         fresh[--moved].~entry();
       }
-      release(fresh, count);
+      std::allocator<entry>().deallocate(fresh, larger);
       throw;
     }
     for (std::size_t i = 0; i != size_; ++i) {
       slot(i).~entry();
     }
+    release(slots_, capacity_);
+    slots_ = fresh;
+    head_ = fresh;
+    tail_ = fresh + size_;
   }
   static void release(entry* slots, std::size_t count) {
-    if (slots != nullptr) {
+    if (slots == nullptr) {
+      return;
+    }
+    if (reallocated) {
+      std::free(slots);
+    } else {
       std::allocator<entry>().deallocate(slots, count);
     }
   }
