@@ -53,12 +53,6 @@ void grow_path_ring() {
   r.allocated = allocated;
 }
 
-void anchor_clock(component_clock& clock, path_event anchor, std::uint64_t anchor_cycle) {
-  clock.path_anchor = anchor;
-  clock.path_anchor_cycle = anchor_cycle;
-  clock.path_paced = 0;
-}
-
 bool read_held_elsewhere(path_event read, std::uint64_t serial) {
   const path_ring& r = the_path_ring;
   if (!in_window(r, read)) {

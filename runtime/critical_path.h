@@ -57,11 +57,15 @@ inline path_cause stream_path_cause(path_cause_kind kind, std::uint64_t serial) 
 void number_clock(qrn::internal::component_clock& clock);
 inline path_cause component_path_cause(path_cause_kind kind,
                                        qrn::internal::component_clock& clock) {
-  if (clock.path_slot == 0) {
+  if (__builtin_expect(clock.path_slot == 0, 0)) {
     number_clock(clock);
   }
   return static_cast<std::uint32_t>(kind) << path_kind_shift |
          (clock.path_slot & path_subject_mask);
+}
+// The cause of kind `kind` about the subject of `cause`.
+inline path_cause same_subject(path_cause cause, path_cause_kind kind) {
+  return static_cast<std::uint32_t>(kind) << path_kind_shift | (cause & path_subject_mask);
 }
 inline path_cause_kind kind_of(path_cause cause) {
   return static_cast<path_cause_kind>(cause >> path_kind_shift);
@@ -101,36 +105,44 @@ void grow_path_ring();
 inline path_event note_path_event(std::uint64_t cycle, path_event from, path_cause cause,
                                   std::uint64_t extra = 0, path_cause extra_cause = 0) {
   path_ring& r = the_path_ring;
-  if (r.next == r.allocated) {
+  if (__builtin_expect(r.next == r.allocated, 0)) {
     grow_path_ring();  // before the first wrap only
   }
-  path_event_record& record = r.slots[r.next];
-  const path_event made = ++r.count;
+  // Everything is read before the record is written: its cycle is a word
+  // of the ring's own type.
+  const std::size_t next = r.next;
+  const std::size_t window = r.window;
+  const path_event made = r.count + 1;
+  const std::uint64_t back = made - from;
+  path_event_record& record = r.slots[next];
+  r.count = made;
+  r.next = next + 1 == window ? 0 : next + 1;
   record.cycle = cycle;
-  record.back = from == 0                ? 0
-                : made - from < r.window ? static_cast<std::uint32_t>(made - from)
-                                         : path_beyond;
+  record.back = from == 0 ? 0 : back < window ? static_cast<std::uint32_t>(back) : path_beyond;
   record.cause = cause;
   record.extra_cause = extra_cause;
   record.extra = extra < path_beyond ? static_cast<std::uint32_t>(extra) : path_beyond - 1;
-  r.next = r.next + 1 == r.window ? 0 : r.next + 1;
   return made;
 }
 
 // A component's clock as the path sees it: `now` is `anchor_cycle` (the
 // cycle of event `anchor`, or 0 for the start) plus `paced` cycles of its
 // own pace, give or take the stage `anchor` was at.
-void anchor_clock(qrn::internal::component_clock& clock, path_event anchor,
-                  std::uint64_t anchor_cycle);
+inline void anchor_clock(qrn::internal::component_clock& clock, path_event anchor,
+                         std::uint64_t anchor_cycle) {
+  clock.path_anchor = anchor;
+  clock.path_anchor_cycle = anchor_cycle;
+  clock.path_paced = 0;
+}
 // An event that the component's clock decided: what is not its pace since
 // the anchor is its latency. An iteration's early stage may come before its
 // predecessor's late one that stalled: then nothing is latency.
 inline path_event note_clock_event(qrn::internal::component_clock& clock, std::uint64_t cycle) {
   const std::uint64_t since = cycle > clock.path_anchor_cycle ? cycle - clock.path_anchor_cycle : 0;
   const std::uint64_t latency = since > clock.path_paced ? since - clock.path_paced : 0;
-  return note_path_event(cycle, clock.path_anchor,
-                         component_path_cause(path_cause_kind::pace, clock), latency,
-                         component_path_cause(path_cause_kind::latency, clock));
+  const path_cause pace = component_path_cause(path_cause_kind::pace, clock);
+  return note_path_event(cycle, clock.path_anchor, pace, latency,
+                         same_subject(pace, path_cause_kind::latency));
 }
 
 // Whether `read`, a read of the stream with serial `serial`, came at its

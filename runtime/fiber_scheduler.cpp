@@ -126,14 +126,13 @@ class scheduler {
     made.release();
   }
 
-  // Timed: the running fiber's clock; null on the test bench. Found on the
-  // first call after each resume: a component's fiber names its record
-  // before its first stream operation.
+  // Timed: the running fiber's clock, kept in found_running_clock until the
+  // fiber leaves; null on the test bench.
   qrn::internal::component_clock* running_clock() {
-    if (current_clock_ == nullptr && current_ != nullptr) {
-      current_clock_ = &clock_of(*current_);
+    if (found_running_clock == nullptr && current_ != nullptr) {
+      found_running_clock = &clock_of(*current_);
     }
-    return current_clock_;
+    return found_running_clock;
   }
 
   // Timed, on a fiber: lets every ready fiber whose clock is before `cycle`
@@ -383,13 +382,13 @@ class scheduler {
     next.locals.load();
     next.state = fiber_state::running;
     current_ = &next;
-    current_clock_ = nullptr;
+    found_running_clock = nullptr;
     const std::uint64_t moved_before = next.locals.moved;
     publish_progress(next.locals.record);
     next.context.enter();
     progress_.running.store(nullptr, std::memory_order_relaxed);
     current_ = nullptr;
-    current_clock_ = nullptr;
+    found_running_clock = nullptr;
     next.locals.save();
     fiber_moves_ += next.locals.moved - moved_before;
     bench_locals_.load();
@@ -486,8 +485,7 @@ class scheduler {
   // Elements moved, by the bench and the fibers, when polling and dormant
   // fibers were last all woken.
   std::uint64_t moves_at_idle_wake_ = 0;
-  fiber* current_ = nullptr;                                 // null while the test bench runs
-  qrn::internal::component_clock* current_clock_ = nullptr;  // see running_clock()
+  fiber* current_ = nullptr;  // null while the test bench runs
   context_locals bench_locals_;
   bool bench_woken_ = false;
   fiber_progress progress_;
@@ -498,7 +496,11 @@ class scheduler {
 
 void run_all_fibers() { scheduler::the().run_all(); }
 
-qrn::internal::component_clock* running_fiber_clock() { return scheduler::the().running_clock(); }
+qrn::internal::component_clock* found_running_clock = nullptr;
+
+qrn::internal::component_clock* find_running_fiber_clock() {
+  return scheduler::the().running_clock();
+}
 
 void let_earlier_fibers_run(std::uint64_t cycle) { scheduler::the().let_earlier_fibers_run(cycle); }
 

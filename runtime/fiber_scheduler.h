@@ -46,8 +46,16 @@ void run_all_fibers();
 
 // Timed runs: the running fiber's clock (null on the test bench), and the
 // wait of a fiber about to answer a non-blocking operation at `cycle` while
-// every ready fiber with an earlier clock runs.
-qrn::internal::component_clock* running_fiber_clock();
+// every ready fiber with an earlier clock runs. The clock is found on the
+// first call after each resume (a component's fiber names its record before
+// its first stream operation) and kept in `found_running_clock` until the
+// fiber leaves, so that later calls read one word.
+extern qrn::internal::component_clock* found_running_clock;
+qrn::internal::component_clock* find_running_fiber_clock();
+inline qrn::internal::component_clock* running_fiber_clock() {
+  qrn::internal::component_clock* clock = found_running_clock;
+  return clock != nullptr ? clock : find_running_fiber_clock();
+}
 
 // Timed: an always-running component whose call found nothing readable,
 // while a stream it polls holds an element readable later, makes no calls

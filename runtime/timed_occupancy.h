@@ -66,47 +66,82 @@ class occupancy_sweep {
 
   static constexpr std::size_t batch = 256;
 
+  // Accounts the events up to the latest cycle known of both kinds (all of
+  // them when `all`), in cycle order, a read before an enter of its cycle.
+  // The loop keeps its figures and the rings' positions in locals: the
+  // rings' values and positions are words of one type, which every store
+  // (and a traced change's call) would make it read again.
   void sweep(qrn::internal::stream_info& stream, std::uint64_t depth, bool all) {
-    qrn::internal::stream_cycle_stats& stats = stream.cycle_stats();
-    const std::uint64_t limit = last_enter_ < last_read_ ? last_enter_ : last_read_;
     if (!all && !any_read_) {
       return;
     }
-    for (;;) {
-      const bool read_next =
-          !reads_.empty() && (enters_.empty() || reads_.front() <= enters_.front());
-      value_ring<std::uint64_t>& next = read_next ? reads_ : enters_;
-      if (next.empty() || (!all && next.front() > limit)) {
-        return;
-      }
-      account_until(next.front(), stream, depth);
-      next.pop_front();
-      if (read_next) {
-        held_ -= held_ != 0 ? 1 : 0;
-      } else if (++held_ > stats.peak) {
-        stats.peak = held_;
-      }
-      changed_ = true;
-      last_added_ = !read_next;
-    }
-  }
-
-  void account_until(std::uint64_t cycle, qrn::internal::stream_info& stream, std::uint64_t depth) {
-    if (cycle <= at_) {
-      return;
-    }
-    trace_change(stream);
+    const std::uint64_t limit =
+        all ? UINT64_MAX : (last_enter_ < last_read_ ? last_enter_ : last_read_);
+    const bool traced = qrn::internal::tracing();
     qrn::internal::stream_cycle_stats& stats = stream.cycle_stats();
-    const std::uint64_t cycles = cycle - at_;
-    stats.occupancy_cycles += held_ * cycles;
-    if (held_ == 0) {
-      stats.cycles_empty += cycles;
+    std::uint64_t peak = stats.peak;
+    std::uint64_t occupancy_cycles = stats.occupancy_cycles;
+    std::uint64_t cycles_full = stats.cycles_full;
+    std::uint64_t cycles_empty = stats.cycles_empty;
+    std::uint64_t span = stats.span;
+    std::uint64_t held = held_;
+    std::uint64_t at = at_;
+    std::uint64_t changes = changes_;
+    bool changed = changed_;
+    bool last_added = last_added_;
+    const value_ring<std::uint64_t>::view read_cycles = reads_.values();
+    const value_ring<std::uint64_t>::view enter_cycles = enters_.values();
+    const std::size_t reads = reads_.size();
+    const std::size_t enters = enters_.size();
+    std::size_t r = 0;  // swept so far
+    std::size_t e = 0;
+    for (;;) {
+      const bool read_next = r != reads && (e == enters || read_cycles[r] <= enter_cycles[e]);
+      if (!read_next && e == enters) {
+        break;
+      }
+      const std::uint64_t cycle = read_next ? read_cycles[r] : enter_cycles[e];
+      if (cycle > limit) {
+        break;
+      }
+      r += read_next ? 1 : 0;
+      e += read_next ? 0 : 1;
+      if (cycle > at) {
+        // The cycles from `at` on held `held` elements.
+        if (changed) {
+          changed = false;
+          ++changes;
+          if (traced) {
+            trace_cycle_occupancy(stream, at, held, last_added, changes);
+          }
+        }
+        const std::uint64_t cycles = cycle - at;
+        occupancy_cycles += held * cycles;
+        cycles_empty += held == 0 ? cycles : 0;
+        cycles_full += depth != 0 && held >= depth ? cycles : 0;
+        span = cycle;
+        at = cycle;
+      }
+      if (read_next) {
+        held -= held != 0 ? 1 : 0;
+      } else if (++held > peak) {
+        peak = held;
+      }
+      changed = true;
+      last_added = !read_next;
     }
-    if (depth != 0 && held_ >= depth) {
-      stats.cycles_full += cycles;
-    }
-    stats.span = cycle;
-    at_ = cycle;
+    reads_.drop_front(r);
+    enters_.drop_front(e);
+    stats.peak = peak;
+    stats.occupancy_cycles = occupancy_cycles;
+    stats.cycles_full = cycles_full;
+    stats.cycles_empty = cycles_empty;
+    stats.span = span;
+    held_ = held;
+    at_ = at;
+    changes_ = changes;
+    changed_ = changed;
+    last_added_ = last_added;
   }
 
   // The occupancy from cycle at_ on, once every change at at_ is swept.

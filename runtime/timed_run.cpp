@@ -71,10 +71,15 @@ struct bench_clock {
 design_cycles totals;
 bench_clock bench;
 
+__attribute__((noinline)) stream_timing& first_timing(void*& slot) {
+  slot = new stream_timing;
+  return *static_cast<stream_timing*>(slot);
+}
+
 stream_timing& timing_of(stream_info& info) {
   void*& slot = info.timing();
-  if (slot == nullptr) {
-    slot = new stream_timing;
+  if (__builtin_expect(slot == nullptr, 0)) {
+    return first_timing(slot);
   }
   return *static_cast<stream_timing*>(slot);
 }
@@ -110,7 +115,7 @@ std::uint64_t write_stage(const component_clock& clock) {
 // The first cycle an element written now can enter: one cycle after the
 // read that leaves room for it (the depth-th read before it); cycle 0 when
 // the FIFO never held its depth.
-input room_for_write(stream_info& info, const stream_timing& t) {
+inline input room_for_write(stream_info& info, const stream_timing& t) {
   const std::uint64_t depth = depth_of(info);
   const std::uint64_t written = info.stats().written;
   if (depth == 0 || written < depth) {
@@ -167,8 +172,9 @@ bool wait_for_end(component_clock& clock, std::uint64_t stage, std::uint64_t end
 // The event of a component's access at `cycle`: its clock decided it, or
 // else `decider` did (without a cause: the end's previous use, its own
 // pace), which then anchors the clock.
-path_event note_access(component_clock& clock, std::uint64_t cycle, bool by_clock,
-                       const input& decider) {
+__attribute__((always_inline)) inline path_event note_access(component_clock& clock,
+                                                             std::uint64_t cycle, bool by_clock,
+                                                             const input& decider) {
   if (by_clock) {
     return note_clock_event(clock, cycle);
   }

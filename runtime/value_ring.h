@@ -22,21 +22,32 @@ class value_ring {
   std::size_t size() const { return tail_ - head_; }
   // The i-th oldest value; requires i < size().
   const T& operator[](std::size_t i) const { return slots_[(head_ + i) & mask_]; }
+  // The values as they are now, for a loop that reads many: view[i] is the
+  // i-th oldest while the ring does not change.
+  struct view {
+    const T* slots;
+    std::size_t head;
+    std::size_t mask;
+    const T& operator[](std::size_t i) const { return slots[(head + i) & mask]; }
+  };
+  view values() const { return {slots_.data(), head_, mask_}; }
   // Require a nonempty ring.
   const T& front() const { return slots_[head_ & mask_]; }
   const T& back() const { return slots_[(tail_ - 1) & mask_]; }
   void pop_front() { ++head_; }
+  // Removes the `count` oldest values; requires count <= size().
+  void drop_front(std::size_t count) { head_ += count; }
   void pop_back() { --tail_; }
 
   void push_back(const T& value) {
-    if (size() == slots_.size()) {
+    if (__builtin_expect(size() == capacity_, 0)) {
       grow();
     }
     slots_[tail_++ & mask_] = value;
   }
 
  private:
-  void grow() {
+  __attribute__((noinline)) void grow() {
     std::vector<T> larger(std::max<std::size_t>(16, 2 * slots_.size()));
     for (std::size_t i = head_; i != tail_; ++i) {
       larger[i - head_] = slots_[i & mask_];
@@ -44,13 +55,15 @@ class value_ring {
     tail_ -= head_;
     head_ = 0;
     slots_.swap(larger);
-    mask_ = slots_.size() - 1;
+    capacity_ = slots_.size();
+    mask_ = capacity_ - 1;
   }
 
   std::vector<T> slots_;  // a power of two of them, or none
   std::size_t head_ = 0;  // the oldest value's position; positions only grow
   std::size_t tail_ = 0;  // one past the newest's
   std::size_t mask_ = 0;
+  std::size_t capacity_ = 0;  // slots_.size()
 };
 
 }  // namespace qrn_runtime
