@@ -12,9 +12,10 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <vector>
+
+#include "value_ring.h"
 
 namespace qrn_runtime {
 
@@ -40,14 +41,7 @@ class fiber_ready_queue {
   template <typename Pick>
   Fiber* pop(Pick pick) {
     if (!timed_) {
-      const std::size_t at = pick(in_turn_.size());
-      Fiber* next = in_turn_[at];
-      if (at == 0) {
-        in_turn_.pop_front();
-      } else {
-        in_turn_.erase(in_turn_.begin() + static_cast<std::ptrdiff_t>(at));
-      }
-      return next;
+      return in_turn_.take(pick(in_turn_.size()));
     }
     std::pop_heap(by_clock_.begin(), by_clock_.end(), later());
     Fiber* next = by_clock_.back().fiber;
@@ -67,8 +61,8 @@ class fiber_ready_queue {
 
   template <typename Visit>
   void for_each(Visit visit) const {
-    for (Fiber* fiber : in_turn_) {
-      visit(*fiber);
+    for (std::size_t i = 0; i < in_turn_.size(); ++i) {
+      visit(*in_turn_[i]);
     }
     for (const entry& waiting : by_clock_) {
       visit(*waiting.fiber);
@@ -88,7 +82,7 @@ class fiber_ready_queue {
   };
 
   const bool timed_;
-  std::deque<Fiber*> in_turn_;
+  value_ring<Fiber*> in_turn_;
   std::vector<entry> by_clock_;  // a min-heap on (key, tie)
 };
 

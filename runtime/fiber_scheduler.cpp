@@ -87,6 +87,7 @@ struct fiber {
   fiber_state state = fiber_state::ready;
   bool listed_polling = false;  // in the scheduler's polling_ list
   context_locals locals;
+  std::uint64_t moved_at_start = 0;  // its moved count when it last started running
   // Timed: the clock of an invocation that runs no component.
   qrn::internal::component_clock own_clock;
 };
@@ -141,7 +142,7 @@ class scheduler {
     while (current_ != nullptr && ready_.any_before(cycle)) {
       current_->state = fiber_state::ready;
       make_ready_at(*current_, cycle);
-      current_->context.leave();
+      leave_running();
     }
   }
 
@@ -152,7 +153,7 @@ class scheduler {
     }
     if (current_ != nullptr) {
       current_->state = fiber_state::waiting;
-      current_->context.leave();
+      leave_running();
     } else {
       bench_woken_ = false;
       for (;;) {
@@ -190,14 +191,14 @@ class scheduler {
     if (log.empty()) {
       self.state = fiber_state::dormant;
       dormant_.push_back(&self);
-      self.context.leave();
+      leave_running();
     } else if (log.enlist_all(&wake_fiber, &self)) {
       self.state = fiber_state::polling;
       if (!self.listed_polling) {
         self.listed_polling = true;
         polling_.push_back(&self);
       }
-      self.context.leave();
+      leave_running();
       log.leave_all();
     } else {  // a stream it polls holds an element: let the others run first
       if (qrn::internal::timed_run()) {
@@ -210,13 +211,13 @@ class scheduler {
 
   void halt() {
     current_->state = fiber_state::halted;
-    current_->context.leave();
+    leave_running();
   }
 
   void switch_out() {
     current_->state = fiber_state::ready;
     make_ready(*current_);
-    current_->context.leave();
+    leave_running();
   }
 
   std::uint32_t next_quantum() {
@@ -231,14 +232,19 @@ class scheduler {
     const seconds_setting& limit = settle_limit();
     const std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
     wake_dormant();
-    for (unsigned resumes = 1; fiber* next = next_ready_or_idle(); ++resumes) {
+    loop_ = {resumes_ + resumes_per_clock_look, false, nullptr};
+    while (fiber* next = next_ready_or_idle()) {
       resume(*next);
-      if (resumes % resumes_per_clock_look == 0 &&
-          limit.reached(std::chrono::steady_clock::now() - started)) {
-        warn_gave_up(limit);
-        return;
+      if (resumes_ >= loop_.resumes_until) {
+        loop_.resumes_until = resumes_ + resumes_per_clock_look;
+        if (limit.reached(std::chrono::steady_clock::now() - started)) {
+          loop_ = {};
+          warn_gave_up(limit);
+          return;
+        }
       }
     }
+    loop_ = {};
     check_tasks_after_run_all();
   }
 
@@ -258,6 +264,7 @@ class scheduler {
     }
     qrn::internal::note_bench_waits_for_task(&task);
     wake_dormant();
+    loop_ = {UINT64_MAX, false, &task};
     while (!task.ended.load()) {
       fiber* next = next_ready_or_idle();
       if (next != nullptr) {
@@ -266,6 +273,7 @@ class scheduler {
         report_deadlock(any_polling());
       }
     }
+    loop_ = {};
     qrn::internal::note_bench_waits_for_task(nullptr);
   }
 
@@ -296,17 +304,18 @@ class scheduler {
   // ready (`stuck`), or `limit` resumes. Returns the resumes made.
   unsigned run_for_bench(unsigned limit, bool& stuck) {
     wake_dormant();
-    unsigned resumes = 0;
-    while (!bench_woken_ && resumes < limit) {
+    const std::uint64_t before = resumes_;
+    loop_ = {before + limit, true, nullptr};
+    while (!bench_woken_ && resumes_ - before < limit) {
       fiber* next = next_ready_or_idle();
       if (next == nullptr) {
         stuck = true;
         break;
       }
       resume(*next);
-      ++resumes;
     }
-    return resumes;
+    loop_ = {};
+    return static_cast<unsigned>(resumes_ - before);
   }
 
   // The next ready fiber. When none is, and elements moved since the last
@@ -371,32 +380,95 @@ class scheduler {
     return record != nullptr ? record->clock : f.own_clock;
   }
 
+  // From the test bench: runs `next` (and the fibers it hands the thread
+  // to) until one leaves to the bench; one resume of the bench's loop.
   void resume(fiber& next) {
-    if (next.locals.record != nullptr && next.locals.record->stop_requested.load()) {
-      next.state = fiber_state::halted;  // it used a stream destroyed since: stopped for good
-      next.locals.record->halted.store(true);
+    ++resumes_;
+    if (halted_for_stop(next)) {
       return;
     }
     give_this_thread_a_signal_stack();
     bench_locals_.save();
+    start_running(next);
+    next.context.enter();
+    fiber& left = *current_;
+    stop_running(left);
+    bench_locals_.load();
+    if (left.state == fiber_state::finished) {
+      if (left.listed_polling) {
+        polling_.erase(std::find(polling_.begin(), polling_.end(), &left));
+      }
+      delete &left;
+    }
+  }
+
+  // A fiber whose component was stopped (it used a stream destroyed since)
+  // is halted for good instead of running.
+  static bool halted_for_stop(fiber& next) {
+    if (next.locals.record == nullptr || !next.locals.record->stop_requested.load()) {
+      return false;
+    }
+    next.state = fiber_state::halted;
+    next.locals.record->halted.store(true);
+    return true;
+  }
+
+  // The main thread's thread-locals, the spin watch and current_ follow the
+  // fiber that starts or stops running.
+  void start_running(fiber& next) {
     next.locals.load();
     next.state = fiber_state::running;
     current_ = &next;
     found_running_clock = nullptr;
-    const std::uint64_t moved_before = next.locals.moved;
+    next.moved_at_start = next.locals.moved;
     publish_progress(next.locals.record);
-    next.context.enter();
+  }
+  void stop_running(fiber& left) {
     progress_.running.store(nullptr, std::memory_order_relaxed);
     current_ = nullptr;
     found_running_clock = nullptr;
-    next.locals.save();
-    fiber_moves_ += next.locals.moved - moved_before;
-    bench_locals_.load();
-    if (next.state == fiber_state::finished) {
-      if (next.listed_polling) {
-        polling_.erase(std::find(polling_.begin(), polling_.end(), &next));
+    left.locals.save();
+    fiber_moves_ += left.locals.moved - left.moved_at_start;
+  }
+
+  // The running fiber, its state set, gives up the thread. Untimed, it hands
+  // the thread straight to the fiber that the test bench's loop would resume
+  // next, when that loop would go on at once, which saves the trip through
+  // the bench's stack; the fibers run in the same order either way.
+  // Otherwise, and in a timed run, it leaves to the bench's loop.
+  void leave_running() {
+    fiber& self = *current_;
+    fiber* const next = next_without_bench();
+    if (next == nullptr) {
+      self.context.leave();
+      return;
+    }
+    stop_running(self);
+    start_running(*next);
+    if (next != &self) {
+      self.context.hand_to(next->context);
+    }
+  }
+
+  // The fiber the test bench's loop would resume now, popped and counted as
+  // a resume; null when the loop would first look at something else (a
+  // write woke the bench, the awaited task ended, its resumes ran out, no
+  // fiber is ready) or the run is timed.
+  fiber* next_without_bench() {
+    if (qrn::internal::timed_run()) {
+      return nullptr;
+    }
+    for (;;) {
+      if (ready_.empty() || resumes_ >= loop_.resumes_until ||
+          (loop_.ends_when_woken && bench_woken_) ||
+          (loop_.ends_with != nullptr && loop_.ends_with->ended.load())) {
+        return nullptr;
       }
-      delete &next;
+      fiber* const next = next_ready();
+      ++resumes_;
+      if (!halted_for_stop(*next)) {
+        return next;
+      }
     }
   }
 
@@ -488,6 +560,16 @@ class scheduler {
   fiber* current_ = nullptr;  // null while the test bench runs
   context_locals bench_locals_;
   bool bench_woken_ = false;
+  // Fibers resumed by the test bench's loops, or handed the thread in them.
+  std::uint64_t resumes_ = 0;
+  // The loop of the test bench that runs the fibers now: when it would stop
+  // resuming them (see next_without_bench()). None runs: no handing over.
+  struct bench_loop {
+    std::uint64_t resumes_until = 0;               // it looks elsewhere once resumes_ reaches this
+    bool ends_when_woken = false;                  // it ends once a write wakes the bench
+    const always_run_record* ends_with = nullptr;  // it ends once this task has ended
+  };
+  bench_loop loop_;
   fiber_progress progress_;
   bool progress_watched_ = false;
 };

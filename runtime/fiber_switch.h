@@ -2,8 +2,11 @@
 // Boost.Context's fcontext, telling AddressSanitizer and ThreadSanitizer
 // about each switch (Boost's assembly does not).
 //
-// Every switch goes from the main stack to a fiber or back: fibers never
-// switch to each other. Main thread only.
+// The main stack enters a fiber; a fiber leaves to the main stack or hands
+// the thread straight to another fiber. Every jump names where the context
+// it leaves is kept (the main stack's own slot, or the leaving fiber's), and
+// the side that arrives stores it there, so that a fiber entered from one
+// fiber can leave to the main stack. Main thread only.
 #ifndef QRN_RUNTIME_FIBER_SWITCH_H
 #define QRN_RUNTIME_FIBER_SWITCH_H
 
@@ -48,32 +51,34 @@ class fiber_switch {
   fiber_switch(const fiber_switch&) = delete;
   fiber_switch& operator=(const fiber_switch&) = delete;
 
-  // From the main stack: runs the fiber until it leaves.
+  // From the main stack: runs the fiber until a fiber leaves to the main
+  // stack (this one, or one it handed the thread to).
   void enter();
-  // From the fiber: back to the main stack, until the next enter().
+  // From the fiber: back to the main stack, until it is entered or handed
+  // the thread again.
   void leave();
+  // From the fiber: runs `next` (another fiber, started or not) on the
+  // thread at once, until this one is entered or handed the thread again.
+  void hand_to(fiber_switch& next);
   // From the fiber, finished: back to the main stack for good.
   [[noreturn]] void leave_for_good();
 
  private:
-  static void first_entry(boost::context::detail::transfer_t from_main);
-  void arrived_on_fiber();
-  void arrived_on_main();
+  struct jump_note;
 
-  boost::context::detail::fcontext_t fiber_;           // where enter() resumes
-  boost::context::detail::fcontext_t main_ = nullptr;  // where leave() resumes
+  static void first_entry(boost::context::detail::transfer_t from);
+  void arrived_on_fiber(boost::context::detail::transfer_t from);
+  static void arrived_on_main(boost::context::detail::transfer_t from);
+
+  boost::context::detail::fcontext_t fiber_;  // where this fiber resumes
   entry_point entry_;
   void* argument_;
 #if defined(QRN_FIBER_ASAN)
   const void* fiber_bottom_;
   std::size_t fiber_size_;
-  void* main_fake_stack_ = nullptr;
   void* fiber_fake_stack_ = nullptr;
-  const void* main_bottom_ = nullptr;
-  std::size_t main_size_ = 0;
 #endif
 #if defined(QRN_FIBER_TSAN)
-  void* tsan_main_ = nullptr;
   void* tsan_fiber_ = nullptr;
 #endif
 };

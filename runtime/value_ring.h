@@ -1,6 +1,7 @@
 // A first-in first-out queue of small trivially copyable values in one ring
 // that doubles when full and never shrinks: the timed run's per-stream
-// stamps, where a std::deque's block map costs more than the values.
+// stamps and the fibers ready to run, where a std::deque's block map costs
+// more than the values.
 //
 // Not thread-safe: its owner guards it.
 #ifndef QRN_RUNTIME_VALUE_RING_H
@@ -38,6 +39,16 @@ class value_ring {
   // Removes the `count` oldest values; requires count <= size().
   void drop_front(std::size_t count) { head_ += count; }
   void pop_back() { --tail_; }
+  // Removes and returns the i-th oldest value, the others keeping their
+  // order; requires i < size().
+  T take(std::size_t i) {
+    const T taken = (*this)[i];
+    for (; i > 0; --i) {
+      slots_[(head_ + i) & mask_] = slots_[(head_ + i - 1) & mask_];
+    }
+    ++head_;
+    return taken;
+  }
 
   void push_back(const T& value) {
     if (__builtin_expect(size() == capacity_, 0)) {

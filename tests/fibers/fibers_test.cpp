@@ -99,6 +99,59 @@ TEST(FiberScheduling, ASeedGivesAnotherInterleavingAndReplaysIt) {
   }
 }
 
+// Every line is printed by the context that runs: the output is the
+// schedule. A fiber that waits hands the thread straight to the fiber next in
+// order; the schedules below are the ones the bench's own loop gives, fixed
+// and under a seed.
+TEST(FiberScheduling, FibersThatHandTheThreadOnKeepEachSchedule) {
+  const qrn_test::short_tsan_exit_watch short_watch;
+  const std::string declared = "QRN_DEPTH=declared";
+  const process_result fixed = scheduled("handover", {fibers, declared});
+  ASSERT_EQ(fixed.exit_status, 0) << fixed.err;
+  EXPECT_EQ(
+      fixed.out,
+      "bench wrote 0\nwrote 100\nwrote 101\nread 100 and 0\nbench took 100\nbench wrote 1000\n"
+      "wrote 200\nwrote 201\nread 101 and 1000\nbench polled 1101\nbench wrote 2000\n"
+      "wrote 102\nread 200 and 2000\nbench took 2200\nbench wrote 3000\nwrote 202\n"
+      "read 201 and 3000\nbench polled 3201\nwrote 103\nbench ran the components\n"
+      "bench wrote 4000\nread 102 and 4000\nbench took 4102\nbench wrote 5000\nwrote 203\n"
+      "read 202 and 5000\nbench polled 5202\nbench wrote 6000\nread 103 and 6000\n"
+      "bench took 6103\nbench wrote 7000\nread 203 and 7000\nbench polled 7203\ntasks ended\n");
+  const std::string seed = "QRN_SCHEDULE_SEED=1";
+  const process_result seeded = scheduled("handover", {fibers, declared, seed});
+  ASSERT_EQ(seeded.exit_status, 0) << seeded.err;
+  EXPECT_EQ(
+      seeded.out,
+      "bench wrote 0\nwrote 100\nwrote 101\nread 100 and 0\nbench took 100\nbench wrote 1000\n"
+      "bench polled nothing\nbench wrote 2000\nread 101 and 1000\nbench took 1101\n"
+      "bench wrote 3000\nbench polled nothing\nwrote 102\nwrote 103\nread 102 and 2000\n"
+      "read 103 and 3000\nwrote 200\nwrote 201\nwrote 202\nbench ran the components\n"
+      "bench wrote 4000\nbench took 2102\nbench wrote 5000\nbench polled 3103\n"
+      "read 200 and 4000\nread 201 and 5000\nbench wrote 6000\nbench took 4200\n"
+      "bench wrote 7000\nbench polled 5201\nwrote 203\nread 202 and 6000\nread 203 and 7000\n"
+      "tasks ended\nbench took 6202\nbench took 7203\n");
+  EXPECT_EQ(scheduled("handover", {fibers, declared, seed}).out, seeded.out);
+}
+
+// The writer waits for room in a full stream whose reader waits for a stream
+// that nobody writes: a deadlock through the full stream, reported at once
+// with every waiter, the writer included.
+TEST(FiberScheduling, ADeadlockThroughAFullStreamNamesTheHeldWriter) {
+  const process_result run =
+      scheduled("held", {fibers, "QRN_DEPTH=declared", "QRN_HANG_AFTER=1000"});
+  EXPECT_EQ(run.exit_status, 1);
+  EXPECT_EQ(run.out, "waiting\n");
+  for (const char* line :
+       {"qrn:   a deadlock on depth: 1 writer waits for room in a full stream\n",
+        "qrn:   the test bench waits in a blocking read of held_out (qrn::stream<int>)",
+        "qrn:   component held_reader() waits in a blocking read of never_fed",
+        "qrn:   component held_writer() waits to write held_lane (qrn::stream<int, "
+        "qrn::buffer<2> >, depth 2, full)",
+        "held_lane      qrn::stream<int, qrn::buffer<2> >           2           0         2 "}) {
+    EXPECT_NE(run.err.find(line), std::string::npos) << line << "\n" << run.err;
+  }
+}
+
 TEST(FiberScheduling, DeadlockIsReportedAtOnce) {
   const process_result run = scheduled("deadlock", {fibers, "QRN_HANG_AFTER=1000"});
   EXPECT_EQ(run.exit_status, 1);

@@ -11,6 +11,15 @@
 //              then, without run-all, takes the results while a tryRead, an
 //              empty() or a tryPeek finds one: the counts depend on the
 //              schedule (the fixed order has them all)
+//   handover   two writer tasks share a stream of depth 2 whose reader task
+//              also waits on a stream of depth 2 that the test bench fills;
+//              the bench takes the sums by blocking reads and by polls, runs
+//              the components once and waits for the tasks. Everyone prints
+//              what it does, so the output is the schedule (run it with
+//              QRN_DEPTH=declared)
+//   held       a writer task fills a stream of depth 2 whose reader task
+//              first waits on a stream that nobody writes, while the test
+//              bench waits for the reader's output (with QRN_DEPTH=declared)
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -178,6 +187,82 @@ int drain() {
   return 0;
 }
 
+qrn::stream<int, qrn::buffer<2>> shared_lane;
+qrn::stream<int, qrn::buffer<2>> bench_lane;
+qrn::stream<int> lane_sums;
+
+void lane_writer(int first) {
+  for (int i = first; i < first + 4; ++i) {
+    shared_lane.write(i);
+    std::printf("wrote %d\n", i);
+  }
+}
+
+void lane_reader() {
+  for (int i = 0; i < 8; ++i) {
+    const int from_writer = shared_lane.read();
+    const int from_bench = bench_lane.read();
+    std::printf("read %d and %d\n", from_writer, from_bench);
+    lane_sums.write(from_writer + from_bench);
+  }
+}
+
+int handover() {
+  const qrn::task_handle first = qrn::launch_task<lane_writer>(100);
+  const qrn::task_handle second = qrn::launch_task<lane_writer>(200);
+  const qrn::task_handle reader = qrn::launch_task<lane_reader>();
+  int taken = 0;
+  for (int i = 0; i < 8; ++i) {
+    bench_lane.write(1000 * i);
+    std::printf("bench wrote %d\n", 1000 * i);
+    if (i % 2 == 0) {
+      std::printf("bench took %d\n", lane_sums.read());
+      ++taken;
+      continue;
+    }
+    bool ok = false;
+    const int sum = lane_sums.tryRead(ok);
+    if (ok) {
+      std::printf("bench polled %d\n", sum);
+      ++taken;
+    } else {
+      std::printf("bench polled nothing\n");
+    }
+    if (i == 3) {
+      __qrn_hls_component_run_all(nullptr);
+      std::printf("bench ran the components\n");
+    }
+  }
+  first.wait();
+  second.wait();
+  reader.wait();
+  std::printf("tasks ended\n");
+  for (; taken < 8; ++taken) {
+    std::printf("bench took %d\n", lane_sums.read());
+  }
+  return 0;
+}
+
+qrn::stream<int, qrn::buffer<2>> held_lane;
+qrn::stream<int> never_fed;
+qrn::stream<int> held_out;
+
+void held_writer() {
+  for (int i = 1; i <= 3; ++i) {
+    held_lane.write(i);
+  }
+}
+
+void held_reader() { held_out.write(never_fed.read() + held_lane.read()); }
+
+int held() {
+  qrn::launch_task<held_writer>();
+  qrn::launch_task<held_reader>();
+  std::printf("waiting\n");
+  std::fflush(stdout);
+  return held_out.read();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -197,9 +282,16 @@ int main(int argc, char** argv) {
   if (scenario == "off_thread") {
     return off_thread();
   }
+  if (scenario == "handover") {
+    return handover();
+  }
+  if (scenario == "held") {
+    return held();
+  }
   if (scenario == "drain") {
     return drain();
   }
-  std::fprintf(stderr, "usage: %s merge|chain|deadlock|overflow|off_thread|drain\n", argv[0]);
+  std::fprintf(stderr, "usage: %s merge|chain|deadlock|overflow|off_thread|drain|handover|held\n",
+               argv[0]);
   return 2;
 }
