@@ -10,6 +10,10 @@
 // generator seeded with N: each seed is one legal interleaving, and the same
 // seed replays it.
 //
+// Switches. A fiber that waits, or is switched out, hands the thread straight
+// to the next fiber in that order when the test bench's loop would resume it
+// at once; otherwise, and always in a timed run, it goes back to that loop.
+//
 // Waits. A fiber waits on streams through the streams' lists of parked
 // pollers (see HLS/internal/parking.h): a write to one of them makes it
 // ready. A component whose call moved nothing and found no stream empty is
