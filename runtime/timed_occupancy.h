@@ -67,28 +67,37 @@ class occupancy_sweep {
 
   // Accounts the events up to the latest cycle known of both kinds (all of
   // them when `all`), in cycle order, a read before an enter of its cycle;
-  // the stream's depth as it is now counts the cycles full. The loop keeps
-  // its figures and the rings' positions in locals: the rings' values and
-  // positions are words of one type, which every store (and a traced
-  // change's call) would make it read again. Enters, once all swept, stand
-  // at cycle `never`, which no event reaches.
+  // the stream's depth as it is now counts the cycles full.
   void sweep(qrn::internal::stream_info& stream, bool all) {
     if (!all && !any_read_) {
       return;
     }
-    constexpr std::uint64_t never = UINT64_MAX;
     const std::uint64_t limit =
         all ? never - 1 : (last_enter_ < last_read_ ? last_enter_ : last_read_);
+    if (qrn::internal::tracing()) {
+      sweep_to<true>(stream, limit);
+    } else {
+      sweep_to<false>(stream, limit);
+    }
+  }
+
+  // Enters, once all swept, stand at cycle `never`, which no event reaches.
+  static constexpr std::uint64_t never = UINT64_MAX;
+
+  // The sweep up to `limit`, tracing each change when `traced`. The loop
+  // keeps its figures and the rings' positions in locals: the rings' values
+  // and positions are words of one type, which every store (and a traced
+  // change's call) would make it read again. The span is the cycle swept to.
+  template <bool traced>
+  void sweep_to(qrn::internal::stream_info& stream, std::uint64_t limit) {
     const std::size_t capacity = stream.depth().capacity;
     const std::uint64_t full_from =  // the elements held that fill it
         capacity == qrn::internal::unbounded_capacity || capacity == 0 ? never : capacity;
-    const bool traced = qrn::internal::tracing();
     qrn::internal::stream_cycle_stats& stats = stream.cycle_stats();
     std::uint64_t peak = stats.peak;
     std::uint64_t occupancy_cycles = stats.occupancy_cycles;
     std::uint64_t cycles_full = stats.cycles_full;
     std::uint64_t cycles_empty = stats.cycles_empty;
-    std::uint64_t span = stats.span;
     std::uint64_t held = held_;
     std::uint64_t at = at_;
     std::uint64_t changes = changes_;
@@ -114,19 +123,15 @@ class occupancy_sweep {
         occupancy_cycles += held * cycles;
         cycles_empty += held == 0 ? cycles : 0;
         cycles_full += held >= full_from ? cycles : 0;
-        span = cycle;
         at = cycle;
       }
     };
     for (;;) {
       const std::uint64_t next_enter = e != enters ? enter_cycles[e] : never;
       // The reads up to that enter's cycle come first.
-      for (; r != reads; ++r) {
-        const std::uint64_t cycle = read_cycles[r];
-        if (cycle > next_enter || cycle > limit) {
-          break;
-        }
-        account_to(cycle);
+      const std::uint64_t reads_to = next_enter < limit ? next_enter : limit;
+      for (; r != reads && read_cycles[r] <= reads_to; ++r) {
+        account_to(read_cycles[r]);
         held -= held != 0 ? 1 : 0;
         changed = true;
         last_added = false;
@@ -136,9 +141,8 @@ class occupancy_sweep {
       }
       ++e;
       account_to(next_enter);
-      if (++held > peak) {
-        peak = held;
-      }
+      ++held;
+      peak = held > peak ? held : peak;
       changed = true;
       last_added = true;
     }
@@ -148,7 +152,7 @@ class occupancy_sweep {
     stats.occupancy_cycles = occupancy_cycles;
     stats.cycles_full = cycles_full;
     stats.cycles_empty = cycles_empty;
-    stats.span = span;
+    stats.span = at;
     held_ = held;
     at_ = at;
     changes_ = changes;
