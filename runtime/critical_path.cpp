@@ -43,8 +43,12 @@ const component_clock* clock_of_slot(std::uint32_t slot) {
   return slot != 0 && slot <= clocks().size() ? clocks()[slot - 1] : nullptr;
 }
 
-void grow_path_ring() {
+void make_path_slot() {
   path_ring& r = the_path_ring;
+  if (r.allocated == r.window) {
+    r.next = 0;
+    return;
+  }
   const std::size_t allocated = std::min(r.window, std::max<std::size_t>(4096, 2 * r.allocated));
   auto* slots = new path_event_record[allocated];
   std::copy(r.slots, r.slots + r.allocated, slots);

@@ -91,14 +91,15 @@ constexpr std::uint32_t path_beyond = UINT32_MAX;
 struct path_ring {
   path_event_record* slots = nullptr;
   std::uint64_t count = 0;      // events made
-  std::size_t next = 0;         // the next event's slot
+  std::size_t next = 0;         // the next event's slot, once below `allocated`
   std::size_t allocated = 0;    // slots allocated, up to the window
   std::size_t window = 262144;  // QRN_TIME_PATH_EVENTS
 };
 extern path_ring the_path_ring;
 
-// Allocates more slots, up to the window: the ring fills as the run goes.
-void grow_path_ring();
+// Makes `next` a slot: allocates more, up to the window (the ring fills as
+// the run goes), or else goes back to the first.
+void make_path_slot();
 
 // A new event at `cycle`, decided by `from`: its cycles after `from`'s go
 // to `cause`, but `extra` of them to `extra_cause`. Returns its number.
@@ -106,7 +107,7 @@ inline path_event note_path_event(std::uint64_t cycle, path_event from, path_cau
                                   std::uint64_t extra = 0, path_cause extra_cause = 0) {
   path_ring& r = the_path_ring;
   if (__builtin_expect(r.next == r.allocated, 0)) {
-    grow_path_ring();  // before the first wrap only
+    make_path_slot();
   }
   // Everything is read before the record is written: its cycle is a word
   // of the ring's own type.
@@ -114,11 +115,12 @@ inline path_event note_path_event(std::uint64_t cycle, path_event from, path_cau
   const std::size_t window = r.window;
   const path_event made = r.count + 1;
   const std::uint64_t back = made - from;
+  const std::uint32_t within = back < window ? static_cast<std::uint32_t>(back) : path_beyond;
   path_event_record& record = r.slots[next];
   r.count = made;
-  r.next = next + 1 == window ? 0 : next + 1;
+  r.next = next + 1;
   record.cycle = cycle;
-  record.back = from == 0 ? 0 : back < window ? static_cast<std::uint32_t>(back) : path_beyond;
+  record.back = from != 0 ? within : 0;
   record.cause = cause;
   record.extra_cause = extra_cause;
   record.extra = extra < path_beyond ? static_cast<std::uint32_t>(extra) : path_beyond - 1;

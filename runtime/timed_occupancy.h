@@ -28,18 +28,17 @@ namespace qrn_runtime {
 
 class occupancy_sweep {
  public:
-  // An element of `stream` entered at `cycle`, or was read at `cycle`;
-  // `depth` counts the cycles full (0: unbounded).
-  void entered(std::uint64_t cycle, qrn::internal::stream_info& stream, std::uint64_t depth) {
+  // An element of `stream` entered at `cycle`, or was read at `cycle`.
+  void entered(std::uint64_t cycle, qrn::internal::stream_info& stream) {
     enters_.push_back(cycle);
     last_enter_ = cycle;
-    sweep_some(stream, depth);
+    sweep_some(stream);
   }
-  void read(std::uint64_t cycle, qrn::internal::stream_info& stream, std::uint64_t depth) {
+  void read(std::uint64_t cycle, qrn::internal::stream_info& stream) {
     reads_.push_back(cycle + 1);  // its slot is free from the next cycle on
     last_read_ = cycle + 1;
     any_read_ = true;
-    sweep_some(stream, depth);
+    sweep_some(stream);
   }
   // The last entered() did not happen (its write threw), unless it was
   // already swept.
@@ -49,41 +48,56 @@ class occupancy_sweep {
     }
   }
   // Accounts every event known: for the report.
-  void finish(qrn::internal::stream_info& stream, std::uint64_t depth) {
-    sweep(stream, depth, true);
+  void finish(qrn::internal::stream_info& stream) {
+    sweep(stream, true);
     trace_change(stream);
   }
 
  private:
   // Sweeps once every `batch` events, which costs less per event (and
   // nothing per event while what is in flight cannot be swept yet).
-  void sweep_some(qrn::internal::stream_info& stream, std::uint64_t depth) {
+  void sweep_some(qrn::internal::stream_info& stream) {
     if (++since_sweep_ >= batch) {
       since_sweep_ = 0;
-      sweep(stream, depth, false);
+      sweep(stream, false);
     }
   }
 
   static constexpr std::size_t batch = 256;
 
   // Accounts the events up to the latest cycle known of both kinds (all of
-  // them when `all`), in cycle order, a read before an enter of its cycle.
-  // The loop keeps its figures and the rings' positions in locals: the
-  // rings' values and positions are words of one type, which every store
-  // (and a traced change's call) would make it read again.
-  void sweep(qrn::internal::stream_info& stream, std::uint64_t depth, bool all) {
+  // them when `all`), in cycle order, a read before an enter of its cycle;
+  // the stream's depth as it is now counts the cycles full.
+  void sweep(qrn::internal::stream_info& stream, bool all) {
     if (!all && !any_read_) {
       return;
     }
     const std::uint64_t limit =
-        all ? UINT64_MAX : (last_enter_ < last_read_ ? last_enter_ : last_read_);
-    const bool traced = qrn::internal::tracing();
+        all ? never - 1 : (last_enter_ < last_read_ ? last_enter_ : last_read_);
+    if (qrn::internal::tracing()) {
+      sweep_to<true>(stream, limit);
+    } else {
+      sweep_to<false>(stream, limit);
+    }
+  }
+
+  // Enters, once all swept, stand at cycle `never`, which no event reaches.
+  static constexpr std::uint64_t never = UINT64_MAX;
+
+  // The sweep up to `limit`, tracing each change when `traced`. The loop
+  // keeps its figures and the rings' positions in locals: the rings' values
+  // and positions are words of one type, which every store (and a traced
+  // change's call) would make it read again. The span is the cycle swept to.
+  template <bool traced>
+  void sweep_to(qrn::internal::stream_info& stream, std::uint64_t limit) {
+    const std::size_t capacity = stream.depth().capacity;
+    const std::uint64_t full_from =  // the elements held that fill it
+        capacity == qrn::internal::unbounded_capacity || capacity == 0 ? never : capacity;
     qrn::internal::stream_cycle_stats& stats = stream.cycle_stats();
     std::uint64_t peak = stats.peak;
     std::uint64_t occupancy_cycles = stats.occupancy_cycles;
     std::uint64_t cycles_full = stats.cycles_full;
     std::uint64_t cycles_empty = stats.cycles_empty;
-    std::uint64_t span = stats.span;
     std::uint64_t held = held_;
     std::uint64_t at = at_;
     std::uint64_t changes = changes_;
@@ -95,19 +109,9 @@ class occupancy_sweep {
     const std::size_t enters = enters_.size();
     std::size_t r = 0;  // swept so far
     std::size_t e = 0;
-    for (;;) {
-      const bool read_next = r != reads && (e == enters || read_cycles[r] <= enter_cycles[e]);
-      if (!read_next && e == enters) {
-        break;
-      }
-      const std::uint64_t cycle = read_next ? read_cycles[r] : enter_cycles[e];
-      if (cycle > limit) {
-        break;
-      }
-      r += read_next ? 1 : 0;
-      e += read_next ? 0 : 1;
+    // The cycles from `at` on held `held` elements, up to `cycle`.
+    const auto account_to = [&](std::uint64_t cycle) {
       if (cycle > at) {
-        // The cycles from `at` on held `held` elements.
         if (changed) {
           changed = false;
           ++changes;
@@ -118,17 +122,29 @@ class occupancy_sweep {
         const std::uint64_t cycles = cycle - at;
         occupancy_cycles += held * cycles;
         cycles_empty += held == 0 ? cycles : 0;
-        cycles_full += depth != 0 && held >= depth ? cycles : 0;
-        span = cycle;
+        cycles_full += held >= full_from ? cycles : 0;
         at = cycle;
       }
-      if (read_next) {
+    };
+    for (;;) {
+      const std::uint64_t next_enter = e != enters ? enter_cycles[e] : never;
+      // The reads up to that enter's cycle come first.
+      const std::uint64_t reads_to = next_enter < limit ? next_enter : limit;
+      for (; r != reads && read_cycles[r] <= reads_to; ++r) {
+        account_to(read_cycles[r]);
         held -= held != 0 ? 1 : 0;
-      } else if (++held > peak) {
-        peak = held;
+        changed = true;
+        last_added = false;
       }
+      if (next_enter > limit) {
+        break;
+      }
+      ++e;
+      account_to(next_enter);
+      ++held;
+      peak = held > peak ? held : peak;
       changed = true;
-      last_added = !read_next;
+      last_added = true;
     }
     reads_.drop_front(r);
     enters_.drop_front(e);
@@ -136,7 +152,7 @@ class occupancy_sweep {
     stats.occupancy_cycles = occupancy_cycles;
     stats.cycles_full = cycles_full;
     stats.cycles_empty = cycles_empty;
-    stats.span = span;
+    stats.span = at;
     held_ = held;
     at_ = at;
     changes_ = changes;

@@ -48,8 +48,23 @@ struct freed_slot {
   path_event read = 0;
 };
 
+// The causes that name a stream, fixed with its serial.
+struct stream_causes {
+  explicit stream_causes(std::uint64_t serial)
+      : transfer(stream_path_cause(path_cause_kind::transfer, serial)),
+        shallow(stream_path_cause(path_cause_kind::shallow, serial)),
+        bench_pace(stream_path_cause(path_cause_kind::bench_pace, serial)),
+        bench_stall(stream_path_cause(path_cause_kind::bench_stall, serial)) {}
+  path_cause transfer;
+  path_cause shallow;
+  path_cause bench_pace;
+  path_cause bench_stall;
+};
+
 // The runtime's side of one stream in a timed run.
 struct stream_timing {
+  explicit stream_timing(std::uint64_t serial) : cause(serial) {}
+  stream_causes cause;
   value_ring<held_element> ready_at;    // one per element held, oldest first
   value_ring<freed_slot> recent_reads;  // the last `depth` reads, oldest first
   std::uint64_t next_write = 0;         // earliest cycle of the next use of the write end
@@ -71,15 +86,15 @@ struct bench_clock {
 design_cycles totals;
 bench_clock bench;
 
-__attribute__((noinline)) stream_timing& first_timing(void*& slot) {
-  slot = new stream_timing;
-  return *static_cast<stream_timing*>(slot);
+__attribute__((noinline)) stream_timing& first_timing(stream_info& info) {
+  info.timing() = new stream_timing(info.serial());
+  return *static_cast<stream_timing*>(info.timing());
 }
 
 stream_timing& timing_of(stream_info& info) {
-  void*& slot = info.timing();
+  void* slot = info.timing();
   if (__builtin_expect(slot == nullptr, 0)) {
-    return first_timing(slot);
+    return first_timing(info);
   }
   return *static_cast<stream_timing*>(slot);
 }
@@ -87,10 +102,6 @@ stream_timing& timing_of(stream_info& info) {
 std::uint64_t depth_of(const stream_info& info) {
   const std::size_t capacity = info.depth().capacity;
   return capacity == qrn::internal::unbounded_capacity ? 0 : capacity;
-}
-
-path_cause stream_cause(path_cause_kind kind, const stream_info& info) {
-  return stream_path_cause(kind, info.serial());
 }
 
 // Cycles between two uses of one end of a stream: a task without iteration
@@ -127,7 +138,7 @@ inline input room_for_write(stream_info& info, const stream_timing& t) {
     return {};  // the depth grew (QRN_DEPTH=grow) past the reads kept
   }
   const freed_slot freed = t.recent_reads[t.recent_reads.size() - 1 - back];
-  return {freed.cycle + 1, freed.read, stream_cause(path_cause_kind::shallow, info)};
+  return {freed.cycle + 1, freed.read, t.cause.shallow};
 }
 
 void note_transfer(std::uint64_t cycle, path_event event) {
@@ -140,18 +151,17 @@ void note_transfer(std::uint64_t cycle, path_event event) {
 // The bench's transfer on `stream`: from `earliest`, the first cycle on
 // which its hold and the interface's stall model let it through.
 std::pair<std::uint64_t, path_event> bench_transfer(const timed_stream_ref& stream,
-                                                    input earliest) {
+                                                    const stream_causes& cause, input earliest) {
   input at = earliest;
   if (bench.hold > at.cycle) {
-    at = {bench.hold, bench.hold_from, stream_cause(path_cause_kind::bench_pace, stream.info)};
+    at = {bench.hold, bench.hold_from, cause.bench_pace};
   }
   std::uint64_t stalled = 0;
   while (stream.stall(stream.stream)) {
     ++stalled;
   }
   bench.latest = at.cycle + stalled;
-  bench.latest_event = note_path_event(bench.latest, at.from, at.why, stalled,
-                                       stream_cause(path_cause_kind::bench_stall, stream.info));
+  bench.latest_event = note_path_event(bench.latest, at.from, at.why, stalled, cause.bench_stall);
   return {bench.latest, bench.latest_event};
 }
 
@@ -238,10 +248,9 @@ void admit_write(const timed_stream_ref& stream) {
     }
   } else {
     // The bench is named only where it held the design: on a tie, the room.
-    const input paced{t.next_write, t.last_write,
-                      stream_cause(path_cause_kind::bench_pace, stream.info)};
+    const input paced{t.next_write, t.last_write, t.cause.bench_pace};
     const bool by_room = room.why != 0 && room.cycle >= paced.cycle;
-    std::tie(entering, event) = bench_transfer(stream, by_room ? room : paced);
+    std::tie(entering, event) = bench_transfer(stream, t.cause, by_room ? room : paced);
     event |= by_bench | (by_room && room.cycle > paced.cycle ? held_writer : 0);
     t.next_write = entering + 1;
     if (graph_recording()) {
@@ -250,7 +259,7 @@ void admit_write(const timed_stream_ref& stream) {
   }
   t.last_write = event & event_bits;
   t.ready_at.push_back({entering + 1, event});
-  t.occupancy.entered(entering, stream.info, depth_of(stream.info));
+  t.occupancy.entered(entering, stream.info);
   note_transfer(entering, t.last_write);
 }
 
@@ -273,8 +282,7 @@ void read(const timed_stream_ref& stream) {
   stream_timing& t = timing_of(stream.info);
   const held_element element = t.ready_at.front();
   t.ready_at.pop_front();
-  const input data{element.readable, element.written & event_bits,
-                   stream_cause(path_cause_kind::transfer, stream.info)};
+  const input data{element.readable, element.written & event_bits, t.cause.transfer};
   qrn::internal::stream_cycle_stats& stats = stream.info.cycle_stats();
   std::uint64_t cycle = 0;
   path_event event = 0;
@@ -298,9 +306,9 @@ void read(const timed_stream_ref& stream) {
       graph_read(stream.info, *clock, before, stage, spacing(*clock), cycle);
     }
   } else {
-    const input paced{t.next_read, t.last_read,
-                      stream_cause(path_cause_kind::bench_pace, stream.info)};
-    std::tie(cycle, event) = bench_transfer(stream, data.cycle >= paced.cycle ? data : paced);
+    const input paced{t.next_read, t.last_read, t.cause.bench_pace};
+    std::tie(cycle, event) =
+        bench_transfer(stream, t.cause, data.cycle >= paced.cycle ? data : paced);
     t.next_read = cycle + 1;
     if (graph_recording()) {
       graph_bench_read(stream.info, cycle);
@@ -326,7 +334,7 @@ void read(const timed_stream_ref& stream) {
     }
   }
   ++stats.elements;
-  t.occupancy.read(cycle, stream.info, depth);
+  t.occupancy.read(cycle, stream.info);
   note_transfer(cycle, event);
 }
 
@@ -500,7 +508,7 @@ std::uint64_t program_cycle() {
 
 void release(stream_info& info) {
   auto* t = static_cast<stream_timing*>(info.timing());
-  t->occupancy.finish(info, depth_of(info));
+  t->occupancy.finish(info);
   delete t;
   info.timing() = nullptr;
 }
@@ -509,7 +517,7 @@ void release(stream_info& info) {
 
 void finish_cycle_stats(stream_info& info) {
   if (info.timing() != nullptr) {
-    timing_of(info).occupancy.finish(info, depth_of(info));
+    timing_of(info).occupancy.finish(info);
   }
 }
 
