@@ -1,6 +1,7 @@
 // The gate of the streams' short path: open only on the main thread of an
-// untimed fibers run, closed while a trace is recorded and open again after
-// it, and a stream keeps its contents and order across the change.
+// untimed fibers run, closed while a trace is recorded (whichever thread
+// starts it) and open again after it, and a stream keeps its contents and
+// order across the change.
 #include <gtest/gtest.h>
 
 #include <thread>
@@ -33,6 +34,15 @@ TEST(ShortPathGate, OpenOnlyOnTheMainThreadOfUntimedFibersAndNeverWhileTracing) 
   bool open_elsewhere = true;
   std::thread([&open_elsewhere] { open_elsewhere = short_stream_path(); }).join();
   EXPECT_FALSE(open_elsewhere);
+
+  // A trace started and stopped by another thread closes and opens the main
+  // thread's path too.
+  std::thread([] { set_tracing(true); }).join();
+  EXPECT_FALSE(short_stream_path());
+  stream.write(4);
+  std::thread([] { set_tracing(false); }).join();
+  EXPECT_EQ(short_stream_path(), untimed_fibers);
+  EXPECT_EQ(stream.read(), 4);
 }
 
 }  // namespace

@@ -42,9 +42,14 @@ template <typename Pacer, typename Call>
       record.moving_calls.store(++moving_calls, std::memory_order_relaxed);
     }
     record.calls.store(calls, std::memory_order_release);
-    trace_call_returned(moved);
-    if (record.stop_requested.load(std::memory_order_relaxed)) {
-      halt_this_thread();  // a stream it used is being destroyed
+    // Both rare: one test for the two.
+    if (__builtin_expect(static_cast<int>(tracing()) | static_cast<int>(record.stop_requested.load(
+                                                           std::memory_order_relaxed)),
+                         0)) {
+      trace_call_returned(moved);
+      if (record.stop_requested.load(std::memory_order_relaxed)) {
+        halt_this_thread();  // a stream it used is being destroyed
+      }
     }
     if (moved_any) {
       pacer.busy_call();
@@ -60,8 +65,12 @@ template <typename Call>
 [[noreturn]] void run_always(always_run_record& record, idle_worker& idle, Call call) {
   enter_component(record);
   current_poll_log() = &idle.log();
+  if (fiber_scheduling() && timed_run()) {
+    fiber_pacer<true> pacer(idle.log(), &record.clock);
+    run_calls(record, pacer, call);
+  }
   if (fiber_scheduling()) {
-    fiber_pacer pacer(idle.log(), &record.clock);
+    fiber_pacer<false> pacer(idle.log());
     run_calls(record, pacer, call);
   }
   run_calls(record, idle, call);

@@ -243,7 +243,7 @@ class task_run final : public component_instance {
     current_poll_log() = &idle_.log();
     try {
       if (fiber_scheduling()) {
-        fiber_pacer pacer(idle_.log());
+        fiber_pacer<false> pacer(idle_.log());
         function::call_once(arguments_, function::indices);
       } else {
         function::call_once(arguments_, function::indices);

@@ -66,6 +66,13 @@ struct stream_depth {
   poll_site* room_pollers = nullptr;
 
   bool full(std::size_t held) const { return held >= capacity; }
+  // True when a fiber or the test bench waits for room, or a component is
+  // parked after a refused write: a read must wake them. One test for both
+  // lists.
+  bool room_awaited() const {
+    return (reinterpret_cast<std::uintptr_t>(fiber_writers) |
+            reinterpret_cast<std::uintptr_t>(room_pollers)) != 0;
+  }
 };
 
 struct depth_setting_table {

@@ -225,21 +225,19 @@ inline void enter_component(always_run_record& record) {
 // moved elements it lets the other fibers run. Used by the component's fiber
 // only.
 //
-// In a timed run, `clock` is the clock of an always-running component, whose
-// next call starts ii cycles after the last (see timed_run.h); a task's is
-// null.
+// A timed pacer (`timed`, in a timed run) has the clock of an always-running
+// component, whose next call starts ii cycles after the last (see
+// timed_run.h); an untimed one, as a task's, has none.
+template <bool timed>
 class fiber_pacer {
  public:
   explicit fiber_pacer(poll_log& log, component_clock* clock = nullptr)
-      : log_(log),
-        scheduler_(fiber_scheduler()),
-        clock_(timed_run() ? clock : nullptr),
-        left_(scheduler_.next_quantum()) {
+      : log_(log), scheduler_(fiber_scheduler()), clock_(clock), left_(scheduler_.next_quantum()) {
     log_.set_pacer([](void* self) { static_cast<fiber_pacer*>(self)->idle_round(); }, this);
   }
 
   __attribute__((always_inline)) void busy_call() {
-    if (clock_ != nullptr) {
+    if (timed) {
       timed_ops().call_ended(*clock_, true);
     }
     log_.clear();
@@ -249,7 +247,7 @@ class fiber_pacer {
     }
   }
   void idle_call() {
-    if (clock_ != nullptr) {
+    if (timed) {
       timed_ops().call_ended(*clock_, false);
     }
     log_.next_round();
@@ -280,6 +278,7 @@ __attribute__((noinline)) inline bool learn_scheduling_thread() {
   std::uint8_t& kind = scheduling_thread_kind();
   if (kind == 0) {
     kind = on_main_thread() ? 1 : 2;
+    learn_short_path_word(kind == 1);
   }
   return kind == 1;
 }
@@ -293,9 +292,7 @@ __attribute__((always_inline)) inline bool on_scheduling_thread() {
 // True on the scheduling thread of an untimed, untraced fibers run: there a
 // stream operation takes no lock, and one that wakes no one and finds no
 // sideband stored only moves and counts its element (see stream<T>).
-__attribute__((always_inline)) inline bool short_stream_path() {
-  return short_path_open() && on_scheduling_thread();
-}
+__attribute__((always_inline)) inline bool short_stream_path() { return short_path_open_here(); }
 
 // Called by each stream operation before it locks the stream: true when it
 // must not (fibers, on the main thread); fatal on any other thread.

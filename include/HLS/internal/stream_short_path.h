@@ -24,8 +24,7 @@ namespace internal {
 template <typename T>
 __attribute__((always_inline)) inline bool short_read_applies(const stream_ring<T>& ring,
                                                               stream_info& info) {
-  return short_stream_path() && !ring.empty() && info.depth().fiber_writers == nullptr &&
-         info.depth().room_pollers == nullptr;
+  return short_stream_path() && !ring.empty() && !info.depth().room_awaited();
 }
 
 // Whether a plain write to the stream whose storage is `ring` may take the
