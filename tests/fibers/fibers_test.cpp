@@ -117,6 +117,11 @@ TEST(FiberScheduling, FibersThatHandTheThreadOnKeepEachSchedule) {
       "bench wrote 4000\nread 102 and 4000\nbench took 4102\nbench wrote 5000\nwrote 203\n"
       "read 202 and 5000\nbench polled 5202\nbench wrote 6000\nread 103 and 6000\n"
       "bench took 6103\nbench wrote 7000\nread 203 and 7000\nbench polled 7203\ntasks ended\n");
+  // The writers ran side by side: both are named, though the first ended first.
+  EXPECT_NE(fixed.err.find("has 2 writers, where one is expected: component lane_writer(100) and "
+                           "component lane_writer(200)\n"),
+            std::string::npos)
+      << fixed.err;
   const std::string seed = "QRN_SCHEDULE_SEED=1";
   const process_result seeded = scheduled("handover", {fibers, declared, seed});
   ASSERT_EQ(seeded.exit_status, 0) << seeded.err;

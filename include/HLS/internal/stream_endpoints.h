@@ -18,6 +18,7 @@
 #ifndef QRN_HLS_INTERNAL_STREAM_ENDPOINTS_H
 #define QRN_HLS_INTERNAL_STREAM_ENDPOINTS_H
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -104,30 +105,33 @@ class stream_endpoints {
     return user != nullptr && user->ended.load(std::memory_order_acquire);
   }
 
-  // A user other than the first: becomes the first (when there was none, or
-  // the first has ended), or joins the extras, which drop the ended ones.
+  // A user other than the first: one among the extras stays there (it ran
+  // beside the first, so both stay users once the first has ended); any
+  // other becomes the first (when there was none, or the first has ended), or
+  // joins the extras, which drop the ended ones.
   __attribute__((noinline)) void note_other(always_run_record* user, always_run_record*& first,
                                             std::vector<always_run_record*> extra::*list) {
+    std::vector<always_run_record*>* others = extras_ != nullptr ? &((*extras_).*list) : nullptr;
+    if (others != nullptr && std::find(others->begin(), others->end(), user) != others->end()) {
+      return;
+    }
     if (first == unseen() || has_ended(first)) {
       first = user;
       return;
     }
     try {
-      if (extras_ == nullptr) {
+      if (others == nullptr) {
         extras_ = std::make_unique<extra>();
+        others = &((*extras_).*list);
       }
-      std::vector<always_run_record*>& others = (*extras_).*list;
       std::size_t kept = 0;
-      for (always_run_record* known : others) {
-        if (known == user) {
-          return;
-        }
+      for (always_run_record* known : *others) {
         if (!has_ended(known)) {
-          others[kept++] = known;
+          (*others)[kept++] = known;
         }
       }
-      others.resize(kept);
-      others.push_back(user);
+      others->resize(kept);
+      others->push_back(user);
     } catch (...) {  // out of memory: the extra user is not kept
     }
   }
