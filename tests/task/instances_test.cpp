@@ -1,5 +1,6 @@
 // Components with arguments and tasks that end, seen from whole programs.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -88,7 +89,9 @@ TEST(TasksThatEnd, RunAllWaitsForThemAndEndedTasksCostNothing) {
 }
 
 TEST(TasksThatEnd, ReportAndTraceShowEachRun) {
-  const std::string trace = testing::TempDir() + "tasks_that_end_trace.json";
+  // One file per process: the mode matrix runs this test in several modes at once.
+  const std::string trace =
+      testing::TempDir() + "tasks_that_end_trace_" + std::to_string(::getpid()) + ".json";
   const qrn_test::process_result run = qrn_test::run_process(
       {QRN_PROGRAM_TASKS}, std::chrono::seconds(30), {"QRN_REPORT=table", "QRN_TRACE=" + trace});
   EXPECT_EQ(run.out, tasks_output);

@@ -6,6 +6,7 @@
 // slow test bench; then the components' utilisation and the bounded window
 // of events the walk uses.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
@@ -159,7 +160,8 @@ TEST(Bottlenecks, UtilisationIsBusyCyclesOverTheRunsCycles) {
 
 TEST(Bottlenecks, AWindowShorterThanTheRunGivesTheSharesOfThePathsLastPart) {
   // The last 2000 events cover the last rows: the same cause leads.
-  const std::string json = testing::TempDir() + "bottleneck_window.json";
+  const std::string json =
+      testing::TempDir() + "bottleneck_window_" + std::to_string(::getpid()) + ".json";
   const qrn_test::process_result windowed = run_timed(
       {QRN_EXAMPLE_IMAGE_PIPELINE, "3"}, {"QRN_TIME_PATH_EVENTS=2000", "QRN_REPORT=" + json});
   std::ifstream file(json);
