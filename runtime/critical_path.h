@@ -49,9 +49,13 @@ using path_cause = std::uint32_t;
 constexpr unsigned path_kind_shift = 29;
 constexpr std::uint32_t path_subject_mask = (1U << path_kind_shift) - 1;
 
-inline path_cause stream_path_cause(path_cause_kind kind, std::uint64_t serial) {
+// `kind` about `subject` (a stream's serial or a component's slot), packed.
+inline path_cause pack_path_cause(path_cause_kind kind, std::uint64_t subject) {
   return static_cast<std::uint32_t>(kind) << path_kind_shift |
-         static_cast<std::uint32_t>(serial & path_subject_mask);
+         static_cast<std::uint32_t>(subject & path_subject_mask);
+}
+inline path_cause stream_path_cause(path_cause_kind kind, std::uint64_t serial) {
+  return pack_path_cause(kind, serial);
 }
 // Gives the clock its slot.
 void number_clock(qrn::internal::component_clock& clock);
@@ -60,12 +64,11 @@ inline path_cause component_path_cause(path_cause_kind kind,
   if (__builtin_expect(clock.path_slot == 0, 0)) {
     number_clock(clock);
   }
-  return static_cast<std::uint32_t>(kind) << path_kind_shift |
-         (clock.path_slot & path_subject_mask);
+  return pack_path_cause(kind, clock.path_slot);
 }
 // The cause of kind `kind` about the subject of `cause`.
 inline path_cause same_subject(path_cause cause, path_cause_kind kind) {
-  return static_cast<std::uint32_t>(kind) << path_kind_shift | (cause & path_subject_mask);
+  return pack_path_cause(kind, cause);
 }
 inline path_cause_kind kind_of(path_cause cause) {
   return static_cast<path_cause_kind>(cause >> path_kind_shift);
