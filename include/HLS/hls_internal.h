@@ -472,8 +472,12 @@ class stream : public stream_abstract_base,
 
  private:
   // ---- Reads: the general path, `m_` held ------------------------------------
-  // The plain read and tryRead when the short path does not apply.
+  // The plain read and tryRead when the short path does not apply; an
+  // ordinary timed read takes its element at once.
   __attribute__((noinline)) T read_in_general(bool wait) {
+    if (this->ordinary_timed_read()) {
+      return take_front();
+    }
     std::unique_lock<std::mutex> lock = lock_m();
     this->await_element(lock, wait);
     return take_front();

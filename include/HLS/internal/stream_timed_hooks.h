@@ -3,8 +3,8 @@
 // whether an element is readable or a write would find room at the caller's
 // clock. A timed run always runs on the fiber scheduler, so every hook runs
 // on the main thread; the callers hold the stream's mutex all the same.
-// Untimed, only forget_timed_write() and note_timed_read() may be called,
-// and each costs one test of the mode.
+// Untimed, only forget_timed_write(), note_timed_read() and
+// ordinary_timed_read() may be called, and each costs one test of the mode.
 //
 // `Stream` is the stream class (see HLS/hls_internal.h), which derives from
 // this mixin and befriends it, and `T` its element type; the mixin holds no
@@ -15,6 +15,7 @@
 #include <mutex>
 
 #include "HLS/internal/depth.h"
+#include "HLS/internal/short_path_gate.h"
 #include "HLS/internal/stream_registry.h"
 #include "HLS/internal/timed_run.h"
 
@@ -27,19 +28,26 @@ class stream_timed_hooks {
   // The start of a timed write: a tryWrite (see write_unless_full) is
   // refused when its element would enter a full FIFO; a write waits for
   // room as untimed, then takes the cycle it enters. False when nothing is
-  // to be appended.
-  __attribute__((noinline)) bool admit_timed_write(std::unique_lock<std::mutex>& lock) {
+  // to be appended. An ordinary write (no tryWrite of this stream under way,
+  // room in the FIFO) only takes its cycle.
+  __attribute__((always_inline)) bool admit_timed_write(std::unique_lock<std::mutex>& lock) {
     Stream& s = self();
-    write_refusal& refusal = current_write_refusal();
-    if (refusal.stream == &s && !timed_room()) {
-      refusal.refused = true;
-      return false;
+    if (__builtin_expect(current_write_refusal().stream != &s && !s.info_.full(), 1)) {
+      timed_ops().admit_write(timed_ref());
+      return true;
     }
-    if (s.info_.full() && !s.wait_for_room(lock)) {
-      return false;
-    }
-    timed_ops().admit_write(timed_ref());
-    return true;
+    return admit_unusual_timed_write(lock);
+  }
+  // Whether a plain read in a timed run needs no more than to take the head
+  // element and tell the runtime: on the main thread, which runs every
+  // fiber, while no trace is recorded, with an element held and no writer
+  // waiting for room (the general path would then wait for nothing, wake no
+  // one and trace nothing).
+  __attribute__((always_inline)) bool ordinary_timed_read() {
+    Stream& s = self();
+    const stream_depth& depth = s.info_.depth();
+    return timed_run() && on_main_thread_untraced() && !s.ring_.empty() &&
+           depth.writers_asleep == 0 && depth.room_pollers == nullptr;
   }
   // A timed write that admit_timed_write() stamped did not append.
   void forget_timed_write() {
@@ -60,6 +68,28 @@ class stream_timed_hooks {
 
  private:
   Stream& self() { return static_cast<Stream&>(*this); }
+  // The rest of admit_timed_write(): a tryWrite of this stream, or a full
+  // FIFO.
+  __attribute__((noinline)) bool admit_unusual_timed_write(std::unique_lock<std::mutex>& lock) {
+    Stream& s = self();
+    write_refusal& refusal = current_write_refusal();
+    if (refusal.stream == &s && !timed_room()) {
+      refusal.refused = true;
+      return false;
+    }
+    if (s.info_.full() && !s.wait_for_room(lock)) {
+      return false;
+    }
+    timed_ops().admit_write(timed_ref());
+    return true;
+  }
+  // The calling thread is the main thread, known as such, and no trace is
+  // recorded: of the reasons that close the streams' short path (see
+  // short_path_gate.h), only the timed mode's.
+  static bool on_main_thread_untraced() {
+    return this_thread_short_path_word().load(std::memory_order_relaxed) ==
+           closed_unless_untimed_fibers;
+  }
   // This stream as the runtime sees it; the test bench's side follows its
   // stall model.
   timed_stream_ref timed_ref() { return {self().info_, &self(), &stall_of, sizeof(T) * 8}; }

@@ -141,7 +141,7 @@ __attribute__((always_inline)) inline bool timed_run() {
   return __builtin_expect(timed_run_word().load(std::memory_order_relaxed), 0);
 }
 
-inline const timed_run_ops& timed_ops() {
+__attribute__((always_inline)) inline const timed_run_ops& timed_ops() {
   static const timed_run_ops& ops = *qrn_timed_run();
   return ops;
 }
