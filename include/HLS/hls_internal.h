@@ -493,7 +493,7 @@ class stream : public stream_abstract_base,
   // Requires `m_` held and an element present; removes it with its sideband.
   // A throwing copy of the element leaves the stream and the arguments as
   // they were.
-  T take_front() {
+  __attribute__((always_inline)) T take_front() {
     T elem = ring_.pop_front();
     note_taken();
     return elem;
