@@ -146,14 +146,21 @@ class scheduler {
     }
   }
 
-  void await_write(void* stream, const poll_site_ops& ops) {
+  std::int64_t await_write(void* stream, const poll_site_ops& ops, std::int64_t& since_ns) {
     poll_site site = waiting_site(stream, ops);
     if (!ops.enlist(stream, site)) {
-      return;
+      return since_ns;
     }
+    note_switch_time();
+    if (since_ns == 0) {
+      since_ns = last_switch_ns_;
+    }
+    const qrn::internal::waiting_for what =
+        ops.for_room ? qrn::internal::waiting_for::room : qrn::internal::waiting_for::element;
+    qrn::internal::note_thread_sleeps(ops.info(stream), since_ns, what, std::memory_order_release);
     if (current_ != nullptr) {
       current_->state = fiber_state::waiting;
-      leave_running();
+      hand_over();
     } else {
       bench_woken_ = false;
       for (;;) {
@@ -168,7 +175,9 @@ class scheduler {
         }
       }
     }
+    qrn::internal::note_thread_woke(false, what, std::memory_order_release);
     ops.leave(stream, site);
+    return last_switch_ns_;
   }
 
   bool poll_empty(void* stream, const poll_site_ops& ops) {
@@ -388,6 +397,7 @@ class scheduler {
       return;
     }
     give_this_thread_a_signal_stack();
+    note_switch_time();
     bench_locals_.save();
     start_running(next);
     next.context.enter();
@@ -431,12 +441,25 @@ class scheduler {
     fiber_moves_ += left.locals.moved - left.moved_at_start;
   }
 
-  // The running fiber, its state set, gives up the thread. Untimed, it hands
+  // The running fiber, its state set, gives up the thread.
+  void leave_running() {
+    note_switch_time();
+    hand_over();
+  }
+
+  // The switch happens now: last_switch_ns_ tells when.
+  void note_switch_time() {
+    last_switch_ns_ = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                          std::chrono::steady_clock::now().time_since_epoch())
+                          .count();
+  }
+
+  // leave_running() once the switch time is noted. Untimed, the fiber hands
   // the thread straight to the fiber that the test bench's loop would resume
   // next, when that loop would go on at once, which saves the trip through
   // the bench's stack; the fibers run in the same order either way.
   // Otherwise, and in a timed run, it leaves to the bench's loop.
-  void leave_running() {
+  void hand_over() {
     fiber& self = *current_;
     fiber* const next = next_without_bench();
     if (next == nullptr) {
@@ -536,6 +559,7 @@ class scheduler {
     }
     self.invocation.reset();
     self.state = fiber_state::finished;
+    the().note_switch_time();
     self.context.leave_for_good();
   }
 
@@ -558,6 +582,10 @@ class scheduler {
   // fibers were last all woken.
   std::uint64_t moves_at_idle_wake_ = 0;
   fiber* current_ = nullptr;  // null while the test bench runs
+  // The steady clock, in ns, at the latest switch between the contexts (the
+  // fibers and the test bench): a wait that began or ended with a switch
+  // takes its time from there.
+  std::int64_t last_switch_ns_ = 0;
   context_locals bench_locals_;
   bool bench_woken_ = false;
   // Fibers resumed by the test bench's loops, or handed the thread in them.
@@ -595,8 +623,8 @@ qrn_fiber_scheduler() {
       [](std::unique_ptr<std::function<void()>> invocation) {
         scheduler::the().start(std::move(invocation));
       },
-      [](void* stream, const qrn::internal::poll_site_ops& site_ops) {
-        scheduler::the().await_write(stream, site_ops);
+      [](void* stream, const qrn::internal::poll_site_ops& site_ops, std::int64_t& since_ns) {
+        return scheduler::the().await_write(stream, site_ops, since_ns);
       },
       [](void* stream, const qrn::internal::poll_site_ops& site_ops) {
         return scheduler::the().poll_empty(stream, site_ops);

@@ -142,6 +142,16 @@ TEST(Depth, ByPointerWriteToAFullStreamWaitsForTheReader) {
   EXPECT_EQ(rows.at("lane").at(6), "2") << result.err;
 }
 
+TEST(Depth, AWriterHeldByAFullStreamCountsTheWaitAsleep) {
+  const process_result result = run("held", {"QRN_DEPTH=declared", "QRN_REPORT=table"});
+  EXPECT_EQ(result.exit_status, 0) << result.err;
+  EXPECT_EQ(result.out, "held 10\n");
+  const auto rows = qrn_test::table_rows(result.err);
+  ASSERT_EQ(rows.count("holder()"), 1u) << result.err;
+  // calls, moving calls, asleep s: the bench slept 0.3 s while it waited
+  EXPECT_GE(std::stod(rows.at("holder()").at(2)), 0.2) << result.err;
+}
+
 TEST(Depth, AStreamDestroyedWhileItsWriterWaitsForRoomStopsTheWriter) {
   const process_result result = run("local", {"QRN_DEPTH=declared"});
   EXPECT_EQ(result.exit_status, 0) << result.err;

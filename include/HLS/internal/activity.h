@@ -175,30 +175,39 @@ inline std::atomic<const stream_info*>& bench_sleeping_on(waiting_for what) {
 
 // Called, with the stream's mutex held, just before the calling thread
 // sleeps until `stream` has `what`; it has been waiting since `since_ns`
-// (steady clock).
-inline void note_thread_sleeps(const stream_info& stream, std::int64_t since_ns, waiting_for what) {
+// (steady clock). `asleep_order` orders the store of the record's `asleep`:
+// a fiber, which no other thread wakes, needs no more than release.
+inline void note_thread_sleeps(const stream_info& stream, std::int64_t since_ns, waiting_for what,
+                               std::memory_order asleep_order = std::memory_order_seq_cst) {
   if (always_run_record* record = current_always_run_record()) {
     record->asleep_since_ns.store(since_ns, std::memory_order_relaxed);
     sleeping_on(*record, what).store(&stream, std::memory_order_relaxed);
     record->moved.store(moved_elements(), std::memory_order_relaxed);
-    record->asleep.store(true, std::memory_order_seq_cst);
+    record->asleep.store(true, asleep_order);
   } else if (on_main_thread()) {
     activity().bench_asleep_since_ns.store(since_ns, std::memory_order_relaxed);
     bench_sleeping_on(what).store(&stream, std::memory_order_relaxed);
   }
 }
 
+// A sleeper consumed a counted wake-up (see note_wakeup_sent).
+inline void note_wakeup_taken() {
+  activity().pending_wakeups.fetch_sub(1, std::memory_order_seq_cst);
+}
+
 // Called, with the stream's mutex held again, when that sleep ended;
-// `was_signalled` tells whether it consumes a counted wake-up.
-inline void note_thread_woke(bool was_signalled, waiting_for what) {
+// `was_signalled` tells whether it consumes a counted wake-up. `asleep_order`
+// as for note_thread_sleeps.
+inline void note_thread_woke(bool was_signalled, waiting_for what,
+                             std::memory_order asleep_order = std::memory_order_seq_cst) {
   if (always_run_record* record = current_always_run_record()) {
-    record->asleep.store(false, std::memory_order_seq_cst);
+    record->asleep.store(false, asleep_order);
     sleeping_on(*record, what).store(nullptr, std::memory_order_relaxed);
   } else if (on_main_thread()) {
     bench_sleeping_on(what).store(nullptr, std::memory_order_relaxed);
   }
   if (was_signalled) {
-    activity().pending_wakeups.fetch_sub(1, std::memory_order_seq_cst);
+    note_wakeup_taken();
   }
 }
 

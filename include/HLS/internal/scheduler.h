@@ -53,10 +53,15 @@ struct fiber_scheduler_ops {
   // waiting to run; deletes it once it has returned. Throws (taking nothing)
   // when the fiber cannot be made.
   void (*start)(std::unique_ptr<std::function<void()>> invocation);
-  // The calling context found `stream` empty and cannot go on: returns once
-  // a write has reached `stream`. Ends the process with the hang report when
-  // the test bench waits and no fiber can run.
-  void (*await_write)(void* stream, const poll_site_ops& ops);
+  // The calling context found `stream` empty (or, with `ops` that enlist for
+  // room, full) and cannot go on: returns once a write (a read) has reached
+  // `stream`. Ends the process with the hang report when the test bench
+  // waits and no fiber can run. The activity records (see activity.h) show
+  // the context asleep from `since_ns` (steady clock) while it waits; a
+  // `since_ns` of 0 becomes the time the wait begins. Returns the time it
+  // ended (`since_ns` when it did not sleep): the scheduler reads the clock
+  // once per switch between contexts, not once per wait.
+  std::int64_t (*await_write)(void* stream, const poll_site_ops& ops, std::int64_t& since_ns);
   // The test bench found `stream` empty on a read that does not wait (or,
   // with `ops` that enlist for room, full on a write that does not wait):
   // runs fibers until a write (a read) reaches `stream` or none can run.

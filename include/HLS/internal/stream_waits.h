@@ -189,19 +189,15 @@ class stream_waits {
     if (traced) {
       trace_thread_entered(&s.info_, trace_thread_state::asleep);
     }
-    const std::chrono::steady_clock::time_point since = std::chrono::steady_clock::now();
-    note_thread_sleeps(
-        s.info_,
-        std::chrono::duration_cast<std::chrono::nanoseconds>(since.time_since_epoch()).count(),
-        waiting_for::element);
+    std::int64_t since_ns = 0;
+    std::int64_t until_ns = 0;
     do {
-      fiber_scheduler().await_write(&s, Stream::poll_ops());
+      until_ns = fiber_scheduler().await_write(&s, Stream::poll_ops(), since_ns);
     } while (s._internal_cosim_empty());
-    note_thread_woke(false, waiting_for::element);
     if (traced) {
       trace_thread_entered(nullptr, trace_thread_state::running);
     }
-    note_reader_slept_since(since);
+    note_slept(until_ns - since_ns, true);
   }
 
   // wait_for_room() with fibers, the mutex not taken: the calling fiber (or
@@ -215,29 +211,35 @@ class stream_waits {
       return false;
     }
     stream_depth& depth = s.info_.depth();
-    const std::int64_t since = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                   std::chrono::steady_clock::now().time_since_epoch())
-                                   .count();
+    std::int64_t since_ns = 0;
+    std::int64_t until_ns = 0;
     do {
       ++depth.writers_asleep;
-      note_thread_sleeps(s.info_, since, waiting_for::room);
-      fiber_scheduler().await_write(&s, Stream::room_ops());
+      until_ns = fiber_scheduler().await_write(&s, Stream::room_ops(), since_ns);
       --depth.writers_asleep;
-      const bool signalled = depth.writers_woken > 0;
-      if (signalled) {
+      if (depth.writers_woken > 0) {
         --depth.writers_woken;
+        note_wakeup_taken();
       }
-      note_thread_woke(signalled, waiting_for::room);
     } while (s.info_.full());
+    note_slept(until_ns - since_ns, false);
     return true;
+  }
+
+  // A wait that ended after `ns` nanoseconds asleep: the caller's component
+  // counts the time, and so does the stream's statistics for a reader's wait.
+  void note_slept(std::int64_t ns, bool reader) {
+    if (reader) {
+      self().info_.note_slept(static_cast<std::uint64_t>(ns));
+    }
+    note_reader_slept(static_cast<std::uint64_t>(ns));
   }
 
   // A reader's wait for an element that began at `since` ended: the stream's
   // statistics and the reader's component count the time asleep.
   void note_reader_slept_since(std::chrono::steady_clock::time_point since) {
     const std::chrono::nanoseconds slept = std::chrono::steady_clock::now() - since;
-    self().info_.note_slept(static_cast<std::uint64_t>(slept.count()));
-    note_reader_slept(static_cast<std::uint64_t>(slept.count()));
+    note_slept(slept.count(), true);
   }
 };
 

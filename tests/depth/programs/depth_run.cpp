@@ -16,6 +16,9 @@
 //   wakes  rounds in which every wake-up for room reaches a writer: four
 //          components asleep on a full stream of depth 4 that four reads in
 //          a row empty
+//   held   a component held by a full stream while the bench sleeps: its
+//          time asleep counts that wait
+#include <chrono>
 #include <iostream>
 #include <string>
 #include <thread>
@@ -212,6 +215,26 @@ void run_wakes() {
 
 }  // namespace
 
+qrn::stream<int, qrn::buffer<2>> held_lane;
+
+void holder() {
+  for (int i = 1; i <= 4; ++i) {
+    held_lane.write(i);
+  }
+}
+
+// The first read lets the holder fill the lane and wait for room again,
+// which it does through the bench's sleep.
+void run_held() {
+  qrn::launch_task<holder>();
+  int sum = held_lane.read();
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  for (int i = 2; i <= 4; ++i) {
+    sum += held_lane.read();
+  }
+  std::cout << "held " << sum << '\n';
+}
+
 int main(int argc, char** argv) {
   const std::string scenario = argc > 1 ? argv[1] : "";
   if (scenario == "cycle") {
@@ -226,8 +249,10 @@ int main(int argc, char** argv) {
     run_local();
   } else if (scenario == "wakes") {
     run_wakes();
+  } else if (scenario == "held") {
+    run_held();
   } else {
-    std::cerr << "usage: depth_run cycle|chain|try|byptr|local|wakes\n";
+    std::cerr << "usage: depth_run cycle|chain|try|byptr|local|wakes|held\n";
     return 2;
   }
   return 0;
