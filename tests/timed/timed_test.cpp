@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/report_table.h"
@@ -205,6 +206,42 @@ TEST(TimedRuns, TheTraceIsStampedInCycles) {
   EXPECT_EQ(changes.back().value, "0");
   EXPECT_EQ(changes.back().time, 24u);
   std::remove(file.c_str());
+  rmdir(dir);
+}
+
+// The cycle tables of a run's report and the lines after them (the run
+// table before them holds wall-clock times); empty when there are none.
+std::string cycle_tables(const std::string& err) {
+  const std::size_t header_end = err.find("(cycles)\n");
+  if (header_end == std::string::npos) {
+    return "";
+  }
+  return err.substr(err.rfind('\n', header_end) + 1);
+}
+
+// A recorded trace sends every read and write down the stream's general
+// path; untraced, an ordinary one takes its cycle inline. Both must give
+// the same cycles and cycle tables, in designs that wait for data, for room,
+// refuse offers and read back their own writes.
+TEST(TimedRuns, OrdinaryReadsAndWritesTakeTheCyclesOfTheGeneralPath) {
+  char dir[] = "/tmp/qrn_timed_test_XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string file = std::string(dir) + "/run.vcd";
+  const std::vector<std::pair<std::string, int>> cases = {
+      {"chain", 30},       {"depth1", 40},     {"offers", 100}, {"round_trip", 100},
+      {"alternating", 20}, {"line_buffer", 4}, {"chain_of", 8}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.first);
+    const qrn_test::process_result traced =
+        run(c.first, c.second, {"QRN_TIME=cycles", "QRN_REPORT=table", "QRN_TRACE=" + file});
+    const qrn_test::process_result untraced =
+        run(c.first, c.second, {"QRN_TIME=cycles", "QRN_REPORT=table"});
+    EXPECT_EQ(traced.exit_status, 0) << traced.err;
+    EXPECT_EQ(traced.out, untraced.out);
+    EXPECT_NE(cycle_tables(untraced.err), "") << untraced.err;
+    EXPECT_EQ(cycle_tables(traced.err), cycle_tables(untraced.err)) << untraced.err;
+    std::remove(file.c_str());
+  }
   rmdir(dir);
 }
 
