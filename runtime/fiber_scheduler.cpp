@@ -26,6 +26,7 @@
 #include "run_snapshot.h"
 #include "seconds_setting.h"
 #include "spin_watch.h"
+#include "switch_clock.h"
 #include "trace_recorder.h"
 
 namespace qrn_runtime {
@@ -448,11 +449,7 @@ class scheduler {
   }
 
   // The switch happens now: last_switch_ns_ tells when.
-  void note_switch_time() {
-    last_switch_ns_ = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                          std::chrono::steady_clock::now().time_since_epoch())
-                          .count();
-  }
+  void note_switch_time() { last_switch_ns_ = switch_clock_.now_ns(); }
 
   // leave_running() once the switch time is noted. Untimed, the fiber hands
   // the thread straight to the fiber that the test bench's loop would resume
@@ -585,6 +582,7 @@ class scheduler {
   // The steady clock, in ns, at the latest switch between the contexts (the
   // fibers and the test bench): a wait that began or ended with a switch
   // takes its time from there.
+  switch_clock switch_clock_;
   std::int64_t last_switch_ns_ = 0;
   context_locals bench_locals_;
   bool bench_woken_ = false;

@@ -1,9 +1,10 @@
 #include "fiber_switch.h"
 
+#include "fiber_jump.h"
+
 namespace qrn_runtime {
 
 using boost::context::detail::fcontext_t;
-using boost::context::detail::jump_fcontext;
 using boost::context::detail::make_fcontext;
 using boost::context::detail::transfer_t;
 
@@ -59,7 +60,7 @@ void fiber_switch::enter() {
   __tsan_switch_to_fiber(tsan_fiber_, 0);
 #endif
   jump_note note{&main_context, this};
-  arrived_on_main(jump_fcontext(fiber_, &note));
+  arrived_on_main(jump_to_context(fiber_, &note));
 }
 
 void fiber_switch::leave() {
@@ -70,7 +71,7 @@ void fiber_switch::leave() {
   __tsan_switch_to_fiber(tsan_main, 0);
 #endif
   jump_note note{&fiber_, nullptr};
-  arrived_on_fiber(jump_fcontext(main_context, &note));
+  arrived_on_fiber(jump_to_context(main_context, &note));
 }
 
 void fiber_switch::hand_to(fiber_switch& next) {
@@ -81,7 +82,7 @@ void fiber_switch::hand_to(fiber_switch& next) {
   __tsan_switch_to_fiber(next.tsan_fiber_, 0);
 #endif
   jump_note note{&fiber_, &next};
-  arrived_on_fiber(jump_fcontext(next.fiber_, &note));
+  arrived_on_fiber(jump_to_context(next.fiber_, &note));
 }
 
 void fiber_switch::leave_for_good() {
@@ -92,7 +93,7 @@ void fiber_switch::leave_for_good() {
   __tsan_switch_to_fiber(tsan_main, 0);
 #endif
   jump_note note{&fiber_, nullptr};
-  jump_fcontext(main_context, &note);
+  jump_to_context(main_context, &note);
   __builtin_unreachable();
 }
 

@@ -240,15 +240,6 @@ thread_trace* register_this_thread() {
   return t;
 }
 
-}  // namespace
-
-void*& this_thread_trace_slot() {
-  static thread_local void* mine = nullptr;
-  return mine;
-}
-
-namespace {
-
 thread_trace& this_thread_trace() {
   void*& mine = this_thread_trace_slot();
   if (mine == nullptr) {

@@ -82,7 +82,10 @@ bool start_trace(const std::string& path, const std::string& origin, const std::
 // The calling thread's track, or null before it records its first event.
 // The fiber scheduler keeps one per fiber and swaps it in and out with the
 // fiber, so that each component has its own track on the main thread.
-void*& this_thread_trace_slot();
+inline void*& this_thread_trace_slot() {
+  static thread_local void* mine = nullptr;
+  return mine;
+}
 
 // In a timed run (QRN_TIME=cycles) every time is a cycle and a stream's
 // occupancy is recorded by its cycle statistics (see timed_occupancy.h),
