@@ -163,18 +163,7 @@ class scheduler {
       current_->state = fiber_state::waiting;
       hand_over();
     } else {
-      bench_woken_ = false;
-      for (;;) {
-        bool stuck = false;
-        run_for_bench(~0U, stuck);
-        if (!stuck) {
-          break;
-        }
-        // QRN_DEPTH=grow: a writer held by a full stream lets the run go on.
-        if (depth_mode_setting() != qrn::internal::depth_mode::grow || !grow_a_held_stream()) {
-          report_deadlock(any_polling());
-        }
-      }
+      run_until_bench_woken();
     }
     qrn::internal::note_thread_woke(false, what, std::memory_order_release);
     ops.leave(stream, site);
@@ -308,6 +297,24 @@ class scheduler {
 
   static void wake_bench(const poll_site& site) {
     static_cast<scheduler*>(site.waiter)->bench_woken_ = true;
+  }
+
+  // On the test bench, enlisted to wait: runs fibers until a write (a
+  // read) wakes it; none able to run is a deadlock. Out of line, so that a
+  // fiber's wait keeps to the few registers of its own path.
+  __attribute__((noinline)) void run_until_bench_woken() {
+    bench_woken_ = false;
+    for (;;) {
+      bool stuck = false;
+      run_for_bench(~0U, stuck);
+      if (!stuck) {
+        return;
+      }
+      // QRN_DEPTH=grow: a writer held by a full stream lets the run go on.
+      if (depth_mode_setting() != qrn::internal::depth_mode::grow || !grow_a_held_stream()) {
+        report_deadlock(any_polling());
+      }
+    }
   }
 
   // On the test bench: runs fibers until a write wakes the bench, none is

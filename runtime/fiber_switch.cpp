@@ -5,7 +5,6 @@
 namespace qrn_runtime {
 
 using boost::context::detail::fcontext_t;
-using boost::context::detail::make_fcontext;
 using boost::context::detail::transfer_t;
 
 namespace {
@@ -32,7 +31,7 @@ struct fiber_switch::jump_note {
 };
 
 fiber_switch::fiber_switch(fiber_stack& stack, entry_point entry, void* argument)
-    : fiber_(make_fcontext(stack.top(), stack.size(), &fiber_switch::first_entry)),
+    : fiber_(make_context(stack.top(), stack.size(), &fiber_switch::first_entry)),
       entry_(entry),
       argument_(argument) {
 #if defined(QRN_FIBER_ASAN)

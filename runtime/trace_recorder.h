@@ -82,7 +82,8 @@ bool start_trace(const std::string& path, const std::string& origin, const std::
 // The calling thread's track, or null before it records its first event.
 // The fiber scheduler keeps one per fiber and swaps it in and out with the
 // fiber, so that each component has its own track on the main thread.
-inline void*& this_thread_trace_slot() {
+// Hidden: the runtime's own, also when it is a shared library.
+__attribute__((visibility("hidden"))) inline void*& this_thread_trace_slot() {
   static thread_local void* mine = nullptr;
   return mine;
 }
