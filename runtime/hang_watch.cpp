@@ -25,6 +25,7 @@
 #include "run_snapshot.h"
 #include "seconds_setting.h"
 #include "settings.h"
+#include "steady_clock_ns.h"
 #include "wait_cycles.h"
 
 namespace qrn_runtime {
@@ -211,9 +212,7 @@ struct run_waits {
 run_waits collect_waits() {
   run_waits waits;
   waits.report = qrn::snapshot_run();
-  waits.now_ns =
-      std::chrono::duration_cast<std::chrono::nanoseconds>(steady::now().time_since_epoch())
-          .count();
+  waits.now_ns = steady_now_ns();
   const qrn::internal::activity_state& activity = qrn::internal::activity();
   if (const stream_info* stream = activity.bench_waiting_on.load()) {
     waits.sleepers.push_back(

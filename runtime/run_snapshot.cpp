@@ -17,6 +17,7 @@
 
 #include "HLS/internal/diagnostic_hooks.h"
 #include "declaration_names.h"
+#include "steady_clock_ns.h"
 #include "symbol_names.h"
 #include "timed_graph.h"
 #include "timed_report.h"
@@ -40,12 +41,6 @@ bool try_lock_briefly(std::mutex& mutex) {
 }
 
 double seconds(std::uint64_t ns) { return static_cast<double>(ns) / 1e9; }
-
-std::int64_t steady_now_ns() {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
 
 // Nanoseconds of a sleep in progress since `since_ns`, 0 when there is none.
 std::uint64_t sleeping_ns(const stream_info* waiting_on, std::int64_t since_ns,

@@ -21,10 +21,11 @@
 #define QRN_RUNTIME_SWITCH_CLOCK_H
 
 #include <array>
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+
+#include "steady_clock_ns.h"
 
 #if defined(__x86_64__)
 #include <cpuid.h>
@@ -54,11 +55,7 @@ struct hardware_clock_source {
     return 0;
 #endif
   }
-  static std::int64_t steady_ns() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-  }
+  static std::int64_t steady_ns() { return steady_now_ns(); }
 
  private:
   static bool kernel_clock_is_the_counter() {

@@ -26,7 +26,6 @@
 #include <array>
 #include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -42,6 +41,7 @@
 #include "HLS/internal/timed_run.h"
 #include "HLS/internal/trace.h"
 #include "run_snapshot.h"
+#include "steady_clock_ns.h"
 #include "timed_totals.h"
 #include "trace_files.h"
 
@@ -64,9 +64,7 @@ std::uint64_t now_ns() {
   if (qrn::internal::timed_run()) {
     return timed_cycle_now();
   }
-  return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                        std::chrono::steady_clock::now().time_since_epoch())
-                                        .count());
+  return static_cast<std::uint64_t>(steady_now_ns());
 }
 
 std::uint64_t tag(trace_event_kind kind, std::uint64_t payload) {
