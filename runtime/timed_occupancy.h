@@ -29,10 +29,12 @@ namespace qrn_runtime {
 class occupancy_sweep {
  public:
   // An element of `stream` entered at `cycle`, or was read at `cycle`.
+  // An enter is swept no sooner than the next event, so that unenter()
+  // always finds it.
   void entered(std::uint64_t cycle, qrn::internal::stream_info& stream) {
+    sweep_some(stream);
     enters_.push_back(cycle);
     last_enter_ = cycle;
-    sweep_some(stream);
   }
   void read(std::uint64_t cycle, qrn::internal::stream_info& stream) {
     reads_.push_back(cycle + 1);  // its slot is free from the next cycle on
@@ -40,13 +42,8 @@ class occupancy_sweep {
     any_read_ = true;
     sweep_some(stream);
   }
-  // The last entered() did not happen (its write threw), unless it was
-  // already swept.
-  void unenter() {
-    if (!enters_.empty()) {
-      enters_.pop_back();
-    }
-  }
+  // The last entered() did not happen (its write threw).
+  void unenter() { enters_.pop_back(); }
   // Accounts every event known: for the report.
   void finish(qrn::internal::stream_info& stream) {
     sweep(stream, true);

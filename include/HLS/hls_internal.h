@@ -307,6 +307,10 @@ class stream : public stream_abstract_base,
       append_on_short_path(ring_, arg, info_);
       return;
     }
+    if (timed_run()) {
+      write_in_timed_run(arg);
+      return;
+    }
     append<true>(arg, packet_sideband());
   }
   // Takes the oldest element if there is one; otherwise sets `success` false
@@ -476,7 +480,7 @@ class stream : public stream_abstract_base,
   // ordinary timed read takes its element at once.
   __attribute__((noinline)) T read_in_general(bool wait) {
     if (this->ordinary_timed_read()) {
-      return take_front();
+      return this->take_ordinary_timed();
     }
     std::unique_lock<std::mutex> lock = lock_m();
     this->await_element(lock, wait);
@@ -540,6 +544,15 @@ class stream : public stream_abstract_base,
   }
 
   // ---- Writes: the general path, `m_` held -----------------------------------
+  // The plain write in a timed run: an ordinary one (see ordinary_timed_write)
+  // takes its cycle and appends, any other takes the general path.
+  __attribute__((noinline)) void write_in_timed_run(const T& arg) {
+    if (this->ordinary_timed_write()) {
+      this->append_ordinary_timed(arg);
+      return;
+    }
+    append<true>(arg, packet_sideband());
+  }
   // Waits for room while the stream is full (or returns at once, unchanged,
   // when a tryWrite is refused); then appends one element with its sideband,
   // or nothing if the append throws, and wakes one sleeping reader that no

@@ -147,6 +147,26 @@ TEST(TimedRuns, ALineBuffersPeakIsTheDepthItNeeds) {
   EXPECT_NE(shallow.err.find("deadlock on depth"), std::string::npos) << shallow.err;
 }
 
+TEST(TimedRuns, AWriteWhoseCopyThrowsLeavesTheTimingAsIfItHadNotBeenMade) {
+  // Far more events than the occupancy count takes in one go, so that some
+  // failed writes fall where it counts; and at the declared depth 2, or
+  // unbounded, so that a write finds the FIFO full or never does.
+  for (const char* depth : {"QRN_DEPTH=declared", "QRN_DEPTH=unbounded"}) {
+    SCOPED_TRACE(depth);
+    const std::vector<std::string> env = {"QRN_TIME=cycles", "QRN_REPORT=table", depth};
+    const qrn_test::process_result dropped = run("dropped_writes", 900, env);
+    const qrn_test::process_result thrown = run("thrown_writes", 900, env);
+    EXPECT_EQ(thrown.exit_status, 0) << thrown.err;
+    EXPECT_EQ(thrown.out, dropped.out);
+    EXPECT_NE(dropped.out.find("outputs read at"), std::string::npos) << dropped.out;
+    // The report's tables in cycles (those before them hold seconds asleep).
+    const std::size_t cycles = dropped.err.rfind('\n', dropped.err.find(" elements ")) + 1;
+    ASSERT_NE(cycles, 0U) << dropped.err;
+    EXPECT_EQ(thrown.err.substr(thrown.err.rfind('\n', thrown.err.find(" elements ")) + 1),
+              dropped.err.substr(cycles));
+  }
+}
+
 TEST(TimedRuns, TheBenchReadsAnOutputAtThePaceOfItsStallModel) {
   for (int stall : {0, 1, 3}) {
     SCOPED_TRACE("setStallCycles(" + std::to_string(stall) + ", 0)");

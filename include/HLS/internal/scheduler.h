@@ -147,7 +147,7 @@ inline schedule_mode read_schedule_mode() {
                    schedule.value, schedule.note());
       note_bad_setting();
     }
-    timed_run_word().store(true, std::memory_order_relaxed);
+    timed_run_word().store(qrn_timed_run(), std::memory_order_relaxed);
     return schedule_mode::fibers;
   }
   if (!schedule || ::strcasecmp(schedule.value, "threads") == 0) {

@@ -2,9 +2,10 @@
 // (QRN_TIME=cycles; see timed_run.h) of its reads and writes, and asks it
 // whether an element is readable or a write would find room at the caller's
 // clock. A timed run always runs on the fiber scheduler, so every hook runs
-// on the main thread; the callers hold the stream's mutex all the same.
-// Untimed, only forget_timed_write(), note_timed_read() and
-// ordinary_timed_read() may be called, and each costs one test of the mode.
+// on the main thread; the callers hold the stream's mutex all the same, but
+// for the ordinary read and write, whose fibers elide it. Untimed, only
+// forget_timed_write(), note_timed_read(), ordinary_timed_read() and
+// ordinary_timed_write() may be called, and each costs one test of the mode.
 //
 // `Stream` is the stream class (see HLS/hls_internal.h), which derives from
 // this mixin and befriends it, and `T` its element type; the mixin holds no
@@ -14,9 +15,11 @@
 
 #include <mutex>
 
+#include "HLS/internal/activity.h"
 #include "HLS/internal/depth.h"
 #include "HLS/internal/short_path_gate.h"
 #include "HLS/internal/stream_registry.h"
+#include "HLS/internal/stream_ring.h"
 #include "HLS/internal/timed_run.h"
 
 namespace qrn {
@@ -39,15 +42,47 @@ class stream_timed_hooks {
     return admit_unusual_timed_write(lock);
   }
   // Whether a plain read in a timed run needs no more than to take the head
-  // element and tell the runtime: on the main thread, which runs every
-  // fiber, while no trace is recorded, with an element held and no writer
-  // waiting for room (the general path would then wait for nothing, wake no
-  // one and trace nothing).
+  // element and tell the runtime (take_ordinary_timed): on the main thread,
+  // which runs every fiber, while no trace is recorded, with an element held
+  // and no writer waiting for room (the general path would then wait for
+  // nothing, wake no one and trace nothing).
   __attribute__((always_inline)) bool ordinary_timed_read() {
     Stream& s = self();
     const stream_depth& depth = s.info_.depth();
     return timed_run() && on_main_thread_untraced() && !s.ring_.empty() &&
            depth.writers_asleep == 0 && depth.room_pollers == nullptr;
+  }
+  __attribute__((always_inline)) T take_ordinary_timed() {
+    Stream& s = self();
+    T elem = s.ring_.pop_front();
+    timed_ops().read(timed_ref());
+    s.info_.note_read();
+    ++moved_elements();
+    return elem;
+  }
+  // Whether a plain write in a timed run needs no more than its cycle and
+  // the append (append_ordinary_timed): on the main thread, while no trace is
+  // recorded, with no tryWrite of this stream under way, room in the FIFO and
+  // no poller parked on the stream. No reader sleeps on the stream's condition
+  // variable: with fibers, a stream used off the main thread is fatal.
+  __attribute__((always_inline)) bool ordinary_timed_write() {
+    Stream& s = self();
+    return timed_run() && on_main_thread_untraced() && current_write_refusal().stream != &s &&
+           !s.info_.full() && s.parked_pollers_ == nullptr;
+  }
+  // Strong guarantee: a throwing copy or growth drops the element's cycle
+  // and leaves the stream as it was.
+  __attribute__((always_inline)) void append_ordinary_timed(const T& value) {
+    Stream& s = self();
+    timed_ops().admit_write(timed_ref());
+    try {
+      s.ring_.push_back(value, packet_sideband(), s.info_.depth().capacity, &s.info_);
+    } catch (...) {
+      timed_ops().unwrite(s.info_);
+      throw;
+    }
+    s.info_.note_written(s.ring_.size());
+    ++moved_elements();
   }
   // A timed write that admit_timed_write() stamped did not append.
   void forget_timed_write() {

@@ -130,20 +130,22 @@ extern "C" __attribute__((weak)) const qrn::internal::timed_run_ops* qrn_timed_r
 namespace qrn {
 namespace internal {
 
-// Set once, when the scheduling mode is read (see scheduler.h): true with
-// QRN_TIME=cycles.
-inline std::atomic<bool>& timed_run_word() {
-  static std::atomic<bool> word{false};  // constant-initialised
+// The runtime's side of a timed run, set once, when the scheduling mode is
+// read (see scheduler.h) and found to be QRN_TIME=cycles; null otherwise.
+// One word for both questions, whether the run is timed and where its hooks
+// are, so that a hook site loads it once.
+inline std::atomic<const timed_run_ops*>& timed_run_word() {
+  static std::atomic<const timed_run_ops*> word{nullptr};  // constant-initialised
   return word;
 }
 
 __attribute__((always_inline)) inline bool timed_run() {
-  return __builtin_expect(timed_run_word().load(std::memory_order_relaxed), 0);
+  return __builtin_expect(timed_run_word().load(std::memory_order_relaxed) != nullptr, 0);
 }
 
+// Requires timed_run().
 __attribute__((always_inline)) inline const timed_run_ops& timed_ops() {
-  static const timed_run_ops& ops = *qrn_timed_run();
-  return ops;
+  return *timed_run_word().load(std::memory_order_relaxed);
 }
 
 // The timing of components launched without one (see qrn::set_default_timing).

@@ -327,6 +327,52 @@ void line_buffer(int rows) {
               static_cast<unsigned long long>(qrn::cycle()));
 }
 
+// An element whose copy throws when its value is negative.
+struct picky {
+  explicit picky(int v = 0) : value(v) {}
+  picky(const picky& other) : value(other.value) {
+    if (value < 0) {
+      throw value;
+    }
+  }
+  picky& operator=(const picky&) = default;
+  int value;
+};
+
+// Passes on two elements in three; the third is dropped by a write whose
+// copy throws (`throwing`) or by no write at all, which must time alike.
+template <bool throwing>
+void drop_thirds(qrn::stream<int>& in, qrn::stream<picky>& out) {
+  const int x = in.read();
+  if (x % 3 != 0) {
+    out.write(picky(x));
+  } else if (throwing) {
+    try {
+      out.write(picky(-1));
+    } catch (int) {
+    }
+  }
+}
+void dropped_writes(int count, bool throwing) {
+  static qrn::stream<int> feed("feed");
+  static qrn::stream<picky, qrn::buffer<2>> out("out");
+  for (int i = 0; i < count; ++i) {
+    feed.write(i);
+  }
+  if (throwing) {
+    qrn::launch_always_run<drop_thirds<true>>(qrn::named("dropper"), qrn::timing{2, 3}, feed, out);
+  } else {
+    qrn::launch_always_run<drop_thirds<false>>(qrn::named("dropper"), qrn::timing{2, 3}, feed, out);
+  }
+  std::uint64_t cycles = 0;  // summed over the outputs
+  for (int i = 0; i < count; ++i) {
+    if (i % 3 != 0) {
+      cycles += out.read().value == i ? qrn::cycle() : 1000000;
+    }
+  }
+  std::printf("outputs read at %llu cycles in all\n", static_cast<unsigned long long>(cycles));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -358,6 +404,8 @@ int main(int argc, char** argv) {
     timer(n);
   } else if (which == "line_buffer") {
     line_buffer(n);
+  } else if (which == "dropped_writes" || which == "thrown_writes") {
+    dropped_writes(n, which == "thrown_writes");
   } else {
     std::fprintf(stderr, "usage: timed_cases CASE N (the cases: see main)\n");
     return 2;
