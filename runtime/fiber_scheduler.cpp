@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "HLS/internal/activity.h"
+#include "HLS/internal/depth.h"
 #include "HLS/internal/parking.h"
 #include "HLS/internal/process_exit.h"
 #include "HLS/internal/scheduler.h"
@@ -63,18 +64,21 @@ struct context_locals {
   poll_log* log = nullptr;
   std::uint64_t moved = 0;
   void* trace = nullptr;
+  qrn::internal::write_refusal refusal;  // a tryWrite under way, which may switch (timed)
 
   void save() {
     record = qrn::internal::current_always_run_record();
     log = qrn::internal::current_poll_log();
     moved = qrn::internal::moved_elements();
     trace = this_thread_trace_slot();
+    refusal = qrn::internal::current_write_refusal();
   }
   void load() const {
     qrn::internal::current_always_run_record() = record;
     qrn::internal::current_poll_log() = log;
     qrn::internal::moved_elements() = moved;
     this_thread_trace_slot() = trace;
+    qrn::internal::current_write_refusal() = refusal;
   }
 };
 

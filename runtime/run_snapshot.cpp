@@ -101,8 +101,7 @@ qrn::stream_report report_of(stream_info& stream) {
       report.busy = true;
       return report;
     }
-    finish_cycle_stats(stream);
-    cycles = stream.cycle_stats();
+    cycles = cycle_stats_so_far(stream);
     stats = stream.stats();
     stats.asleep_ns += ongoing_sleep_ns(stream, steady_now_ns());  // exact under the stream's mutex
     stream.contents(contents);

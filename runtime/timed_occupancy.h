@@ -44,10 +44,19 @@ class occupancy_sweep {
   }
   // The last entered() did not happen (its write threw).
   void unenter() { enters_.pop_back(); }
-  // Accounts every event known: for the report.
+  // Accounts every event known, once the run is over: for the report.
   void finish(qrn::internal::stream_info& stream) {
     sweep(stream, true);
     trace_change(stream);
+  }
+  // The statistics finish() would give, the sweep left as it is: for a
+  // report while the run goes on, whose later events may still come before
+  // the last one known.
+  qrn::internal::stream_cycle_stats finished_stats(qrn::internal::stream_info& stream) const {
+    occupancy_sweep rest = *this;
+    qrn::internal::stream_cycle_stats stats = stream.cycle_stats();
+    rest.sweep_to<false>(stream, never - 1, stats);
+    return stats;
   }
 
  private:
@@ -72,25 +81,25 @@ class occupancy_sweep {
     const std::uint64_t limit =
         all ? never - 1 : (last_enter_ < last_read_ ? last_enter_ : last_read_);
     if (qrn::internal::tracing()) {
-      sweep_to<true>(stream, limit);
+      sweep_to<true>(stream, limit, stream.cycle_stats());
     } else {
-      sweep_to<false>(stream, limit);
+      sweep_to<false>(stream, limit, stream.cycle_stats());
     }
   }
 
   // Enters, once all swept, stand at cycle `never`, which no event reaches.
   static constexpr std::uint64_t never = UINT64_MAX;
 
-  // The sweep up to `limit`, tracing each change when `traced`. The loop
+  // The sweep up to `limit` into `stats`, tracing each change when `traced`. The loop
   // keeps its figures and the rings' positions in locals: the rings' values
   // and positions are words of one type, which every store (and a traced
   // change's call) would make it read again. The span is the cycle swept to.
   template <bool traced>
-  void sweep_to(qrn::internal::stream_info& stream, std::uint64_t limit) {
+  void sweep_to(qrn::internal::stream_info& stream, std::uint64_t limit,
+                qrn::internal::stream_cycle_stats& stats) {
     const std::size_t capacity = stream.depth().capacity;
     const std::uint64_t full_from =  // the elements held that fill it
         capacity == qrn::internal::unbounded_capacity || capacity == 0 ? never : capacity;
-    qrn::internal::stream_cycle_stats& stats = stream.cycle_stats();
     std::uint64_t peak = stats.peak;
     std::uint64_t occupancy_cycles = stats.occupancy_cycles;
     std::uint64_t cycles_full = stats.cycles_full;

@@ -515,10 +515,11 @@ void release(stream_info& info) {
 
 }  // namespace
 
-void finish_cycle_stats(stream_info& info) {
-  if (info.timing() != nullptr) {
-    timing_of(info).occupancy.finish(info);
+qrn::internal::stream_cycle_stats cycle_stats_so_far(stream_info& info) {
+  if (info.timing() == nullptr) {
+    return info.cycle_stats();
   }
+  return timing_of(info).occupancy.finished_stats(info);
 }
 
 void skip_idle_calls(component_clock& clock, const qrn::internal::poll_log& log,
@@ -562,7 +563,9 @@ void finish_all_cycle_stats() {
   qrn::internal::stream_registry_state& registry = qrn::internal::stream_registry();
   std::lock_guard<std::mutex> lock(registry.mutex);
   for (stream_info* stream = registry.head; stream != nullptr; stream = stream->next()) {
-    finish_cycle_stats(*stream);
+    if (stream->timing() != nullptr) {
+      timing_of(*stream).occupancy.finish(*stream);
+    }
   }
 }
 

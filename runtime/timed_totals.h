@@ -21,9 +21,12 @@ struct design_cycles {
 
 const design_cycles& design_totals();
 
-// Accounts the stream's occupancy up to its last transfer, for a report;
-// finish_all_cycle_stats() does so for every live stream.
-void finish_cycle_stats(qrn::internal::stream_info& info);
+// The stream's cycle statistics with its occupancy accounted up to its
+// last transfer so far, for a report at any time; the run goes on
+// unchanged.
+qrn::internal::stream_cycle_stats cycle_stats_so_far(qrn::internal::stream_info& info);
+// Accounts every live stream's occupancy up to its last transfer, once the
+// run is over (the trace's occupancy goes out with it).
 void finish_all_cycle_stats();
 
 // The caller's cycle: a fiber's clock, or the test bench's latest transfer.

@@ -194,6 +194,41 @@ void offers(int count) {
               static_cast<unsigned long long>(qrn::cycle()));
 }
 
+// Two tasks, whose writes leave after 1 and after 9 cycles, each offer
+// `count` elements to a depth-1 FIFO of their own, read by a slower
+// component, and then write `count` more; the bench counts what arrives.
+void offer_then_write(qrn::stream<int>& link, qrn::stream<int>& refusals, int count) {
+  int refused = 0;
+  for (int i = 0; i < count; ++i) {
+    refused += link.tryWrite(i) ? 0 : 1;
+  }
+  for (int i = 0; i < count; ++i) {
+    link.write(i);
+  }
+  refusals.write(refused);
+}
+void two_offers(int count) {
+  static depth_1 link_a("link_a"), link_b("link_b");
+  static qrn::stream<int> out_a("out_a"), out_b("out_b"), refusals_a("refusals_a"),
+      refusals_b("refusals_b");
+  qrn::launch_always_run<add_one>(qrn::named("reader_a"), qrn::timing{3, 1}, link_a, out_a);
+  qrn::launch_always_run<add_one>(qrn::named("reader_b"), qrn::timing{2, 1}, link_b, out_b);
+  qrn::launch_task<offer_then_write>(qrn::named("producer_a"), qrn::timing{1, 1}, link_a,
+                                     refusals_a, count);
+  qrn::launch_task<offer_then_write>(qrn::named("producer_b"), qrn::timing{1, 9}, link_b,
+                                     refusals_b, count);
+  const int refused_a = refusals_a.read();
+  const int refused_b = refusals_b.read();
+  for (int i = refused_a; i < 2 * count; ++i) {
+    out_a.read();
+  }
+  for (int i = refused_b; i < 2 * count; ++i) {
+    out_b.read();
+  }
+  std::printf("%d and %d of %d offers refused, the rest and every write arrived\n", refused_a,
+              refused_b, count);
+}
+
 // A blocking request and answer per element between a task and a
 // component, both of II 1: the task writes the request at stage 0 and reads
 // the answer at stage 2, the component reads the request at stage 0 and
@@ -353,7 +388,9 @@ void drop_thirds(qrn::stream<int>& in, qrn::stream<picky>& out) {
     }
   }
 }
-void dropped_writes(int count, bool throwing) {
+// The bench reads the outputs, taking a report halfway when `look_halfway`,
+// which must change nothing either.
+void dropped_writes(int count, bool throwing, bool look_halfway) {
   static qrn::stream<int> feed("feed");
   static qrn::stream<picky, qrn::buffer<2>> out("out");
   for (int i = 0; i < count; ++i) {
@@ -366,6 +403,9 @@ void dropped_writes(int count, bool throwing) {
   }
   std::uint64_t cycles = 0;  // summed over the outputs
   for (int i = 0; i < count; ++i) {
+    if (look_halfway && i == count / 2) {
+      qrn::snapshot_run();
+    }
     if (i % 3 != 0) {
       cycles += out.read().value == i ? qrn::cycle() : 1000000;
     }
@@ -396,6 +436,8 @@ int main(int argc, char** argv) {
     chain_of(n, argc > 3 ? std::atoi(argv[3]) : 0);
   } else if (which == "offers") {
     offers(n);
+  } else if (which == "two_offers") {
+    two_offers(n);
   } else if (which == "round_trip" || which == "round_trip_unstaged") {
     round_trip(n, which == "round_trip");
   } else if (which == "alternating" || which == "alternating_unmarked") {
@@ -404,8 +446,8 @@ int main(int argc, char** argv) {
     timer(n);
   } else if (which == "line_buffer") {
     line_buffer(n);
-  } else if (which == "dropped_writes" || which == "thrown_writes") {
-    dropped_writes(n, which == "thrown_writes");
+  } else if (which == "dropped_writes" || which == "thrown_writes" || which == "looked_halfway") {
+    dropped_writes(n, which == "thrown_writes", which == "looked_halfway");
   } else {
     std::fprintf(stderr, "usage: timed_cases CASE N (the cases: see main)\n");
     return 2;
