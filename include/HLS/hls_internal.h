@@ -308,7 +308,7 @@ class stream : public stream_abstract_base,
       return;
     }
     if (timed_run()) {
-      write_in_timed_run(arg);
+      this->write_in_timed_run(arg);
       return;
     }
     append<true>(arg, packet_sideband());
@@ -544,15 +544,6 @@ class stream : public stream_abstract_base,
   }
 
   // ---- Writes: the general path, `m_` held -----------------------------------
-  // The plain write in a timed run: an ordinary one (see ordinary_timed_write)
-  // takes its cycle and appends, any other takes the general path.
-  __attribute__((noinline)) void write_in_timed_run(const T& arg) {
-    if (this->ordinary_timed_write()) {
-      this->append_ordinary_timed(arg);
-      return;
-    }
-    append<true>(arg, packet_sideband());
-  }
   // Waits for room while the stream is full (or returns at once, unchanged,
   // when a tryWrite is refused); then appends one element with its sideband,
   // or nothing if the append throws, and wakes one sleeping reader that no

@@ -4,8 +4,8 @@
 // clock. A timed run always runs on the fiber scheduler, so every hook runs
 // on the main thread; the callers hold the stream's mutex all the same, but
 // for the ordinary read and write, whose fibers elide it. Untimed, only
-// forget_timed_write(), note_timed_read(), ordinary_timed_read() and
-// ordinary_timed_write() may be called, and each costs one test of the mode.
+// forget_timed_write(), note_timed_read() and ordinary_timed_read() may be
+// called, and each costs one test of the mode.
 //
 // `Stream` is the stream class (see HLS/hls_internal.h), which derives from
 // this mixin and befriends it, and `T` its element type; the mixin holds no
@@ -15,11 +15,11 @@
 
 #include <mutex>
 
-#include "HLS/internal/activity.h"
 #include "HLS/internal/depth.h"
 #include "HLS/internal/short_path_gate.h"
 #include "HLS/internal/stream_registry.h"
 #include "HLS/internal/stream_ring.h"
+#include "HLS/internal/stream_short_path.h"
 #include "HLS/internal/timed_run.h"
 
 namespace qrn {
@@ -34,12 +34,21 @@ class stream_timed_hooks {
   // to be appended. An ordinary write (no tryWrite of this stream under way,
   // room in the FIFO) only takes its cycle.
   __attribute__((always_inline)) bool admit_timed_write(std::unique_lock<std::mutex>& lock) {
-    Stream& s = self();
-    if (__builtin_expect(current_write_refusal().stream != &s && !s.info_.full(), 1)) {
+    if (__builtin_expect(admitted_at_once(), 1)) {
       timed_ops().admit_write(timed_ref());
       return true;
     }
     return admit_unusual_timed_write(lock);
+  }
+  // Timed runs only: a plain write. An ordinary one (see
+  // ordinary_timed_write) takes its cycle and appends, any other takes the
+  // stream's general path.
+  __attribute__((noinline)) void write_in_timed_run(const T& value) {
+    if (ordinary_timed_write()) {
+      append_ordinary_timed(value);
+      return;
+    }
+    self().template append<true>(value, packet_sideband());
   }
   // Whether a plain read in a timed run needs no more than to take the head
   // element and tell the runtime (take_ordinary_timed): on the main thread,
@@ -52,37 +61,12 @@ class stream_timed_hooks {
     return timed_run() && on_main_thread_untraced() && !s.ring_.empty() &&
            depth.writers_asleep == 0 && depth.room_pollers == nullptr;
   }
+  // The element goes as on the fibers' short path, then the runtime hears of
+  // its read (which needs none of the counts the short path moves).
   __attribute__((always_inline)) T take_ordinary_timed() {
-    Stream& s = self();
-    T elem = s.ring_.pop_front();
+    T elem = take_on_short_path(self().ring_, self().info_);
     timed_ops().read(timed_ref());
-    s.info_.note_read();
-    ++moved_elements();
     return elem;
-  }
-  // Whether a plain write in a timed run needs no more than its cycle and
-  // the append (append_ordinary_timed): on the main thread, while no trace is
-  // recorded, with no tryWrite of this stream under way, room in the FIFO and
-  // no poller parked on the stream. No reader sleeps on the stream's condition
-  // variable: with fibers, a stream used off the main thread is fatal.
-  __attribute__((always_inline)) bool ordinary_timed_write() {
-    Stream& s = self();
-    return timed_run() && on_main_thread_untraced() && current_write_refusal().stream != &s &&
-           !s.info_.full() && s.parked_pollers_ == nullptr;
-  }
-  // Strong guarantee: a throwing copy or growth drops the element's cycle
-  // and leaves the stream as it was.
-  __attribute__((always_inline)) void append_ordinary_timed(const T& value) {
-    Stream& s = self();
-    timed_ops().admit_write(timed_ref());
-    try {
-      s.ring_.push_back(value, packet_sideband(), s.info_.depth().capacity, &s.info_);
-    } catch (...) {
-      timed_ops().unwrite(s.info_);
-      throw;
-    }
-    s.info_.note_written(s.ring_.size());
-    ++moved_elements();
   }
   // A timed write that admit_timed_write() stamped did not append.
   void forget_timed_write() {
@@ -103,6 +87,32 @@ class stream_timed_hooks {
 
  private:
   Stream& self() { return static_cast<Stream&>(*this); }
+  // No tryWrite of this stream is under way and the FIFO has room: a write
+  // only takes its cycle.
+  bool admitted_at_once() {
+    Stream& s = self();
+    return current_write_refusal().stream != &s && !s.info_.full();
+  }
+  // Timed runs only: whether a plain write needs no more than its cycle and
+  // the append: admitted at once, on the main thread, while no trace is
+  // recorded and with no poller parked on the stream. No reader sleeps on the
+  // stream's condition variable: with fibers, a stream used off the main
+  // thread is fatal.
+  bool ordinary_timed_write() {
+    return on_main_thread_untraced() && admitted_at_once() && self().parked_pollers_ == nullptr;
+  }
+  // The fibers' short path's append after the element's cycle. Strong
+  // guarantee: a throwing copy or growth drops the cycle and leaves the
+  // stream as it was.
+  void append_ordinary_timed(const T& value) {
+    timed_ops().admit_write(timed_ref());
+    try {
+      append_on_short_path(self().ring_, value, self().info_);
+    } catch (...) {
+      forget_timed_write();
+      throw;
+    }
+  }
   // The rest of admit_timed_write(): a tryWrite of this stream, or a full
   // FIFO.
   __attribute__((noinline)) bool admit_unusual_timed_write(std::unique_lock<std::mutex>& lock) {
